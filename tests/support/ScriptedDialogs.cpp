@@ -1,0 +1,43 @@
+#include "ScriptedDialogs.h"
+
+#include <gtest/gtest.h>
+
+ScriptedDialogs::ScriptedDialogs() : FPrevious(platform::SetDialogs(this)) {}
+
+ScriptedDialogs::~ScriptedDialogs() { platform::SetDialogs(FPrevious); }
+
+platform::ModalResult ScriptedDialogs::MessageBox(const platform::MessageRequest& request)
+{
+    messages.push_back(request);
+    if (FMessageAnswers.empty()) {
+        ADD_FAILURE() << "unexpected message box: " << request.text.toStdString();
+        return platform::ModalResult::mrCancel;
+    }
+    auto r = FMessageAnswers.front();
+    FMessageAnswers.pop_front();
+    return r;
+}
+
+std::optional<QString> ScriptedDialogs::FileDialog(const platform::FileDialogRequest& request)
+{
+    fileDialogs.push_back(request);
+    if (FFileAnswers.empty()) {
+        ADD_FAILURE() << "unexpected file dialog";
+        return std::nullopt;
+    }
+    auto r = FFileAnswers.front();
+    FFileAnswers.pop_front();
+    return r;
+}
+
+std::optional<QString> ScriptedDialogs::InputBox(const platform::InputRequest& request)
+{
+    inputs.push_back(request);
+    if (FInputAnswers.empty()) {
+        ADD_FAILURE() << "unexpected input box: " << request.prompt.toStdString();
+        return std::nullopt;
+    }
+    auto r = FInputAnswers.front();
+    FInputAnswers.pop_front();
+    return r;
+}
