@@ -1,0 +1,3 @@
+#include "app/JsonFormat.h"
+
+QString FormatJsonResult(const QString& text) { return text; }
