@@ -1,3 +1,457 @@
 #include "app/JsonFormat.h"
 
-QString FormatJsonResult(const QString& text) { return text; }
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+// The parsed value is kept as a flat tape in document order rather than as a
+// pointer tree: one vector allocation for all nodes, no recursion in either the
+// parser or the printer (so nesting can never exhaust the stack), and the
+// printer can size its output exactly before writing a single character.
+
+namespace {
+
+constexpr int kMaxDepth = 512;
+constexpr int kIndentUnit = 4;
+
+enum class Kind : std::uint8_t { Object, Array, Close, Key, String, Number, True, False, Null };
+
+// One tape entry. Containers are an Object or Array entry, their children in
+// order (for objects: a Key entry followed by its value), then a Close entry.
+struct Node
+{
+    std::uint32_t offset = 0;   // Key/String/Number: first character; Close: the bracket
+    std::uint32_t length = 0;   // Key/String/Number: characters
+    std::uint32_t escapes = 0;  // Key/String: characters that print as a two-character escape
+    Kind kind = Kind::Null;
+    bool decoded = false;       // Key/String: text lives in the decoded store, not the input
+};
+
+// ASCII classes used both while scanning input strings and while printing:
+// 0 plain, 1 printed escaped, 2 double quote (also printed escaped),
+// 3 backslash (also printed escaped).
+enum : std::uint8_t { kPlain = 0, kEscaped = 1, kQuote = 2, kBackslash = 3 };
+
+struct Tables
+{
+    std::uint8_t cls[128] = {};
+    char16_t letter[128] = {};
+    constexpr Tables()
+    {
+        const char16_t from[] = {u'"', u'\\', u'/', 0x08, 0x09, 0x0A, 0x0C, 0x0D};
+        const char16_t to[] = {u'"', u'\\', u'/', u'b', u't', u'n', u'f', u'r'};
+        for (int i = 0; i < 8; ++i) {
+            cls[from[i]] = kEscaped;
+            letter[from[i]] = to[i];
+        }
+        cls[u'"'] = kQuote;
+        cls[u'\\'] = kBackslash;
+    }
+};
+constexpr Tables kTables;
+
+inline bool PrintsEscaped(char16_t c) { return c < 128 && kTables.cls[c] != kPlain; }
+
+inline bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+inline int HexValue(char16_t c)
+{
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    return -1;
+}
+
+class Parser
+{
+public:
+    Parser(const char16_t* begin, const char16_t* end) : b_(begin), p_(begin), e_(end) {}
+
+    bool Parse();
+
+    std::vector<Node> tape;
+    std::vector<char16_t> store;  // texts of strings that contained escapes
+
+private:
+    void SkipWhitespace()
+    {
+        while (p_ != e_ && (*p_ == u' ' || *p_ == u'\n' || *p_ == u'\r' || *p_ == u'\t'))
+            ++p_;
+    }
+    bool ParseString(Kind kind);
+    bool ParseStringWithEscapes(Kind kind, const char16_t* start, std::uint32_t escapes);
+    bool ParseNumber();
+    bool ParseWord(const char16_t* word, std::size_t length, Kind kind);
+    std::uint32_t Offset(const char16_t* at) const { return static_cast<std::uint32_t>(at - b_); }
+
+    const char16_t* b_;
+    const char16_t* p_;
+    const char16_t* e_;
+};
+
+bool Parser::Parse()
+{
+    if (p_ != e_ && *p_ == 0xFEFF)
+        ++p_;
+    SkipWhitespace();
+
+    bool isObject[kMaxDepth];
+    int depth = 0;
+    enum class Expect { Value, Member, AfterValue, Closed } expect = Expect::Value;
+
+    for (;;) {
+        switch (expect) {
+        case Expect::Value: {
+            if (p_ == e_)
+                return false;
+            const char16_t c = *p_;
+            if (c == u'{' || c == u'[') {
+                if (depth == kMaxDepth)
+                    return false;
+                const bool object = c == u'{';
+                tape.push_back(Node{0, 0, 0, object ? Kind::Object : Kind::Array, false});
+                isObject[depth++] = object;
+                ++p_;
+                SkipWhitespace();
+                const char16_t close = object ? u'}' : u']';
+                if (p_ != e_ && *p_ == close) {
+                    ++p_;
+                    expect = Expect::Closed;
+                } else {
+                    expect = object ? Expect::Member : Expect::Value;
+                }
+                continue;
+            }
+            bool ok;
+            if (c == u'"')
+                ok = ParseString(Kind::String);
+            else if (c == u'-' || IsDigit(c))
+                ok = ParseNumber();
+            else if (c == u't')
+                ok = ParseWord(u"true", 4, Kind::True);
+            else if (c == u'f')
+                ok = ParseWord(u"false", 5, Kind::False);
+            else if (c == u'n')
+                ok = ParseWord(u"null", 4, Kind::Null);
+            else
+                ok = false;
+            if (!ok)
+                return false;
+            expect = Expect::AfterValue;
+            continue;
+        }
+        case Expect::Member:
+            if (p_ == e_ || *p_ != u'"' || !ParseString(Kind::Key))
+                return false;
+            SkipWhitespace();
+            if (p_ == e_ || *p_ != u':')
+                return false;
+            ++p_;
+            SkipWhitespace();
+            expect = Expect::Value;
+            continue;
+        case Expect::Closed:
+            // The bracket was consumed just before; it takes the whitespace after it.
+            --depth;
+            tape.push_back(Node{isObject[depth] ? std::uint32_t(u'}') : std::uint32_t(u']'), 0, 0,
+                                Kind::Close, false});
+            SkipWhitespace();
+            expect = Expect::AfterValue;
+            continue;
+        case Expect::AfterValue: {
+            // A top-level scalar must end the text right where it ends.
+            if (depth == 0)
+                return p_ == e_;
+            SkipWhitespace();
+            if (p_ == e_)
+                return false;
+            const bool object = isObject[depth - 1];
+            if (*p_ == u',') {
+                ++p_;
+                SkipWhitespace();
+                expect = object ? Expect::Member : Expect::Value;
+            } else if (*p_ == (object ? u'}' : u']')) {
+                ++p_;
+                expect = Expect::Closed;
+            } else {
+                return false;
+            }
+            continue;
+        }
+        }
+    }
+}
+
+bool Parser::ParseString(Kind kind)
+{
+    ++p_;  // opening quote
+    const char16_t* start = p_;
+    std::uint32_t escapes = 0;
+    for (;;) {
+        if (p_ == e_)
+            return false;
+        const char16_t c = *p_;
+        if (c < 128) {
+            const std::uint8_t k = kTables.cls[c];
+            if (k == kQuote)
+                break;
+            if (k == kBackslash)
+                return ParseStringWithEscapes(kind, start, escapes);
+            escapes += k;  // kPlain is 0, kEscaped is 1
+        }
+        ++p_;
+    }
+    tape.push_back(Node{Offset(start), static_cast<std::uint32_t>(p_ - start), escapes, kind, false});
+    ++p_;  // closing quote
+    return true;
+}
+
+bool Parser::ParseStringWithEscapes(Kind kind, const char16_t* start, std::uint32_t escapes)
+{
+    const std::size_t first = store.size();
+    store.insert(store.end(), start, p_);
+    for (;;) {
+        if (p_ == e_)
+            return false;
+        char16_t c = *p_++;
+        if (c == u'"')
+            break;
+        if (c == u'\\') {
+            if (p_ == e_)
+                return false;
+            switch (*p_++) {
+            case u'"': c = u'"'; break;
+            case u'\\': c = u'\\'; break;
+            case u'/': c = u'/'; break;
+            case u'b': c = 0x08; break;
+            case u'f': c = 0x0C; break;
+            case u'n': c = 0x0A; break;
+            case u'r': c = 0x0D; break;
+            case u't': c = 0x09; break;
+            case u'u': {
+                if (e_ - p_ < 4)
+                    return false;
+                int value = 0;
+                for (int i = 0; i < 4; ++i) {
+                    const int h = HexValue(*p_++);
+                    if (h < 0)
+                        return false;
+                    value = value * 16 + h;
+                }
+                c = static_cast<char16_t>(value);
+                break;
+            }
+            default:
+                return false;
+            }
+        }
+        if (PrintsEscaped(c))
+            ++escapes;
+        store.push_back(c);
+    }
+    tape.push_back(Node{static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(store.size() - first),
+                        escapes, kind, true});
+    return true;
+}
+
+bool Parser::ParseNumber()
+{
+    const char16_t* start = p_;
+    if (*p_ == u'-')
+        ++p_;
+    if (p_ == e_)
+        return false;
+    if (*p_ == u'0') {
+        ++p_;
+        if (p_ != e_ && IsDigit(*p_))
+            return false;
+    } else if (IsDigit(*p_)) {
+        while (p_ != e_ && IsDigit(*p_))
+            ++p_;
+    } else {
+        return false;
+    }
+    if (p_ != e_ && *p_ == u'.') {
+        ++p_;
+        if (p_ == e_ || !IsDigit(*p_))
+            return false;
+        while (p_ != e_ && IsDigit(*p_))
+            ++p_;
+    }
+    if (p_ != e_ && (*p_ == u'e' || *p_ == u'E')) {
+        ++p_;
+        if (p_ != e_ && (*p_ == u'+' || *p_ == u'-'))
+            ++p_;
+        if (p_ == e_ || !IsDigit(*p_))
+            return false;
+        while (p_ != e_ && IsDigit(*p_))
+            ++p_;
+    }
+    tape.push_back(Node{Offset(start), static_cast<std::uint32_t>(p_ - start), 0, Kind::Number, false});
+    return true;
+}
+
+bool Parser::ParseWord(const char16_t* word, std::size_t length, Kind kind)
+{
+    if (static_cast<std::size_t>(e_ - p_) < length
+        || std::memcmp(p_, word, length * sizeof(char16_t)) != 0)
+        return false;
+    p_ += length;
+    tape.push_back(Node{0, 0, 0, kind, false});
+    return true;
+}
+
+// Walks the tape and hands the layout to a sink; run once with a counting
+// sink to size the output, once with a writing sink to fill it.
+template <class Sink>
+void Print(const std::vector<Node>& tape, Sink& sink)
+{
+    bool first[kMaxDepth + 1];
+    int depth = 0;
+    bool afterKey = false;
+    for (const Node& node : tape) {
+        if (node.kind == Kind::Close) {
+            --depth;
+            sink.LineBreak(depth);
+            sink.Char(static_cast<char16_t>(node.offset));
+            continue;
+        }
+        // Each element starts on its own line; the separator of the one
+        // before goes at the end of that line.
+        if (depth > 0 && !afterKey) {
+            if (!first[depth])
+                sink.Char(u',');
+            first[depth] = false;
+            sink.LineBreak(depth);
+        }
+        afterKey = false;
+        switch (node.kind) {
+        case Kind::Object:
+        case Kind::Array:
+            sink.Char(node.kind == Kind::Object ? u'{' : u'[');
+            first[++depth] = true;
+            break;
+        case Kind::Key:
+            sink.String(node);
+            sink.Char(u':');
+            sink.Char(u' ');
+            afterKey = true;
+            break;
+        case Kind::String: sink.String(node); break;
+        case Kind::Number: sink.Number(node); break;
+        case Kind::True: sink.Word(u"true", 4); break;
+        case Kind::False: sink.Word(u"false", 5); break;
+        case Kind::Null: sink.Word(u"null", 4); break;
+        case Kind::Close: break;
+        }
+    }
+}
+
+struct CountingSink
+{
+    std::uint64_t size = 0;
+    void Char(char16_t) { ++size; }
+    void LineBreak(int depth) { size += 2 + std::uint64_t(kIndentUnit) * depth; }
+    void String(const Node& n) { size += 2 + std::uint64_t(n.length) + n.escapes; }
+    void Number(const Node& n) { size += n.length; }
+    void Word(const char16_t*, int length) { size += length; }
+};
+
+struct WritingSink
+{
+    char16_t* out;
+    const char16_t* input;
+    const char16_t* decoded;
+
+    void Char(char16_t c) { *out++ = c; }
+    void LineBreak(int depth)
+    {
+        static const char16_t kSpaces[64] = {
+            u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ',
+            u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ',
+            u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ',
+            u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' '};
+        *out++ = u'\r';
+        *out++ = u'\n';
+        std::size_t n = std::size_t(kIndentUnit) * depth;
+        while (n > 64) {
+            std::memcpy(out, kSpaces, sizeof kSpaces);
+            out += 64;
+            n -= 64;
+        }
+        std::memcpy(out, kSpaces, n * sizeof(char16_t));
+        out += n;
+    }
+    void Copy(const char16_t* from, std::size_t n)
+    {
+        std::memcpy(out, from, n * sizeof(char16_t));
+        out += n;
+    }
+    void String(const Node& n)
+    {
+        const char16_t* s = (n.decoded ? decoded : input) + n.offset;
+        *out++ = u'"';
+        if (n.escapes == 0) {
+            Copy(s, n.length);
+        } else {
+            const char16_t* end = s + n.length;
+            const char16_t* run = s;
+            for (; s != end; ++s) {
+                const char16_t c = *s;
+                if (PrintsEscaped(c)) {
+                    Copy(run, s - run);
+                    *out++ = u'\\';
+                    *out++ = kTables.letter[c];
+                    run = s + 1;
+                }
+            }
+            Copy(run, end - run);
+        }
+        *out++ = u'"';
+    }
+    void Number(const Node& n) { Copy(input + n.offset, n.length); }
+    void Word(const char16_t* w, int length) { Copy(w, length); }
+};
+
+QString Format(const QString& text)
+{
+    // Tape offsets are 32-bit; a text beyond that is shown as it is.
+    if (static_cast<std::uint64_t>(text.size()) >= std::numeric_limits<std::uint32_t>::max())
+        return text;
+    const char16_t* begin = reinterpret_cast<const char16_t*>(text.utf16());
+    Parser parser(begin, begin + text.size());
+    parser.tape.reserve(static_cast<std::size_t>(text.size()) / 16 + 16);
+    if (!parser.Parse())
+        return text;
+
+    CountingSink counter;
+    Print(parser.tape, counter);
+    if (counter.size > static_cast<std::uint64_t>(std::numeric_limits<qsizetype>::max() / 4))
+        return text;
+    const auto size = static_cast<qsizetype>(counter.size);
+    QString result(size, Qt::Uninitialized);
+    if (result.size() != size)
+        return text;
+    char16_t* out = reinterpret_cast<char16_t*>(result.data());
+    WritingSink writer{out, begin, parser.store.data()};
+    Print(parser.tape, writer);
+    if (writer.out != out + size)
+        return text;
+    return result;
+}
+
+}  // namespace
+
+QString FormatJsonResult(const QString& text)
+{
+    try {
+        return Format(text);
+    } catch (...) {
+        // Out of memory or anything else: show the result as the script returned it.
+        return text;
+    }
+}

@@ -1,11 +1,3 @@
-#include <QApplication>
-#include <QMainWindow>
+#include "app/Startup.h"
 
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    QMainWindow w;
-    w.setWindowTitle(QStringLiteral("Quorbel"));
-    w.show();
-    return app.exec();
-}
+int main(int argc, char** argv) { return RunWorkbench(argc, argv); }

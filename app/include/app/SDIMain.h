@@ -1,0 +1,129 @@
+#pragma once
+// The workbench's main window and its one script document.
+#include <QLabel>
+#include <QMainWindow>
+#include <QSpinBox>
+#include <QString>
+
+#include "platform/Dialogs.h"
+
+class QAction;
+class QActionGroup;
+
+class QListWidget;
+class QMenu;
+class QPlainTextEdit;
+class QSplitter;
+class QToolBar;
+class QToolButton;
+class TOpenFileHistories;
+class TPlainScriptEdit;
+
+// Number field whose value changes only through its arrows, the arrow keys and
+// the mouse wheel: the text cannot be typed into.
+class TSpinEdit : public QSpinBox {
+    Q_OBJECT
+public:
+    explicit TSpinEdit(QWidget* parent = nullptr);
+};
+
+// A one-section header strip above a pane.
+class THeaderControl : public QLabel {
+    Q_OBJECT
+public:
+    THeaderControl(const QString& section, QWidget* parent);
+};
+
+// The toolbar and menu pictures by their list index (0, 1, 2, 6, 7, 8, 15, 16).
+QIcon ImageListIcon(int index);
+
+class TSDIAppForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TSDIAppForm(QWidget* parent = nullptr);
+    ~TSDIAppForm() override;
+
+    // Command handlers; errors they do not handle reach the caller (the
+    // actions run them through the application's error box).
+    void FormCreate();
+    void FileNew1Execute();
+    void FileOpen1Execute();
+    void FileSave1Execute();
+    void FileExit1Execute();
+    void HelpAbout1Execute();
+    virtual void ToolButton5Click();
+    void UpdateTitle();
+
+    // The same steps as Open after its dialog: used for the recent-file items.
+    void OpenScript(const QString& fileName);
+
+    // The editor's whole text: lines joined by CR LF, no break after the last.
+    QString EditorText() const;
+    void SetEditorText(const QString& text);
+    bool IsModified() const;
+
+    const QString& FilePath() const { return fFilePath; }
+    const QString& SysScript() const { return fSysScript; }
+    const QString& OrigScript() const { return fOrigScript; }
+
+    // Components.
+    QToolBar* ToolBar1;
+    QToolButton* ToolButton9;
+    QToolButton* ToolButton1;
+    QToolButton* ToolButton2;
+    QAction* ToolButton3;
+    QToolButton* ToolButton5;
+    TSpinEdit* SpinEdit1;
+    QSplitter* Splitter1;
+    THeaderControl* HeaderControl1;
+    QToolBar* ToolBar2;
+    QAction* BtnPlay;
+    TPlainScriptEdit* sePythonCode;
+    QSplitter* Splitter2;
+    THeaderControl* HeaderControl3;
+    QPlainTextEdit* Memo1;
+    THeaderControl* HeaderControl2;
+    QPlainTextEdit* mePythonOutput;
+    QListWidget* ListBox;
+
+    QAction* FileNew1;
+    QAction* FileOpen1;
+    QAction* FileSave1;
+    QAction* FileSaveAs1;
+    QAction* FileExit1;
+    QAction* EditCut1;
+    QAction* EditCopy1;
+    QAction* EditPaste1;
+    QAction* HelpAbout1;
+
+    QMenu* File1;
+    QMenu* idR;
+    QMenu* T1;
+    QMenu* Help1;
+
+    TOpenFileHistories* OpenFileHistories1;
+
+    static const QString OpenDialogFilter;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    enum class SaveOutcome { Cancelled, Written };
+    SaveOutcome SaveWithDialog();
+    void AddToHistory(const QString& fileName);
+    platform::ModalResult AskAboutChanges(const QString& question);
+    // Asks about unsaved work before Open; false when the command must stop.
+    bool ConfirmDiscardBeforeOpen();
+    QAction* MakeAction(const QString& name, const QString& caption, const QString& hint,
+                        const QKeySequence& shortcut, int image, const QString& category);
+    void BuildActions();
+    void BuildMenus();
+    void BuildToolBar();
+    void BuildPanes();
+    void EditAction(void (QPlainTextEdit::*op)());
+
+    QString fFilePath;
+    QString fSysScript;
+    QString fOrigScript;
+};

@@ -1,0 +1,28 @@
+#pragma once
+// Reading and writing script files: UTF-8 with a byte-order mark, CR LF.
+#include "platform/Exception.h"
+
+#include <QString>
+#include <QStringList>
+
+class EScriptFileError : public platform::Exception {
+public:
+    using platform::Exception::Exception;
+};
+
+// Splits at CR LF, lone CR or lone LF; a break at the very end starts no
+// further line, and the empty text has no lines.
+QStringList SplitSavedLines(const QString& text);
+
+// The bytes a save writes: EF BB BF, then every line in UTF-8 followed by CR LF.
+QByteArray ScriptFileBytes(const QString& text);
+
+// Writes through a temporary file in the same folder that is renamed over the
+// target, so a failure leaves any previous file intact. Throws
+// EScriptFileError("ファイル "%s" を作成できません。%s").
+void SaveScriptFile(const QString& path, const QString& text);
+
+// Reads a UTF-8 file (with or without a byte-order mark; CR LF, LF or CR line
+// ends) as text with every break made CR LF. Throws EScriptFileError("ファイル "%s" を開けません。%s")
+// when the file cannot be read or is not valid UTF-8.
+QString LoadScriptFile(const QString& path);

@@ -1,0 +1,499 @@
+#include "app/SDIMain.h"
+
+#include "app/About.h"
+#include "app/DefaultScript.h"
+#include "app/ErrorBox.h"
+#include "app/ScriptFile.h"
+#include "history/OpnFilHs.h"
+#include "platform/Dialogs.h"
+#include "widgets/PlainScriptEdit.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString SModifiedSave = QStringLiteral("ファイルが変更されています。保存しますか？");
+const QString SModified = QStringLiteral("ファイルが変更されています");
+const QString SWarning = QStringLiteral("警告");
+
+QFont PixelFont(const QString& family, int pixels, bool bold = false)
+{
+    QFont f(family);
+    f.setPixelSize(pixels);
+    f.setBold(bold);
+    return f;
+}
+
+// Lays the output pane at its designed width on the left and gives the list
+// box what is left, however narrow the pane gets.
+class TOutputPane : public QWidget {
+public:
+    TOutputPane(QWidget* output, QWidget* list, QWidget* parent)
+        : QWidget(parent), FOutput(output), FList(list)
+    {
+        output->setParent(this);
+        list->setParent(this);
+    }
+
+protected:
+    void resizeEvent(QResizeEvent*) override
+    {
+        int w = std::min(width(), 832);
+        FOutput->setGeometry(0, 0, w, height());
+        FList->setGeometry(w, 0, width() - w, height());
+    }
+
+private:
+    QWidget* FOutput;
+    QWidget* FList;
+};
+
+QWidget* Stack(QWidget* parent, std::initializer_list<QWidget*> children, QWidget* fill)
+{
+    auto* pane = new QWidget(parent);
+    auto* layout = new QVBoxLayout(pane);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    for (QWidget* child : children)
+        layout->addWidget(child, child == fill ? 1 : 0);
+    return pane;
+}
+
+} // namespace
+
+TSpinEdit::TSpinEdit(QWidget* parent) : QSpinBox(parent)
+{
+    // A read-only line edit refuses typing, pasting and deleting, while the
+    // spin box still steps through arrows, keys and the wheel.
+    lineEdit()->setReadOnly(true);
+}
+
+THeaderControl::THeaderControl(const QString& section, QWidget* parent) : QLabel(section, parent)
+{
+    setAlignment(Qt::AlignCenter);
+    setFixedHeight(17);
+    setFont(PixelFont(QStringLiteral("Tahoma"), 11, true));
+    setFrameStyle(QFrame::Panel | QFrame::Raised);
+    setAutoFillBackground(true);
+}
+
+QIcon ImageListIcon(int index)
+{
+    struct Entry { int index; const char* theme; QStyle::StandardPixmap fallback; };
+    static const Entry entries[] = {
+        {0, "edit-cut", QStyle::SP_DialogResetButton},
+        {1, "edit-copy", QStyle::SP_FileDialogContentsView},
+        {2, "edit-paste", QStyle::SP_DialogApplyButton},
+        {6, "document-new", QStyle::SP_FileIcon},
+        {7, "document-open", QStyle::SP_DialogOpenButton},
+        {8, "document-save", QStyle::SP_DialogSaveButton},
+        {15, "media-playback-start", QStyle::SP_MediaPlay},
+        {16, "media-playback-start", QStyle::SP_MediaPlay},
+    };
+    for (const Entry& e : entries) {
+        if (e.index != index)
+            continue;
+        QIcon icon = QIcon::fromTheme(QString::fromLatin1(e.theme));
+        if (icon.isNull())
+            icon = QApplication::style()->standardIcon(e.fallback);
+        if (index == 16) // the disabled picture of the play button
+            return QIcon(icon.pixmap(16, 16, QIcon::Disabled));
+        return icon;
+    }
+    return {};
+}
+
+const QString TSDIAppForm::OpenDialogFilter = QStringLiteral("Python(*.py)|*.py|すべてのファイル (*.*)|*.*");
+
+TSDIAppForm::TSDIAppForm(QWidget* parent) : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("SDIAppForm"));
+    setWindowTitle(QStringLiteral("Quorbel"));
+    setFont(PixelFont(QStringLiteral("System"), 13));
+    resize(1118, 525);
+    move(197, 111);
+
+    OpenFileHistories1 = new TOpenFileHistories(this);
+    OpenFileHistories1->setObjectName(QStringLiteral("OpenFileHistories1"));
+
+    BuildActions();
+    BuildMenus();
+    BuildToolBar();
+    BuildPanes();
+
+    OpenFileHistories1->SetSubFileItem(idR->menuAction());
+    OpenFileHistories1->SetMaxHistory(10);
+    OpenFileHistories1->OnOpenFile = [this](QObject*, const QString& fileName) {
+        RunGuarded([&] { OpenScript(fileName); }, this);
+    };
+
+    sePythonCode->SetLines(DefaultScriptLines());
+    FormCreate();
+}
+
+TSDIAppForm::~TSDIAppForm() = default;
+
+QAction* TSDIAppForm::MakeAction(const QString& name, const QString& caption, const QString& hint,
+                                 const QKeySequence& shortcut, int image, const QString& category)
+{
+    auto* action = new QAction(caption, this);
+    action->setObjectName(name);
+    const qsizetype bar = hint.indexOf(u'|');
+    action->setToolTip(bar < 0 ? hint : hint.left(bar));
+    action->setStatusTip(bar < 0 ? hint : hint.mid(bar + 1));
+    if (!shortcut.isEmpty()) {
+        action->setShortcut(shortcut);
+        action->setShortcutContext(Qt::WindowShortcut);
+    }
+    if (image >= 0)
+        action->setIcon(ImageListIcon(image));
+    action->setProperty("category", category);
+    addAction(action);
+    return action;
+}
+
+void TSDIAppForm::BuildActions()
+{
+    const QString file = QStringLiteral("ファイル");
+    const QString edit = QStringLiteral("編集");
+    FileNew1 = MakeAction(QStringLiteral("FileNew1"), QStringLiteral("新規作成(&N)"),
+                          QStringLiteral("新規|新規ファイルの作成"), QKeySequence(QStringLiteral("Ctrl+N")), 6, file);
+    FileOpen1 = MakeAction(QStringLiteral("FileOpen1"), QStringLiteral("開く(&O)"),
+                           QStringLiteral("開く|ファイルを開く"), QKeySequence(QStringLiteral("Ctrl+O")), 7, file);
+    FileSave1 = MakeAction(QStringLiteral("FileSave1"), QStringLiteral("保存(&S)"),
+                           QStringLiteral("保存|現在のファイルを保存"), QKeySequence(QStringLiteral("Ctrl+S")), 8, file);
+    FileSaveAs1 = MakeAction(QStringLiteral("FileSaveAs1"), QStringLiteral("名前を付けて保存(&A)..."),
+                             QStringLiteral("名前を付けて保存|現在のファイルをほかの名前で保存"), {}, -1, file);
+    FileExit1 = MakeAction(QStringLiteral("FileExit1"), QStringLiteral("終了(&X)"),
+                           QStringLiteral("終了|アプリケーションの終了"), {}, -1, file);
+    EditCut1 = MakeAction(QStringLiteral("EditCut1"), QStringLiteral("切り取り(&T)"),
+                          QStringLiteral("切り取り|選択部分を切り取り，クリップボードに送る"),
+                          QKeySequence(QStringLiteral("Ctrl+X")), 0, edit);
+    EditCopy1 = MakeAction(QStringLiteral("EditCopy1"), QStringLiteral("コピー(&C)"),
+                           QStringLiteral("コピー|選択範囲をクリップボードにコピー"),
+                           QKeySequence(QStringLiteral("Ctrl+C")), 1, edit);
+    EditPaste1 = MakeAction(QStringLiteral("EditPaste1"), QStringLiteral("貼り付け(&P)"),
+                            QStringLiteral("貼り付け|クリップボードの内容を貼り付ける"),
+                            QKeySequence(QStringLiteral("Ctrl+V")), 2, edit);
+    HelpAbout1 = MakeAction(QStringLiteral("HelpAbout1"), QStringLiteral("バージョン情報(&A)..."),
+                            QStringLiteral("バージョン情報|プログラム情報，バージョン番号，著作権の表示"), {}, -1,
+                            QStringLiteral("ヘルプ"));
+
+    auto guard = [this](void (TSDIAppForm::*handler)()) {
+        return [this, handler] { RunGuarded([&] { (this->*handler)(); }, this); };
+    };
+    connect(FileNew1, &QAction::triggered, this, guard(&TSDIAppForm::FileNew1Execute));
+    connect(FileOpen1, &QAction::triggered, this, guard(&TSDIAppForm::FileOpen1Execute));
+    connect(FileSave1, &QAction::triggered, this, guard(&TSDIAppForm::FileSave1Execute));
+    connect(FileSaveAs1, &QAction::triggered, this, guard(&TSDIAppForm::FileSave1Execute));
+    connect(FileExit1, &QAction::triggered, this, guard(&TSDIAppForm::FileExit1Execute));
+    connect(HelpAbout1, &QAction::triggered, this, guard(&TSDIAppForm::HelpAbout1Execute));
+    connect(EditCut1, &QAction::triggered, this, [this] { EditAction(&QPlainTextEdit::cut); });
+    connect(EditCopy1, &QAction::triggered, this, [this] { EditAction(&QPlainTextEdit::copy); });
+    connect(EditPaste1, &QAction::triggered, this, [this] { EditAction(&QPlainTextEdit::paste); });
+}
+
+// The standard edit actions act on the focused memo pane only; the script
+// editor has its own key bindings.
+void TSDIAppForm::EditAction(void (QPlainTextEdit::*op)())
+{
+    QWidget* focus = QApplication::focusWidget();
+    if (focus == Memo1 || focus == mePythonOutput)
+        (static_cast<QPlainTextEdit*>(focus)->*op)();
+}
+
+void TSDIAppForm::BuildMenus()
+{
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    File1 = bar->addMenu(QStringLiteral("ファイル(&F)"));
+    File1->setObjectName(QStringLiteral("File1"));
+    File1->menuAction()->setStatusTip(QStringLiteral("ファイル関連のコマンド"));
+    File1->addAction(FileNew1);
+    File1->addAction(FileOpen1);
+    File1->addAction(FileSave1);
+    File1->addAction(FileSaveAs1);
+    File1->addSeparator()->setObjectName(QStringLiteral("N1"));
+    idR = File1->addMenu(QStringLiteral("最近使ったファイル"));
+    idR->setObjectName(QStringLiteral("idR"));
+    File1->addSeparator()->setObjectName(QStringLiteral("FileRecent"));
+    File1->addAction(FileExit1);
+
+    T1 = bar->addMenu(QStringLiteral("テスト(&T)"));
+    T1->setObjectName(QStringLiteral("T1"));
+
+    Help1 = bar->addMenu(QStringLiteral("ヘルプ(&H)"));
+    Help1->setObjectName(QStringLiteral("Help1"));
+    Help1->menuAction()->setStatusTip(QStringLiteral("ヘルプトピック"));
+    Help1->addAction(HelpAbout1);
+    Help1->menuAction()->setVisible(false);
+}
+
+void TSDIAppForm::BuildToolBar()
+{
+    ToolBar1 = addToolBar(QStringLiteral("ToolBar1"));
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+
+    auto button = [this](const char* name, QAction* action) {
+        ToolBar1->addAction(action);
+        auto* b = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(action));
+        b->setObjectName(QString::fromLatin1(name));
+        return b;
+    };
+    ToolButton9 = button("ToolButton9", FileNew1);
+    ToolButton1 = button("ToolButton1", FileOpen1);
+    ToolButton2 = button("ToolButton2", FileSave1);
+
+    auto* spacer = new QWidget(ToolBar1);
+    spacer->setFixedWidth(8);
+    ToolButton3 = ToolBar1->addWidget(spacer);
+    ToolButton3->setObjectName(QStringLiteral("ToolButton3"));
+
+    ToolButton5 = new QToolButton(ToolBar1);
+    ToolButton5->setObjectName(QStringLiteral("ToolButton5"));
+    ToolButton5->setIcon(ImageListIcon(15));
+    ToolButton5->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    ToolBar1->addWidget(ToolButton5);
+    connect(ToolButton5, &QToolButton::clicked, this, [this] { RunGuarded([this] { ToolButton5Click(); }, this); });
+
+    SpinEdit1 = new TSpinEdit(ToolBar1);
+    SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
+    SpinEdit1->setRange(1, 8);
+    SpinEdit1->setValue(1);
+    SpinEdit1->setFixedWidth(47);
+    ToolBar1->addWidget(SpinEdit1);
+}
+
+void TSDIAppForm::BuildPanes()
+{
+    Splitter1 = new QSplitter(Qt::Vertical, this);
+    Splitter1->setObjectName(QStringLiteral("Splitter1"));
+    Splitter1->setChildrenCollapsible(false);
+
+    HeaderControl1 = new THeaderControl(QStringLiteral("Python Source code"), nullptr);
+    HeaderControl1->setObjectName(QStringLiteral("HeaderControl1"));
+    ToolBar2 = new QToolBar(QStringLiteral("ToolBar2"));
+    ToolBar2->setObjectName(QStringLiteral("ToolBar2"));
+    BtnPlay = ToolBar2->addAction(ImageListIcon(15), QStringLiteral("Play"));
+    BtnPlay->setObjectName(QStringLiteral("BtnPlay"));
+    BtnPlay->setToolTip(QStringLiteral("Play"));
+    ToolBar2->setVisible(false);
+    sePythonCode = new TPlainScriptEdit();
+    sePythonCode->setObjectName(QStringLiteral("sePythonCode"));
+    Splitter1->addWidget(Stack(Splitter1, {HeaderControl1, ToolBar2, sePythonCode}, sePythonCode));
+
+    Splitter2 = new QSplitter(Qt::Horizontal, Splitter1);
+    Splitter2->setObjectName(QStringLiteral("Splitter2"));
+    Splitter2->setChildrenCollapsible(false);
+
+    HeaderControl3 = new THeaderControl(QStringLiteral("json Output"), nullptr);
+    HeaderControl3->setObjectName(QStringLiteral("HeaderControl3"));
+    Memo1 = new QPlainTextEdit();
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Splitter2->addWidget(Stack(Splitter2, {HeaderControl3, Memo1}, Memo1));
+
+    HeaderControl2 = new THeaderControl(QStringLiteral("Python Output"), nullptr);
+    HeaderControl2->setObjectName(QStringLiteral("HeaderControl2"));
+    mePythonOutput = new QPlainTextEdit();
+    mePythonOutput->setObjectName(QStringLiteral("mePythonOutput"));
+    mePythonOutput->setFont(sePythonCode->font());
+    mePythonOutput->setLineWrapMode(QPlainTextEdit::NoWrap);
+    ListBox = new QListWidget();
+    ListBox->setObjectName(QStringLiteral("ListBox"));
+    auto* outputPane = new TOutputPane(mePythonOutput, ListBox, nullptr);
+    Splitter2->addWidget(Stack(Splitter2, {HeaderControl2, outputPane}, outputPane));
+    Splitter1->addWidget(Splitter2);
+
+    // The script pane takes what a resize gives; the result panes keep their size.
+    Splitter1->setStretchFactor(0, 1);
+    Splitter1->setStretchFactor(1, 0);
+    Splitter1->setSizes({349, 525 - 349});
+    Splitter2->setSizes({551, 1118 - 551});
+    const QString handle = QStringLiteral("QSplitter::handle { background-color: rgb(243, 243, 243); }");
+    Splitter1->setStyleSheet(handle);
+    setCentralWidget(Splitter1);
+
+    statusBar()->setObjectName(QStringLiteral("StatusBar"));
+    statusBar()->setFixedHeight(19);
+}
+
+void TSDIAppForm::FormCreate()
+{
+    OpenFileHistories1->SelfKeyName = QStringLiteral("Quorbel");
+    // A damaged history store is reported but must not keep the window (and
+    // its default script) from starting.
+    RunGuarded([this] { OpenFileHistories1->UpDate(); }, this);
+    fSysScript = EditorText();
+    fOrigScript = fSysScript;
+}
+
+QString TSDIAppForm::EditorText() const { return sePythonCode->Text(); }
+
+void TSDIAppForm::SetEditorText(const QString& text) { sePythonCode->SetText(text); }
+
+bool TSDIAppForm::IsModified() const { return EditorText() != fOrigScript; }
+
+platform::ModalResult TSDIAppForm::AskAboutChanges(const QString& question)
+{
+    platform::MessageRequest ask;
+    ask.owner = this;
+    ask.text = question;
+    ask.caption = SWarning;
+    ask.type = platform::MsgDlgType::mtWarning;
+    ask.buttons = platform::mbYes | platform::mbNo | platform::mbCancel;
+    return platform::CurrentDialogs().MessageBox(ask);
+}
+
+void TSDIAppForm::FileNew1Execute()
+{
+    if (IsModified()) {
+        switch (AskAboutChanges(SModifiedSave)) {
+        case platform::ModalResult::mrCancel:
+            return;
+        case platform::ModalResult::mrYes:
+            FileSave1Execute();
+            return;
+        default:
+            break;
+        }
+    }
+    fFilePath.clear();
+    SetEditorText(fSysScript);
+    fOrigScript = fSysScript;
+    UpdateTitle();
+}
+
+bool TSDIAppForm::ConfirmDiscardBeforeOpen()
+{
+    if (!IsModified())
+        return true;
+    switch (AskAboutChanges(SModified)) {
+    case platform::ModalResult::mrCancel:
+        return false;
+    case platform::ModalResult::mrYes:
+        FileSave1Execute();
+        return false;
+    default:
+        return true;
+    }
+}
+
+void TSDIAppForm::FileOpen1Execute()
+{
+    platform::FileDialogRequest request;
+    request.owner = this;
+    request.save = false;
+    request.filter = OpenDialogFilter;
+    request.defaultExt = QStringLiteral(".py");
+    auto chosen = platform::CurrentDialogs().FileDialog(request);
+    if (!chosen)
+        return;
+    OpenScript(*chosen);
+}
+
+void TSDIAppForm::OpenScript(const QString& fileName)
+{
+    if (!ConfirmDiscardBeforeOpen())
+        return;
+    // Read first: a file that cannot be read changes nothing.
+    const QString text = LoadScriptFile(fileName);
+    AddToHistory(fileName);
+    SetEditorText(text);
+    fFilePath = fileName;
+    fOrigScript = EditorText();
+    UpdateTitle();
+}
+
+void TSDIAppForm::AddToHistory(const QString& fileName)
+{
+    OpenFileHistories1->AddHistory(fileName);
+    OpenFileHistories1->UpDate();
+}
+
+TSDIAppForm::SaveOutcome TSDIAppForm::SaveWithDialog()
+{
+    platform::FileDialogRequest request;
+    request.owner = this;
+    request.save = true;
+    request.filter = OpenDialogFilter;
+    request.defaultExt = QStringLiteral("py");
+    request.fileName = fFilePath;
+    auto chosen = platform::CurrentDialogs().FileDialog(request);
+    if (!chosen)
+        return SaveOutcome::Cancelled;
+    fFilePath = *chosen;
+    AddToHistory(fFilePath);
+    const QString text = EditorText();
+    SaveScriptFile(fFilePath, text);
+    // The baseline is the text as the editor held it, so a just-saved
+    // document is not modified.
+    fOrigScript = text;
+    UpdateTitle();
+    return SaveOutcome::Written;
+}
+
+void TSDIAppForm::FileSave1Execute() { SaveWithDialog(); }
+
+void TSDIAppForm::FileExit1Execute() { close(); }
+
+void TSDIAppForm::HelpAbout1Execute()
+{
+    if (!AboutBox)
+        return;
+    if (QScreen* screen = AboutBox->screen())
+        AboutBox->move(screen->geometry().center() - AboutBox->rect().center());
+    AboutBox->exec();
+}
+
+// Filled by the test run.
+void TSDIAppForm::ToolButton5Click() {}
+
+void TSDIAppForm::UpdateTitle()
+{
+    QString caption = fFilePath.isEmpty() ? QStringLiteral("無題") : fFilePath.mid(fFilePath.lastIndexOf(u'/') + 1);
+    setWindowTitle(caption + QStringLiteral("  Quorbel"));
+}
+
+void TSDIAppForm::closeEvent(QCloseEvent* event)
+{
+    if (!IsModified()) {
+        event->accept();
+        return;
+    }
+    switch (AskAboutChanges(SModifiedSave)) {
+    case platform::ModalResult::mrYes: {
+        bool written = false;
+        RunGuarded([&] { written = SaveWithDialog() == SaveOutcome::Written; }, this);
+        if (written)
+            event->accept();
+        else
+            event->ignore();
+        return;
+    }
+    case platform::ModalResult::mrNo:
+        event->accept();
+        return;
+    default:
+        event->ignore();
+        return;
+    }
+}

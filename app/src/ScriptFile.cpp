@@ -1,0 +1,94 @@
+#include "app/ScriptFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+namespace {
+
+const QString SCreateFailed = QStringLiteral("ファイル \"%s\" を作成できません。%s");
+const QString SOpenFailed = QStringLiteral("ファイル \"%s\" を開けません。%s");
+
+QString FullPath(const QString& path) { return QFileInfo(path).absoluteFilePath(); }
+
+} // namespace
+
+QStringList SplitSavedLines(const QString& text)
+{
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        QChar c = text.at(i);
+        if (c == u'\r' || c == u'\n') {
+            lines << text.mid(start, i - start);
+            if (c == u'\r' && i + 1 < n && text.at(i + 1) == u'\n')
+                ++i;
+            start = i + 1;
+        }
+    }
+    if (start < n)
+        lines << text.mid(start);
+    return lines;
+}
+
+QByteArray ScriptFileBytes(const QString& text)
+{
+    QByteArray bytes("\xEF\xBB\xBF");
+    bytes.reserve(text.size() + 64);
+    for (const QString& line : SplitSavedLines(text)) {
+        bytes += line.toUtf8();
+        bytes += "\r\n";
+    }
+    return bytes;
+}
+
+void SaveScriptFile(const QString& path, const QString& text)
+{
+    QSaveFile file(path);
+    auto fail = [&](const QString& reason) {
+        throw EScriptFileError(platform::Format(SCreateFailed, {FullPath(path), reason}));
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        fail(file.errorString());
+    const QByteArray bytes = ScriptFileBytes(text);
+    if (file.write(bytes) != bytes.size()) {
+        QString reason = file.errorString();
+        file.cancelWriting();
+        fail(reason);
+    }
+    if (!file.commit())
+        fail(file.errorString());
+}
+
+QString LoadScriptFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EScriptFileError(platform::Format(SOpenFailed, {FullPath(path), file.errorString()}));
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw EScriptFileError(platform::Format(SOpenFailed, {FullPath(path), file.errorString()}));
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        throw EScriptFileError(platform::Format(SOpenFailed, {FullPath(path), QStringLiteral("UTF-8 として正しくないバイト列があります")}));
+    // Every break becomes CR LF; a break at the end stays, so that the editor
+    // shows an empty last line and a save writes the same bytes again.
+    QString normalized;
+    normalized.reserve(text.size() + text.size() / 16);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        QChar c = text.at(i);
+        if (c == u'\r' || c == u'\n') {
+            if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n')
+                ++i;
+            normalized += QStringLiteral("\r\n");
+        } else {
+            normalized += c;
+        }
+    }
+    return normalized;
+}
