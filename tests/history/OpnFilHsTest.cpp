@@ -9,6 +9,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QMenu>
+#include <QTest>
 
 #include <unistd.h>
 
@@ -261,7 +262,15 @@ TEST_F(History, ClicksRaiseEventsWithPathOrFolder)
     // The owner's usual handler records the file and rebuilds the menu it was clicked in.
     h->SetMaxHistory(10);
     h->OnOpenFile = [&](QObject*, const QString& f) { h->AddHistory(f), h->UpDate(); };
-    Recent().at(0)->trigger();
+    // Clicked in a real menu chain: the File menu then reports the clicked item, which must still be alive.
+    QString reported;
+    QObject::connect(&fileMenu, &QMenu::triggered, &fileMenu, [&](QAction* a) { reported = a->text(); });
+    fileMenu.popup(QPoint(0, 0));
+    fileMenu.setActiveAction(recent);
+    ASSERT_TRUE(recent->menu()->isVisible());
+    recent->menu()->setActiveAction(Recent().at(0));
+    QTest::keyClick(recent->menu(), Qt::Key_Return);
+    EXPECT_EQ(reported, "&0 /w/a.py");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(Texts(Recent()), QStringList({"&0 /w/a.py", "&1 /y/c.py"}));
 }
