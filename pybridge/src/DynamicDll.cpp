@@ -1,0 +1,377 @@
+#include "pybridge/DynamicDll.h"
+
+#include "platform/Dialogs.h"
+#include "platform/Registry.h"
+
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cfenv>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <dlfcn.h>
+#include <link.h>
+
+namespace pybridge {
+
+namespace {
+
+void* AsPointer(uintptr_t h) { return reinterpret_cast<void*>(h); }
+
+void ReportDlError()
+{
+    if (const char* e = dlerror())
+        std::fprintf(stderr, "%s\n", e);
+}
+
+} // namespace
+
+TPythonVersion VersionFromLibraryName(const QString& name)
+{
+    TPythonVersion v;
+    const QString file = QFileInfo(name).fileName().toLower();
+    const qsizetype at = file.indexOf(QLatin1String("python"));
+    if (at < 0)
+        return v;
+    QString rest = file.mid(at + 6);
+    if (rest.isEmpty())
+        return v;
+    const QChar d = rest.at(0);
+    if (d < u'2' || d > u'5')
+        return v;
+    v.Major = d.unicode() - u'0';
+    rest.remove(0, 1);
+    if (rest.isEmpty())
+        return v;
+    if (rest.at(0) == u'.')
+        rest.remove(0, 1);
+    else if (!rest.at(0).isDigit())
+        return v;
+    qsizetype cut = 0;
+    while (cut < rest.size()) {
+        const QChar c = rest.at(cut);
+        if (c == u'.' || (c >= u'a' && c <= u'z'))
+            break;
+        ++cut;
+    }
+    bool ok = false;
+    const int minor = rest.left(cut).toInt(&ok);
+    v.Minor = ok ? minor : 4;
+    return v;
+}
+
+TSplitVersion SplitVersion(const QString& AVersion)
+{
+    TSplitVersion r;
+    const qsizetype dot = AVersion.indexOf(u'.');
+    const QString major = dot < 0 ? AVersion : AVersion.left(dot);
+    const QString minor = dot < 0 ? QString() : AVersion.mid(dot + 1);
+    bool ok = false;
+    r.Major = major.toInt(&ok);
+    if (!ok)
+        r.Major = 0;
+    r.Minor = minor.toInt(&ok);
+    if (!ok)
+        r.Minor = 0;
+    r.Ok = r.Major > 0 && r.Minor > 0;
+    return r;
+}
+
+QString RegisteredInstallKey(const QString& AVersion)
+{
+    // A 64-bit program: registered without the "-32" suffix.
+    return platform::Format(QStringLiteral("\\Software\\Python\\PythonCore\\%s\\InstallPath"), {AVersion});
+}
+
+TRegisteredInstall FindRegisteredInstall(const QString& AVersion)
+{
+    TRegisteredInstall r;
+    const TSplitVersion v = SplitVersion(AVersion);
+    // Installs of 3.3 and 3.4 kept their path elsewhere; only later ones are read machine-wide.
+    const bool readsMachinePath = v.Major > 3 || (v.Major == 3 && v.Minor >= 5);
+    const QString key = RegisteredInstallKey(AVersion);
+    try {
+        platform::Registry reg(platform::HKEY_CURRENT_USER);
+        if (reg.OpenKeyReadOnly(key)) {
+            r.InstallPath = reg.ReadString(QString());
+            r.Found = true;
+            return r;
+        }
+    } catch (const std::exception&) {
+        r.InstallPath.clear();
+    }
+    try {
+        platform::Registry reg(platform::HKEY_LOCAL_MACHINE);
+        if (reg.OpenKeyReadOnly(key)) {
+            r.AllUsers = true;
+            if (readsMachinePath)
+                r.InstallPath = reg.ReadString(QString());
+            r.Found = true;
+        }
+    } catch (const std::exception&) {
+        r.AllUsers = false;
+        r.InstallPath.clear();
+    }
+    return r;
+}
+
+TDynamicDll::TDynamicDll(TComponent* AOwner) : TComponent(AOwner) {}
+
+TDynamicDll::~TDynamicDll()
+{
+    Destroying();
+    if (FAutoUnload)
+        UnloadDll();
+}
+
+void TDynamicDll::LoadDll() { OpenDll(FDllName); }
+
+void TDynamicDll::OpenDll(const QString& aDllName)
+{
+    UnloadDll();
+    BeforeLoad();
+    FDLLHandle = 0;
+    OpenLibraryFile(aDllName);
+    if (IsHandleValid()) {
+        AfterLoad();
+        return;
+    }
+    const QString msg = platform::Format(QStringLiteral("Error %d: Could not open Dll \"%s\""),
+                                         {QString::number(FLastErrorCode), FDllName});
+    if (FFatalMsgDlg)
+        ShowErrorBox(msg);
+    if (FFatalAbort)
+        Quit();
+}
+
+void TDynamicDll::UnloadDll()
+{
+    if (!IsHandleValid())
+        return;
+    BeforeUnload();
+    dlclose(AsPointer(FDLLHandle));
+    FDLLHandle = 0;
+}
+
+void TDynamicDll::Quit()
+{
+    if (IsDesigning())
+        return;
+    ShowErrorBox(QuitMessage());
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::exit(1);
+}
+
+void* TDynamicDll::ImportSymbol(const char* Name, bool MustExist)
+{
+    errno = 0;
+    void* p = IsHandleValid() ? dlsym(AsPointer(FDLLHandle), Name) : nullptr;
+    if (!p && MustExist) {
+        FLastErrorCode = errno;
+        ReportDlError();
+        EDLLImportError e(platform::Format(QStringLiteral("Error %d: could not map symbol \"%s\""),
+                                           {QString::number(FLastErrorCode), QString::fromUtf8(Name)}));
+        e.ErrorCode = FLastErrorCode;
+        e.WrongFunc = QByteArray(Name);
+        throw e;
+    }
+    return p;
+}
+
+void TDynamicDll::ShowErrorBox(const QString& text)
+{
+    platform::MessageRequest r;
+    r.owner = nullptr;
+    r.text = text;
+    r.caption = QStringLiteral("Error");
+    r.type = platform::MsgDlgType::mtError;
+    r.buttons = platform::mbOK;
+    r.applicationModal = true;
+    platform::CurrentDialogs().MessageBox(r);
+}
+
+void TDynamicDll::BeforeLoad()
+{
+    if (OnBeforeLoad)
+        OnBeforeLoad(this);
+}
+
+void TDynamicDll::AfterLoad()
+{
+    if (OnAfterLoad)
+        OnAfterLoad(this);
+}
+
+void TDynamicDll::BeforeUnload()
+{
+    if (OnBeforeUnload)
+        OnBeforeUnload(this);
+}
+
+QString TDynamicDll::QuitMessage()
+{
+    return platform::Format(QStringLiteral("Dll %s could not be loaded. We must quit."), {FDllName});
+}
+
+void TDynamicDll::OpenLibraryFile(const QString& aDllName) { OpenLibraryFileOnly(aDllName); }
+
+void TDynamicDll::OpenLibraryFileOnly(const QString& aDllName)
+{
+    if (IsHandleValid())
+        return;
+    FDllName = aDllName;
+    // The library's start-up code must not change the caller's floating-point behaviour.
+    fenv_t saved;
+    fegetenv(&saved);
+    const QByteArray path = (LibraryFolder() + FDllName).toUtf8();
+    errno = 0;
+    void* h = dlopen(path.constData(), RTLD_NOW | RTLD_GLOBAL);
+    if (!h) {
+        FLastErrorCode = errno;
+        ReportDlError();
+    }
+    FDLLHandle = reinterpret_cast<uintptr_t>(h);
+    fesetenv(&saved);
+}
+
+void TDynamicDll::RegisteredInstallFound(const QString&) {}
+
+QString TDynamicDll::LibraryFolder()
+{
+    QString result = FDllPath;
+    if (FDllPath.isEmpty() && !FInExtensionModule) {
+        result.clear();
+        const TRegisteredInstall r = FindRegisteredInstall(FRegVersion);
+        if (r.Found)
+            RegisteredInstallFound(r.InstallPath);
+        result = r.InstallPath;
+    }
+    if (!result.isEmpty() && !result.endsWith(u'/'))
+        result += u'/';
+    return result;
+}
+
+bool TDynamicDll::IsInitializedRuntime()
+{
+    using TBuildInfo = const char* (*)();
+    using TIsInitialized = int (*)();
+    auto buildInfo = reinterpret_cast<TBuildInfo>(ImportSymbol("Py_GetBuildInfo", false));
+    auto isInitialized = reinterpret_cast<TIsInitialized>(ImportSymbol("Py_IsInitialized", false));
+    return buildInfo && isInitialized && buildInfo() != nullptr && isInitialized() != 0;
+}
+
+void TDynamicDll::ReadLoadedRuntimeVersion()
+{
+    using TGetPath = wchar_t* (*)();
+    using TGetVersion = const char* (*)();
+    auto fullPath = reinterpret_cast<TGetPath>(ImportSymbol("Py_GetProgramFullPath"));
+    auto getVersion = reinterpret_cast<TGetVersion>(ImportSymbol("Py_GetVersion"));
+    const wchar_t* p = fullPath();
+    SetDllName(QFileInfo(p ? QString::fromWCharArray(p) : QString()).fileName());
+    QString version = QString::fromUtf8(getVersion());
+    const qsizetype blank = version.indexOf(u' ');
+    if (blank >= 0)
+        version.truncate(blank);
+    version = (version.size() < 4 || version.at(3) == u'.') ? version.left(3) : version.left(4);
+    for (const TPythonVersionProp& row : KnownPythonVersions) {
+        if (version == QLatin1String(row.RegVersion)) {
+            FRegVersion = QString::fromLatin1(row.RegVersion);
+            FAPIVersion = row.APIVersion;
+            return;
+        }
+    }
+    throw EDLLLoadError(QStringLiteral("Undetermined Python version from loaded module."));
+}
+
+namespace {
+
+struct TModuleScan {
+    uintptr_t address = 0;
+    bool inMainProgram = false;
+    int index = 0;
+};
+
+int FindObjectOf(dl_phdr_info* info, size_t, void* data)
+{
+    auto* scan = static_cast<TModuleScan*>(data);
+    const int index = scan->index++;
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& ph = info->dlpi_phdr[i];
+        if (ph.p_type != PT_LOAD)
+            continue;
+        const uintptr_t start = info->dlpi_addr + ph.p_vaddr;
+        if (scan->address >= start && scan->address < start + ph.p_memsz) {
+            scan->inMainProgram = index == 0; // the program itself is listed first
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int CollectNames(dl_phdr_info* info, size_t, void* data)
+{
+    auto* names = static_cast<QList<QByteArray>*>(data);
+    if (names->size() >= 1024)
+        return 1;
+    if (info->dlpi_name && info->dlpi_name[0])
+        names->append(QByteArray(info->dlpi_name));
+    return 0;
+}
+
+} // namespace
+
+void TDynamicDll::LoadDllInExtensionModule()
+{
+    TModuleScan scan;
+    scan.address = reinterpret_cast<uintptr_t>(&FindObjectOf);
+    dl_iterate_phdr(&FindObjectOf, &scan);
+    if (scan.inMainProgram)
+        return; // not running as a loadable library
+    FInExtensionModule = true;
+
+    // 1. The host process's own image (and what it loaded globally).
+    FDLLHandle = reinterpret_cast<uintptr_t>(dlopen(nullptr, RTLD_NOW));
+    if (IsInitializedRuntime()) {
+        BeforeLoad();
+        ReadLoadedRuntimeVersion();
+        AfterLoad();
+        return;
+    }
+    if (FDLLHandle)
+        dlclose(AsPointer(FDLLHandle));
+    FDLLHandle = 0;
+
+    // 2. A runtime among the loaded modules.
+    QList<QByteArray> names;
+    dl_iterate_phdr(&CollectNames, &names);
+    for (const QByteArray& name : names) {
+        void* h = dlopen(name.constData(), RTLD_NOW | RTLD_NOLOAD);
+        if (!h)
+            continue;
+        FDLLHandle = reinterpret_cast<uintptr_t>(h);
+        const bool found = IsInitializedRuntime();
+        FDLLHandle = 0;
+        if (found) {
+            FDLLHandle = reinterpret_cast<uintptr_t>(h);
+            BeforeLoad();
+            ReadLoadedRuntimeVersion();
+            AfterLoad();
+            return;
+        }
+        dlclose(h);
+    }
+
+    // 3. Load it ourselves.
+    LoadDll();
+}
+
+void TDynamicDll::Loaded()
+{
+    TComponent::Loaded();
+    if (FAutoLoad && !IsDesigning())
+        LoadDll();
+}
+
+} // namespace pybridge

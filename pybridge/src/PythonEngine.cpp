@@ -1,0 +1,524 @@
+#include "pybridge/PythonEngine.h"
+
+#include "platform/Registry.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <algorithm>
+
+namespace pybridge {
+
+namespace {
+
+TPythonEngine* gActiveEngine = nullptr;
+TPythonEngine::TRedirectIOHandler& RedirectIOHandler()
+{
+    static TPythonEngine::TRedirectIOHandler handler;
+    return handler;
+}
+
+const char* const kVenvScript = "import sys\r\n"
+                                "sys.executable = r\"%s\"\r\n"
+                                "path = sys.path\r\n"
+                                "for i in range(len(path)-1, -1, -1):\r\n"
+                                "    if path[i].find(\"site-packages\") > 0:\r\n"
+                                "        path.pop(i)\r\n"
+                                "import site\r\n"
+                                "site.main()\r\n"
+                                "del sys, path, i, site";
+
+const char* const kRestoreIOScript = "import sys\n"
+                                     "if hasattr(sys, \"old_stdin\"):  sys.stdin=sys.old_stdin\n"
+                                     "if hasattr(sys, \"old_stdout\"): sys.stdout=sys.old_stdout\n"
+                                     "if hasattr(sys, \"old_stderr\"): sys.stderr=sys.old_stderr";
+
+QStringList CommandLineArguments()
+{
+    if (QCoreApplication::instance())
+        return QCoreApplication::arguments();
+    QStringList args;
+    QFile f(QStringLiteral("/proc/self/cmdline"));
+    if (f.open(QIODevice::ReadOnly))
+        for (const QByteArray& a : f.readAll().split('\0'))
+            args << QString::fromLocal8Bit(a);
+    if (!args.isEmpty() && args.last().isEmpty())
+        args.removeLast();
+    return args;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- clients
+
+TEngineClient::TEngineClient(TComponent* AOwner) : TComponent(AOwner) {}
+
+TEngineClient::~TEngineClient()
+{
+    Destroying();
+    if (FInitialized)
+        TEngineClient::Finalize();
+    if (FEngine)
+        FEngine->RemoveClient(this);
+    FEngine = nullptr;
+    if (OnDestroy)
+        OnDestroy(this);
+}
+
+void TEngineClient::SetEngine(TPythonEngine* Value)
+{
+    if (Value == FEngine)
+        return;
+    if (FEngine)
+        FEngine->RemoveClient(this);
+    FEngine = Value;
+    if (FEngine)
+        FEngine->AddClient(this);
+}
+
+void TEngineClient::Initialize()
+{
+    if (FInitialized)
+        return;
+    if (OnInitialization)
+        OnInitialization(this);
+    FInitialized = true;
+}
+
+void TEngineClient::Finalize()
+{
+    if (!FInitialized)
+        return;
+    if (OnFinalization)
+        OnFinalization(this);
+    FInitialized = false;
+}
+
+void TEngineClient::CheckEngine() const
+{
+    if (!FEngine)
+        throw platform::Exception(
+            platform::Format(QStringLiteral("No Engine defined for component \"%s\""), {Name()}));
+}
+
+// ---------------------------------------------------------------- process-wide engine
+
+TPythonEngine* ActiveEngine() { return gActiveEngine; }
+
+TPythonEngine& CurrentEngine()
+{
+    if (!gActiveEngine)
+        throw platform::Exception(QStringLiteral("No Python engine was created"));
+    if (!gActiveEngine->Initialized() && !gActiveEngine->Finalizing())
+        throw platform::Exception(QStringLiteral("The Python engine is not properly initialized"));
+    return *gActiveEngine;
+}
+
+bool EngineReady()
+{
+    return gActiveEngine && (gActiveEngine->Initialized() || gActiveEngine->Finalizing());
+}
+
+// ---------------------------------------------------------------- engine
+
+TPythonEngine::TPythonEngine(TComponent* AOwner) : TPythonInterface(AOwner)
+{
+    if (AOwner && AOwner->IsDesigning()) {
+        for (TComponent* c : AOwner->Components())
+            if (c != this && dynamic_cast<TPythonEngine*>(c))
+                throw platform::Exception(QStringLiteral("You can't drop more than one TPythonEngine component"));
+    }
+    FTraceback = std::make_unique<TPythonTraceback>();
+}
+
+TPythonEngine::~TPythonEngine()
+{
+    SetLocalVars(nullptr);
+    SetGlobalVars(nullptr);
+    Destroying();
+    try {
+        Finalize();
+    } catch (const std::exception&) {
+        // A destructor must not throw; the interpreter is going away anyway.
+    }
+    for (TEngineClient* c : FClients)
+        c->ClearEngine();
+    FClients.clear();
+    FInitScript.clear();
+    FTraceback.reset();
+    if (FIO)
+        RemoveFreeNotification(FIO);
+    FIO = nullptr;
+}
+
+void TPythonEngine::SetRedirectIOHandler(TRedirectIOHandler AHandler) { RedirectIOHandler() = std::move(AHandler); }
+
+void TPythonEngine::ResetTextSettings()
+{
+    SetName(QString());
+    FDllName.clear();
+    FDllPath.clear();
+    FRegVersion.clear();
+    FBuiltInModuleName.clear();
+    FVenvPythonExe.clear();
+    FExecModule.clear();
+    FProgramName.clear();
+    FPythonHome.clear();
+    FPythonPath.clear();
+}
+
+void TPythonEngine::BeforeLoad()
+{
+    // No console windows on this platform: UseWindowsConsole does nothing.
+    TPythonInterface::BeforeLoad();
+}
+
+void TPythonEngine::AfterLoad()
+{
+    TPythonInterface::AfterLoad();
+    Initialize();
+}
+
+void TPythonEngine::OpenLibraryFile(const QString& aDllName)
+{
+    if (FUseLastKnownVersion) {
+        for (int i = KnownPythonVersionCount - 1; i >= 0; --i) {
+            const TPythonVersionProp& row = KnownPythonVersions[i];
+            FRegVersion = QString::fromLatin1(row.RegVersion);
+            OpenLibraryFileOnly(QString::fromLatin1(row.DllName));
+            if (IsHandleValid()) {
+                SetDllName(QString::fromLatin1(row.DllName));
+                FAPIVersion = row.APIVersion;
+                return;
+            }
+        }
+        return;
+    }
+    const TPythonVersion v = VersionFromLibraryName(aDllName);
+    FRegVersion = QStringLiteral("%1.%2").arg(v.Major).arg(v.Minor);
+    OpenLibraryFileOnly(aDllName);
+}
+
+void TPythonEngine::RegisteredInstallFound(const QString& AInstallPath) { SetPythonHome(AInstallPath); }
+
+void TPythonEngine::Notification(TComponent* AComponent, TOperation Operation)
+{
+    TPythonInterface::Notification(AComponent, Operation);
+    if (Operation == TOperation::opRemove && AComponent == FIO)
+        FIO = nullptr;
+}
+
+void TPythonEngine::SetIO(TComponent* v)
+{
+    if (v == FIO)
+        return;
+    if (FIO)
+        RemoveFreeNotification(FIO);
+    FIO = v;
+    if (FIO)
+        FreeNotification(FIO);
+}
+
+void TPythonEngine::SetPyFlags(TPythonFlags v)
+{
+    if (v == FPyFlags)
+        return;
+    if (FInitialized)
+        throw platform::Exception(QStringLiteral("You can't modify Python flags after it has been initialized"));
+    FPyFlags = v;
+}
+
+void TPythonEngine::SetInitThreads(bool v)
+{
+    if (v == FInitThreads)
+        return;
+    if (v && PyEval_InitThreads)
+        PyEval_InitThreads();
+    FInitThreads = v;
+}
+
+void TPythonEngine::SetGlobalVars(PPyObject Value)
+{
+    if (FGlobalVars)
+        Py_DECREF(FGlobalVars);
+    FGlobalVars = nullptr;
+    if (!Value)
+        return;
+    if (!PyDict_Check(Value))
+        throw platform::Exception(QStringLiteral("You must set a Python dictionary in the GlobalVars property"));
+    FGlobalVars = Value;
+    Py_INCREF(FGlobalVars);
+}
+
+void TPythonEngine::SetLocalVars(PPyObject Value)
+{
+    if (FLocalVars)
+        Py_DECREF(FLocalVars);
+    FLocalVars = nullptr;
+    if (!Value)
+        return;
+    if (!PyDict_Check(Value))
+        throw platform::Exception(QStringLiteral("You must set a Python dictionary in the LocalVars property"));
+    FLocalVars = Value;
+    Py_INCREF(FLocalVars);
+}
+
+void TPythonEngine::ApplyPythonFlags()
+{
+    auto set = [this](int* var, TPythonFlag flag) {
+        if (var)
+            *var = (FPyFlags & flag) ? 1 : 0;
+    };
+    set(Py_DebugFlag, pfDebug);
+    set(Py_VerboseFlag, pfVerbose);
+    set(Py_InteractiveFlag, pfInteractive);
+    set(Py_OptimizeFlag, pfOptimize);
+    set(Py_NoSiteFlag, pfNoSite);
+    set(Py_FrozenFlag, pfFrozenFlag);
+    set(Py_IgnoreEnvironmentFlag, pfIgnoreEnvironmentFlag);
+}
+
+void TPythonEngine::RegisteredPathHook()
+{
+    if (!OnPathInitialization)
+        return;
+    try {
+        const TSplitVersion v = SplitVersion(FRegVersion);
+        Q_UNUSED(v);
+        // A 64-bit install registers its version without a suffix.
+        const QString key =
+            platform::Format(QStringLiteral("\\Software\\Python\\PythonCore\\%s\\PythonPath"), {FRegVersion});
+        platform::Registry reg(platform::HKEY_LOCAL_MACHINE);
+        if (!reg.KeyExists(key)) {
+            reg.SetRootKey(platform::HKEY_CURRENT_USER);
+            if (!reg.KeyExists(key))
+                return;
+        }
+        if (!reg.OpenKey(key, true))
+            return;
+        const QString path = reg.ReadString(QString());
+        QString changed = path;
+        OnPathInitialization(this, changed);
+        if (changed != path)
+            reg.WriteString(QString(), changed);
+        reg.CloseKey();
+    } catch (const std::exception&) {
+        // The registered path is a courtesy; a broken key must not stop the start.
+    }
+}
+
+void TPythonEngine::SetProgramArguments()
+{
+    const QStringList args = CommandLineArguments();
+    FArgvStorage.clear();
+    FArgvStorage.emplace_back();
+    for (int i = 1; i < args.size(); ++i)
+        FArgvStorage.push_back(args.at(i).toStdWString());
+    FArgv.clear();
+    for (std::wstring& s : FArgvStorage)
+        FArgv.push_back(s.data());
+    FArgv.push_back(nullptr);
+    PySys_SetArgv(static_cast<int>(FArgvStorage.size()), FArgv.data());
+}
+
+void TPythonEngine::InitDateTimeTypes()
+{
+    auto attr = [this](PPyObject module, const char* name) -> PPyObject {
+        PPyObject o = PyObject_GetAttrString(module, name);
+        if (PyErr_Occurred()) {
+            PyErr_Clear();
+            return nullptr;
+        }
+        // The module keeps the type alive; we keep a borrowed pointer.
+        Py_XDECREF(o);
+        return o;
+    };
+    if (PPyObject time = PyImport_ImportModule("time")) {
+        FTimeStruct = attr(time, "struct_time");
+        Py_DECREF(time);
+    } else {
+        PyErr_Clear();
+    }
+    if (PPyObject dt = PyImport_ImportModule("datetime")) {
+        FPyDateTime_DateType = attr(dt, "date");
+        FPyDateTime_DateTimeType = attr(dt, "datetime");
+        FPyDateTime_DeltaType = attr(dt, "timedelta");
+        FPyDateTime_TimeType = attr(dt, "time");
+        FPyDateTime_TZInfoType = attr(dt, "tzinfo");
+        FPyDateTime_TimeTZType = attr(dt, "timetz");
+        FPyDateTime_DateTimeTZType = attr(dt, "datetimetz");
+        Py_DECREF(dt);
+    } else {
+        PyErr_Clear();
+    }
+}
+
+void TPythonEngine::DoRedirectIO()
+{
+    if (IsDesigning())
+        return;
+    RequireInitialized();
+    if (RedirectIOHandler())
+        RedirectIOHandler()(*this);
+}
+
+void TPythonEngine::Initialize()
+{
+    if (gActiveEngine)
+        throw platform::Exception(QStringLiteral("There is already one instance of TPythonEngine running"));
+    gActiveEngine = this;
+    FIORedirected = false;
+    if (!FInExtensionModule) {
+        RegisteredPathHook();
+        if (Py_SetProgramName && !FProgramName.isEmpty()) {
+            FProgramNameW = FProgramName.toStdWString();
+            Py_SetProgramName(FProgramNameW.c_str());
+        }
+        ApplyPythonFlags();
+        if (!FPythonHome.isEmpty()) {
+            FPythonHomeW = FPythonHome.toStdWString();
+            Py_SetPythonHome(FPythonHomeW.c_str());
+        }
+        Py_Initialize();
+        FInitialized = Py_IsInitialized ? Py_IsInitialized() != 0 : true;
+        if (!FVenvPythonExe.isEmpty())
+            ExecString(QByteArray(kVenvScript).replace("%s", FVenvPythonExe.toUtf8()));
+        PPyObject path = PySys_GetObject("path");
+        if (OnSysPathInit)
+            OnSysPathInit(this, path);
+        SetProgramArguments();
+        if (FInitThreads && PyEval_InitThreads)
+            PyEval_InitThreads();
+        if (FRedirectIO && FIO)
+            DoRedirectIO();
+    } else {
+        FInitialized = true;
+    }
+    InitDateTimeTypes();
+    for (std::size_t i = 0; i < FClients.size(); ++i)
+        if (!FClients[i]->Initialized())
+            FClients[i]->Initialize();
+    if (!FInitScript.isEmpty())
+        ExecStrings(FInitScript);
+    if (OnAfterInit)
+        OnAfterInit(this);
+}
+
+void TPythonEngine::RestoreIO()
+{
+    FRedirectIO = false;
+    ExecString(QByteArray(kRestoreIOScript));
+}
+
+void TPythonEngine::Finalize()
+{
+    if (FIORedirected && !IsDestroying() && FInitialized)
+        RestoreIO();
+    if (FInitialized) {
+        for (std::size_t i = 0; i < FClients.size(); ++i)
+            if (FClients[i]->Initialized())
+                FClients[i]->Finalize();
+    }
+    if (FInitialized && FAutoFinalize) {
+        FFinalizing = true;
+        try {
+            Py_Finalize();
+        } catch (...) {
+        }
+        FFinalizing = false;
+        FInitialized = false;
+    }
+    // Only the engine that is active may give up the process-wide slot.
+    if (gActiveEngine == this)
+        gActiveEngine = nullptr;
+    FTimeStruct = nullptr;
+    FPyDateTime_DateType = nullptr;
+    FPyDateTime_DateTimeType = nullptr;
+    FPyDateTime_DeltaType = nullptr;
+    FPyDateTime_TimeType = nullptr;
+    FPyDateTime_TZInfoType = nullptr;
+    FPyDateTime_TimeTZType = nullptr;
+    FPyDateTime_DateTimeTZType = nullptr;
+}
+
+void TPythonEngine::AddClient(TEngineClient* client) { FClients.push_back(client); }
+
+void TPythonEngine::RemoveClient(TEngineClient* client)
+{
+    // The client is always taken off the list, so a destroyed client is never touched later.
+    FClients.erase(std::remove(FClients.begin(), FClients.end(), client), FClients.end());
+    if (!IsDesigning() && FInitialized && FClients.empty() && !IsDestroying())
+        Finalize();
+}
+
+TEngineClient* TPythonEngine::FindClient(const QString& aName) const
+{
+    for (TEngineClient* c : FClients)
+        if (c->Name() == aName)
+            return c;
+    return nullptr;
+}
+
+PPyObject TPythonEngine::TypeByName(const QByteArray& aTypeName) const
+{
+    for (TEngineClient* c : FClients)
+        if (c->IsPythonType() && c->ClientTypeName() == aTypeName)
+            return c->ClientTypeObject();
+    throw platform::Exception(platform::Format(QStringLiteral("Could not find type: %s"), {QString::fromUtf8(aTypeName)}));
+}
+
+PPyObject TPythonEngine::ModuleByName(const QByteArray& aModuleName) const
+{
+    for (TEngineClient* c : FClients)
+        if (c->IsPythonModule() && c->ClientModuleName() == aModuleName)
+            return c->ClientModule();
+    throw platform::Exception(
+        platform::Format(QStringLiteral("Could not find module: %s"), {QString::fromUtf8(aModuleName)}));
+}
+
+PyMethodDef* TPythonEngine::MethodsByName(const QString& aMethodsContainer) const
+{
+    for (TEngineClient* c : FClients)
+        if (c->IsMethodsContainer() && c->Name() == aMethodsContainer)
+            return c->ClientMethodsData();
+    throw platform::Exception(platform::Format(QStringLiteral("Could not find component: %s"), {aMethodsContainer}));
+}
+
+TEngineClient* TPythonEngine::FindPythonType(const QByteArray& TypeName) const
+{
+    for (TEngineClient* c : FClients)
+        if (c->IsPythonType() && c->ClientTypeName() == TypeName)
+            return c;
+    return nullptr;
+}
+
+PPyObject TPythonEngine::FindModule(const QByteArray& ModuleName) const
+{
+    PPyObject modules = PyImport_GetModuleDict();
+    PPyObject m = PyDict_GetItemString(modules, ModuleName.constData());
+    return (m && PyModule_Check(m)) ? m : nullptr;
+}
+
+PPyObject TPythonEngine::FindFunction(const QByteArray& ModuleName, const QByteArray& FuncName) const
+{
+    PPyObject module = FindModule(ModuleName);
+    if (!module)
+        return nullptr;
+    PPyObject f = PyObject_GetAttrString(module, FuncName.constData());
+    if (!f) {
+        PyErr_Clear();
+        return nullptr;
+    }
+    if (PyFunction_Check(f))
+        return f;
+    Py_DECREF(f);
+    return nullptr;
+}
+
+PPyObject TPythonEngine::GetMainModule() const
+{
+    // An empty name is handed over as an empty text, never as null.
+    return PyImport_AddModule(FExecModule.isNull() ? "" : FExecModule.constData());
+}
+
+} // namespace pybridge

@@ -1,0 +1,843 @@
+// Running code, converting values and turning Python errors into host exceptions.
+#include "pybridge/PythonEngine.h"
+
+#include "platform/Process.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QTextStream>
+
+#include <cstring>
+
+namespace pybridge {
+
+namespace {
+
+// Carriage returns go; a non-empty text gets a final line feed.
+QByteArray NormalizeLineBreaks(const QByteArray& s)
+{
+    QByteArray r = s;
+    r.replace("\r", "");
+    if (!r.isEmpty() && !r.endsWith('\n'))
+        r.append('\n');
+    return r;
+}
+
+QString ConversionError(const char* func, const char* kind)
+{
+    return platform::Format(QStringLiteral("Conversion Error: %s expects a %s Python object"),
+                            {QString::fromLatin1(func), QString::fromLatin1(kind)});
+}
+
+// Blanks and control characters off both ends.
+QString TrimControls(const QString& s)
+{
+    qsizetype b = 0, e = s.size();
+    while (b < e && s.at(b).unicode() <= 32)
+        ++b;
+    while (e > b && s.at(e - 1).unicode() <= 32)
+        --e;
+    return s.mid(b, e - b);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- running code
+
+PPyObject TPythonEngine::Run_CommandAsObjectWithDict(const QByteArray& command, int mode, PPyObject locals,
+                                                     PPyObject globals, const QString& FileName)
+{
+    RequireInitialized();
+    FTraceback->Clear();
+    CheckError(false);
+    PPyObject m = GetMainModule();
+    if (!m)
+        throw EPythonError(QStringLiteral("Run_CommandAsObject: can't create __main__"));
+    PPyObject l = locals ? locals : (FLocalVars ? FLocalVars : PyModule_GetDict(m));
+    PPyObject g = globals ? globals : (FGlobalVars ? FGlobalVars : l);
+    try {
+        const QByteArray fileName = EncodeString(FileName);
+        const QByteArray cmd = NormalizeLineBreaks(command);
+        PPyObject code = Py_CompileString(cmd.constData(), fileName.constData(), mode);
+        if (!code) {
+            CheckError(false);
+            throw EPythonError(QStringLiteral("Run_CommandAsObject: could not compile the code"));
+        }
+        PPyObject result = PyEval_EvalCode(code, g, l);
+        Py_DECREF(code);
+        if (!result)
+            CheckError(false);
+        return result;
+    } catch (const EPythonError&) {
+        throw;
+    } catch (const platform::Exception&) {
+        if (PyErr_Occurred())
+            CheckError(false);
+        throw;
+    }
+}
+
+PPyObject TPythonEngine::Run_CommandAsObject(const QByteArray& command, int mode, const QString& FileName)
+{
+    return Run_CommandAsObjectWithDict(command, mode, nullptr, nullptr, FileName);
+}
+
+QString TPythonEngine::Run_CommandAsString(const QByteArray& command, int mode, const QString& FileName)
+{
+    PPyObject v = Run_CommandAsObject(command, mode, FileName);
+    const QString s = PyObjectAsString(v);
+    Py_XDECREF(v);
+    return s;
+}
+
+void TPythonEngine::ExecString(const QByteArray& command, const QString& FileName)
+{
+    Py_XDECREF(Run_CommandAsObject(command, file_input, FileName));
+}
+
+void TPythonEngine::ExecString(const QByteArray& command, PPyObject locals, PPyObject globals,
+                               const QString& FileName)
+{
+    Py_XDECREF(Run_CommandAsObjectWithDict(command, file_input, locals, globals, FileName));
+}
+
+PPyObject TPythonEngine::EvalString(const QByteArray& command, const QString& FileName)
+{
+    return Run_CommandAsObject(command, eval_input, FileName);
+}
+
+PPyObject TPythonEngine::EvalString(const QByteArray& command, PPyObject locals, PPyObject globals,
+                                    const QString& FileName)
+{
+    return Run_CommandAsObjectWithDict(command, eval_input, locals, globals, FileName);
+}
+
+QString TPythonEngine::EvalStringAsStr(const QByteArray& command, const QString& FileName)
+{
+    return Run_CommandAsString(command, eval_input, FileName);
+}
+
+QByteArray TPythonEngine::StringsToCommand(const QStringList& strings) const
+{
+    QString text;
+    for (const QString& line : strings) {
+        text += line;
+        text += QLatin1String("\r\n");
+    }
+    return EncodeString(text);
+}
+
+void TPythonEngine::ExecStrings(const QStringList& strings, const QString& FileName)
+{
+    ExecString(StringsToCommand(strings), FileName);
+}
+
+void TPythonEngine::ExecStrings(const QStringList& strings, PPyObject locals, PPyObject globals,
+                                const QString& FileName)
+{
+    ExecString(StringsToCommand(strings), locals, globals, FileName);
+}
+
+PPyObject TPythonEngine::EvalStrings(const QStringList& strings, const QString& FileName)
+{
+    return EvalString(StringsToCommand(strings), FileName);
+}
+
+PPyObject TPythonEngine::EvalStrings(const QStringList& strings, PPyObject locals, PPyObject globals,
+                                     const QString& FileName)
+{
+    return EvalString(StringsToCommand(strings), locals, globals, FileName);
+}
+
+QString TPythonEngine::EvalStringsAsStr(const QStringList& strings, const QString& FileName)
+{
+    return Run_CommandAsString(StringsToCommand(strings), eval_input, FileName);
+}
+
+void TPythonEngine::ExecFile(const QString& FileName, PPyObject locals, PPyObject globals)
+{
+    QFile f(FileName);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        throw platform::Exception(platform::Format(QStringLiteral("Cannot open file \"%s\""), {FileName}));
+    QStringList lines;
+    QTextStream in(&f);
+    while (!in.atEnd())
+        lines << in.readLine();
+    ExecStrings(lines, locals, globals, FileName);
+}
+
+bool TPythonEngine::CheckSyntax(const QByteArray& str, int mode)
+{
+    if (FMajorVersion == 3 && FMinorVersion < 10 && PyParser_SimpleParseStringFlags && PyNode_Free) {
+        void* n = PyParser_SimpleParseString(str.constData(), mode);
+        if (!n)
+            return false;
+        PyNode_Free(n);
+        return true;
+    }
+    PPyObject code = Py_CompileString(str.constData(), "<string>", mode);
+    if (!code)
+        return false;
+    Py_DECREF(code);
+    return true;
+}
+
+// ---------------------------------------------------------------- errors
+
+void TPythonEngine::CheckError(bool ACatchStopEx)
+{
+    if (!PyErr_Occurred())
+        return;
+    if (ACatchStopEx && PyErr_ExceptionMatches(*PyExc_StopIteration)) {
+        PyErr_Clear();
+        throw EPyStopIteration(QStringLiteral("Stop Iteration"));
+    }
+    if (PyErr_ExceptionMatches(*PyExc_SystemExit)) {
+        // Printing it would end the process; it becomes a host error instead.
+        PPyObject t = nullptr, v = nullptr, tb = nullptr;
+        PyErr_Fetch(&t, &v, &tb);
+        QString code;
+        try {
+            FTraceback->Refresh(tb);
+            PyErr_Clear();
+            code = PyObjectAsString(v);
+        } catch (...) {
+            Py_XDECREF(t);
+            Py_XDECREF(v);
+            Py_XDECREF(tb);
+            throw;
+        }
+        Py_XDECREF(t);
+        Py_XDECREF(v);
+        Py_XDECREF(tb);
+        EPySystemExit e(platform::Format(QStringLiteral("Unhandled SystemExit exception. Code: %s"), {code}));
+        e.EName = QStringLiteral("SystemExit");
+        e.EValue = code;
+        throw e;
+    }
+    PyErr_Print();
+    FTraceback->Refresh(nullptr);
+    RaiseError();
+}
+
+namespace {
+
+using TRaise = void (*)(TPythonEngine&, EPySyntaxError*, const QString&, const QString&);
+
+template <class E>
+[[noreturn]] void RaiseAs(TPythonEngine&, EPySyntaxError*, const QString& typeText, const QString& valueText)
+{
+    E e(valueText.isEmpty() ? typeText : platform::Format(QStringLiteral("%s: %s"), {typeText, valueText}));
+    e.EName = typeText;
+    e.EValue = valueText;
+    throw e;
+}
+
+template <class E>
+[[noreturn]] void RaiseSyntax(TPythonEngine&, EPySyntaxError* details, const QString&, const QString&)
+{
+    E e(details->Message());
+    static_cast<EPySyntaxError&>(e) = *details;
+    throw e;
+}
+
+struct TErrorMapping {
+    PPPyObject TPythonInterface::*Class;
+    TRaise Raise;
+    bool Syntax;
+};
+
+const TErrorMapping kErrorMap[] = {
+    {&TPythonInterface::PyExc_SystemExit, &RaiseAs<EPySystemExit>, false},
+    {&TPythonInterface::PyExc_StopIteration, &RaiseAs<EPyStopIteration>, false},
+    {&TPythonInterface::PyExc_KeyboardInterrupt, &RaiseAs<EPyKeyboardInterrupt>, false},
+    {&TPythonInterface::PyExc_ImportError, &RaiseAs<EPyImportError>, false},
+    {&TPythonInterface::PyExc_WindowsError, &RaiseAs<EPyWindowsError>, false},
+    {&TPythonInterface::PyExc_IOError, &RaiseAs<EPyIOError>, false},
+    {&TPythonInterface::PyExc_OSError, &RaiseAs<EPyOSError>, false},
+    {&TPythonInterface::PyExc_EnvironmentError, &RaiseAs<EPyEnvironmentError>, false},
+    {&TPythonInterface::PyExc_EOFError, &RaiseAs<EPyEOFError>, false},
+    {&TPythonInterface::PyExc_NotImplementedError, &RaiseAs<EPyNotImplementedError>, false},
+    {&TPythonInterface::PyExc_RuntimeError, &RaiseAs<EPyRuntimeError>, false},
+    {&TPythonInterface::PyExc_UnboundLocalError, &RaiseAs<EPyUnboundLocalError>, false},
+    {&TPythonInterface::PyExc_NameError, &RaiseAs<EPyNameError>, false},
+    {&TPythonInterface::PyExc_AttributeError, &RaiseAs<EPyAttributeError>, false},
+    {&TPythonInterface::PyExc_TabError, &RaiseSyntax<EPyTabError>, true},
+    {&TPythonInterface::PyExc_IndentationError, &RaiseSyntax<EPyIndentationError>, true},
+    {&TPythonInterface::PyExc_SyntaxError, &RaiseSyntax<EPySyntaxError>, true},
+    {&TPythonInterface::PyExc_TypeError, &RaiseAs<EPyTypeError>, false},
+    {&TPythonInterface::PyExc_AssertionError, &RaiseAs<EPyAssertionError>, false},
+    {&TPythonInterface::PyExc_IndexError, &RaiseAs<EPyIndexError>, false},
+    {&TPythonInterface::PyExc_KeyError, &RaiseAs<EPyKeyError>, false},
+    {&TPythonInterface::PyExc_LookupError, &RaiseAs<EPyLookupError>, false},
+    {&TPythonInterface::PyExc_OverflowError, &RaiseAs<EPyOverflowError>, false},
+    {&TPythonInterface::PyExc_ZeroDivisionError, &RaiseAs<EPyZeroDivisionError>, false},
+    {&TPythonInterface::PyExc_FloatingPointError, &RaiseAs<EPyFloatingPointError>, false},
+    {&TPythonInterface::PyExc_ArithmeticError, &RaiseAs<EPyArithmeticError>, false},
+    {&TPythonInterface::PyExc_UnicodeEncodeError, &RaiseAs<UnicodeEncodeError>, false},
+    {&TPythonInterface::PyExc_UnicodeDecodeError, &RaiseAs<UnicodeDecodeError>, false},
+    {&TPythonInterface::PyExc_UnicodeTranslateError, &RaiseAs<UnicodeTranslateError>, false},
+    {&TPythonInterface::PyExc_UnicodeError, &RaiseAs<EPyUnicodeError>, false},
+    {&TPythonInterface::PyExc_ValueError, &RaiseAs<EPyValueError>, false},
+    {&TPythonInterface::PyExc_ReferenceError, &RaiseAs<EPyReferenceError>, false},
+    {&TPythonInterface::PyExc_SystemError, &RaiseAs<EPySystemError>, false},
+    {&TPythonInterface::PyExc_MemoryError, &RaiseAs<EPyMemoryError>, false},
+    {&TPythonInterface::PyExc_UserWarning, &RaiseAs<EPyUserWarning>, false},
+    {&TPythonInterface::PyExc_DeprecationWarning, &RaiseAs<EPyDeprecationWarning>, false},
+    {&TPythonInterface::PyExc_SyntaxWarning, &RaiseAs<EPySyntaxWarning>, false},
+    {&TPythonInterface::PyExc_RuntimeWarning, &RaiseAs<EPyRuntimeWarning>, false},
+    {&TPythonInterface::PyExc_FutureWarning, &RaiseAs<FutureWarning>, false},
+    {&TPythonInterface::PyExc_PendingDeprecationWarning, &RaiseAs<PendingDeprecationWarning>, false},
+    {&TPythonInterface::PyExc_Warning, &RaiseAs<EPyWarning>, false},
+    {&TPythonInterface::PyExc_Exception, &RaiseAs<EPyException>, false},
+};
+
+} // namespace
+
+void TPythonEngine::RaiseError()
+{
+    if (PyErr_Occurred())
+        PyErr_Print();
+    PPyObject errType = PySys_GetObject("last_type");
+    PPyObject errValue = PySys_GetObject("last_value");
+    if (!errType)
+        throw EPythonError(QStringLiteral("RaiseError: couldn't fetch last exception"));
+    const QString typeText = PyType_CheckExact(errType)
+                                 ? QString::fromUtf8(reinterpret_cast<PyTypeObject*>(errType)->tp_name)
+                                 : PyObjectAsString(errType);
+    const QString valueText = PyObjectAsString(errValue);
+    for (const TErrorMapping& m : kErrorMap) {
+        PPPyObject cls = this->*(m.Class);
+        if (!cls || !*cls || PyErr_GivenExceptionMatches(errType, *cls) == 0)
+            continue;
+        if (m.Syntax) {
+            EPySyntaxError details{QString()};
+            SyntaxDetails(details, errType, errValue, typeText, valueText);
+            m.Raise(*this, &details, typeText, valueText);
+        }
+        m.Raise(*this, nullptr, typeText, valueText);
+    }
+    RaiseAs<EPyExecError>(*this, nullptr, typeText, valueText);
+}
+
+void TPythonEngine::SyntaxDetails(EPySyntaxError& E, PPyObject errType, PPyObject errValue, const QString& typeText,
+                                  const QString& valueText)
+{
+    E.EName = typeText;
+    E.EValue = valueText;
+    QString msgPart, fileName, lineText;
+    qint32 line = 0, offset = 0, endLine = 0, endOffset = 0;
+    if (PyErr_GivenExceptionMatches(errType, *PyExc_SyntaxError) && errValue &&
+        errValue->ob_type == reinterpret_cast<PyTypeObject*>(errType)) {
+        auto attr = [this, errValue](const char* name) {
+            PPyObject o = PyObject_GetAttrString(errValue, name);
+            if (!o)
+                PyErr_Clear();
+            return o;
+        };
+        auto readInt = [this, &attr](const char* name, qint32& target) {
+            if (PPyObject o = attr(name)) {
+                if (PyLong_Check(o))
+                    target = static_cast<qint32>(PyLong_AsLong(o));
+                Py_DECREF(o);
+            }
+        };
+        if (PPyObject o = attr("filename")) {
+            if (PyUnicode_Check(o))
+                fileName = PyUnicodeAsString(o);
+            else if (o == Py_None)
+                fileName = QStringLiteral("???");
+            Py_DECREF(o);
+        }
+        if (PPyObject o = attr("text")) {
+            if (PyUnicode_Check(o))
+                lineText = TrimControls(PyUnicodeAsString(o));
+            Py_DECREF(o);
+        }
+        readInt("offset", offset);
+        readInt("lineno", line);
+        if (PPyObject o = attr("msg")) {
+            if (PyUnicode_Check(o))
+                msgPart = PyUnicodeAsString(o);
+            Py_DECREF(o);
+        }
+        if (FMajorVersion > 3 || FMinorVersion > 9) {
+            readInt("end_offset", endOffset);
+            readInt("end_lineno", endLine);
+        }
+    }
+    if (msgPart.isEmpty()) {
+        E.SetMessageText(typeText);
+        return;
+    }
+    E.SetMessageText(platform::Format(QStringLiteral("%s: %s (line %d, offset %d): '%s'"),
+                                      {typeText, msgPart, QString::number(line), QString::number(offset), lineText}));
+    E.EName = typeText;
+    E.EValue = msgPart;
+    E.EFileName = fileName;
+    E.ELineNumber = line;
+    E.EOffset = offset;
+    E.EEndLineNumber = endLine;
+    E.EEndOffset = endOffset;
+    E.ELineStr = lineText;
+}
+
+// ---------------------------------------------------------------- traceback
+
+void TPythonTraceback::AddItem(const QString& Context, const QString& FileName, qint32 LineNo)
+{
+    FItems.push_back(TTracebackItem{FileName, LineNo, Context});
+}
+
+void TPythonTraceback::Refresh(PPyObject pytraceback)
+{
+    Clear();
+    TPythonEngine& e = CurrentEngine();
+    qint32 limit = FLimit;
+    if (PPyObject l = e.PySys_GetObject("tracebacklimit"); l && e.PyLong_Check(l))
+        limit = static_cast<qint32>(e.PyLong_AsLong(l));
+    PPyObject tb = pytraceback ? pytraceback : e.PySys_GetObject("last_traceback");
+
+    // The chain stays alive through its head, so the links are used as borrowed.
+    auto next = [&e](PPyObject cur) {
+        PPyObject n = e.PyObject_GetAttrString(cur, "tb_next");
+        e.CheckError(false);
+        e.Py_XDECREF(n);
+        return n;
+    };
+    qint32 depth = 0;
+    for (PPyObject cur = tb; cur && cur != e.Py_None; cur = next(cur))
+        ++depth;
+
+    qint32 countdown = depth;
+    for (PPyObject cur = tb; cur && cur != e.Py_None; cur = next(cur), --countdown) {
+        if (countdown > limit)
+            continue;
+        TTracebackItem item;
+        PPyObject lineno = e.PyObject_GetAttrString(cur, "tb_lineno");
+        e.CheckError(false);
+        item.LineNo = lineno ? static_cast<qint32>(e.PyLong_AsLong(lineno)) : 0;
+        e.Py_XDECREF(lineno);
+        PPyObject frame = e.PyObject_GetAttrString(cur, "tb_frame");
+        e.CheckError(false);
+        if (frame && frame != e.Py_None) {
+            PPyObject code = e.PyObject_GetAttrString(frame, "f_code");
+            if (!code)
+                e.Py_DECREF(frame);
+            e.CheckError(false);
+            PPyObject fileName = e.PyObject_GetAttrString(code, "co_filename");
+            PPyObject name = fileName ? e.PyObject_GetAttrString(code, "co_name") : nullptr;
+            item.FileName = e.PyObjectAsString(fileName);
+            item.Context = e.PyObjectAsString(name);
+            e.Py_XDECREF(fileName);
+            e.Py_XDECREF(name);
+            e.Py_DECREF(code);
+            e.Py_DECREF(frame);
+            e.CheckError(false);
+        } else {
+            e.Py_XDECREF(frame);
+        }
+        FItems.push_back(item);
+    }
+}
+
+// ---------------------------------------------------------------- strings
+
+QString TPythonEngine::PyObjectAsString(PPyObject obj)
+{
+    if (!obj)
+        return QString();
+    if (PyUnicode_Check(obj))
+        return PyUnicodeAsString(obj);
+    PPyObject s = PyObject_Str(obj);
+    QString r;
+    if (s && PyUnicode_Check(s))
+        r = PyUnicodeAsString(s);
+    Py_XDECREF(s);
+    return r;
+}
+
+QString TPythonEngine::PyUnicodeAsString(PPyObject obj)
+{
+    if (!PyUnicode_Check(obj))
+        throw EPythonError(ConversionError("PyUnicodeAsString", "Unicode"));
+    Py_ssize_t size = 0;
+    if (const char* p = PyUnicode_AsUTF8AndSize(obj, &size))
+        return QString::fromUtf8(p, size);
+    // Lone surrogates have no UTF-8 form; keep them as they are.
+    PyErr_Clear();
+    QString r;
+    if (PPyObject b = PyUnicode_AsEncodedString(obj, "utf-16-le", "surrogatepass")) {
+        char* data = nullptr;
+        Py_ssize_t n = 0;
+        if (PyBytes_AsStringAndSize(b, &data, &n) == 0)
+            r = QString(reinterpret_cast<const QChar*>(data), n / 2);
+        Py_DECREF(b);
+    }
+    PyErr_Clear();
+    return r;
+}
+
+QByteArray TPythonEngine::PyUnicodeAsUTF8String(PPyObject obj)
+{
+    if (!PyUnicode_Check(obj))
+        throw EPythonError(ConversionError("PyUnicodeAsUTF8String", "Unicode"));
+    Py_ssize_t size = 0;
+    const char* p = PyUnicode_AsUTF8AndSize(obj, &size);
+    if (!p) {
+        PyErr_Clear();
+        return QByteArray();
+    }
+    return QByteArray(p, size);
+}
+
+PPyObject TPythonEngine::PyUnicodeFromString(const QString& AString)
+{
+    // The host's UTF-16 buffer goes straight to the runtime (wchar_t is 32 bits here).
+    int byteorder = -1; // little-endian, as the host stores it
+    return PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(AString.utf16()), AString.size() * 2,
+                                 "surrogatepass", &byteorder);
+}
+
+PPyObject TPythonEngine::PyUnicodeFromString(const QByteArray& AString)
+{
+    return PyUnicodeFromString(platform::FromAnsi(AString));
+}
+
+QByteArray TPythonEngine::EncodeWindowsFilePath(const QString& str) const
+{
+    if (FMajorVersion > 3 || (FMajorVersion == 3 && FMinorVersion > 5))
+        return str.toUtf8();
+    return platform::ToAnsi(str);
+}
+
+QByteArray TPythonEngine::PyBytesAsAnsiString(PPyObject obj)
+{
+    if (!PyBytes_Check(obj))
+        throw EPythonError(ConversionError("PyBytesAsAnsiString", "Bytes"));
+    char* data = nullptr;
+    Py_ssize_t n = 0;
+    if (PyBytes_AsStringAndSize(obj, &data, &n) != 0)
+        CheckError(false);
+    return QByteArray(data, n);
+}
+
+QByteArray TPythonEngine::PyByteArrayAsAnsiString(PPyObject obj)
+{
+    if (!PyByteArray_Check(obj))
+        throw EPythonError(ConversionError("PyByteArrayAsAnsiString", "ByteArray"));
+    return QByteArray(PyByteArray_AsString(obj), PyByteArray_Size(obj));
+}
+
+// ---------------------------------------------------------------- singletons and containers
+
+PPyObject TPythonEngine::ReturnNone()
+{
+    Py_INCREF(Py_None);
+    return Py_None;
+}
+
+PPyObject TPythonEngine::ReturnTrue()
+{
+    Py_INCREF(Py_True);
+    return Py_True;
+}
+
+PPyObject TPythonEngine::ReturnFalse()
+{
+    Py_INCREF(Py_False);
+    return Py_False;
+}
+
+PPyObject TPythonEngine::NewContainer(PPyObject obj, const char* what)
+{
+    if (!obj) {
+        PyErr_Clear();
+        throw EPythonError(QStringLiteral("Could not create a new %1 object").arg(QLatin1String(what)));
+    }
+    return obj;
+}
+
+PPyObject TPythonEngine::MakePyTuple(const std::vector<PPyObject>& objects)
+{
+    PPyObject t = NewContainer(PyTuple_New(static_cast<Py_ssize_t>(objects.size())), "tuple");
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        // A null slot would crash whoever reads the tuple; it holds None instead.
+        PPyObject o = objects[i] ? objects[i] : Py_None;
+        Py_INCREF(o);
+        PyTuple_SetItem(t, static_cast<Py_ssize_t>(i), o);
+    }
+    return t;
+}
+
+PPyObject TPythonEngine::MakePyList(const std::vector<PPyObject>& objects)
+{
+    PPyObject l = NewContainer(PyList_New(static_cast<Py_ssize_t>(objects.size())), "list");
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        PPyObject o = objects[i] ? objects[i] : Py_None;
+        Py_INCREF(o);
+        PyList_SetItem(l, static_cast<Py_ssize_t>(i), o);
+    }
+    return l;
+}
+
+PPyObject TPythonEngine::ArrayToPyTuple(const QVariantList& items)
+{
+    PPyObject t = NewContainer(PyTuple_New(items.size()), "tuple");
+    for (qsizetype i = 0; i < items.size(); ++i)
+        PyTuple_SetItem(t, i, VarRecAsPyObject(items.at(i)));
+    return t;
+}
+
+PPyObject TPythonEngine::ArrayToPyList(const QVariantList& items)
+{
+    PPyObject l = NewContainer(PyList_New(items.size()), "list");
+    for (qsizetype i = 0; i < items.size(); ++i)
+        PyList_SetItem(l, i, VarRecAsPyObject(items.at(i)));
+    return l;
+}
+
+PPyObject TPythonEngine::ArrayToPyDict(const QVariantList& items)
+{
+    if (items.size() % 2 != 0)
+        throw platform::Exception(QStringLiteral("You must provide an even number of arguments"));
+    PPyObject d = NewContainer(PyDict_New(), "dict");
+    for (qsizetype i = 0; i < items.size(); i += 2) {
+        PPyObject k = VarRecAsPyObject(items.at(i));
+        PPyObject v = VarRecAsPyObject(items.at(i + 1));
+        const int rc = (k && v) ? PyDict_SetItem(d, k, v) : -1;
+        Py_XDECREF(k);
+        Py_XDECREF(v);
+        if (rc != 0) {
+            Py_DECREF(d);
+            CheckError(false);
+            throw EPythonError(QStringLiteral("Could not create a new dict object"));
+        }
+    }
+    return d;
+}
+
+PPyObject TPythonEngine::StringsToPyList(const QStringList& strings)
+{
+    PPyObject l = NewContainer(PyList_New(strings.size()), "list");
+    for (qsizetype i = 0; i < strings.size(); ++i)
+        PyList_SetItem(l, i, PyUnicodeFromString(strings.at(i)));
+    return l;
+}
+
+PPyObject TPythonEngine::StringsToPyTuple(const QStringList& strings)
+{
+    PPyObject t = NewContainer(PyTuple_New(strings.size()), "tuple");
+    for (qsizetype i = 0; i < strings.size(); ++i)
+        PyTuple_SetItem(t, i, PyUnicodeFromString(strings.at(i)));
+    return t;
+}
+
+void TPythonEngine::PyListToStrings(PPyObject list, QStringList& strings, bool ClearStrings)
+{
+    if (!PyList_Check(list))
+        throw EPythonError(QStringLiteral("the python object is not a list"));
+    if (ClearStrings)
+        strings.clear();
+    const Py_ssize_t n = PyList_Size(list);
+    for (Py_ssize_t i = 0; i < n; ++i)
+        strings << PyObjectAsString(PyList_GetItem(list, i));
+}
+
+void TPythonEngine::PyTupleToStrings(PPyObject tuple, QStringList& strings)
+{
+    if (!PyTuple_Check(tuple))
+        throw EPythonError(QStringLiteral("the python object is not a tuple"));
+    strings.clear();
+    const Py_ssize_t n = PyTuple_Size(tuple);
+    for (Py_ssize_t i = 0; i < n; ++i)
+        strings << PyObjectAsString(PyTuple_GetItem(tuple, i));
+}
+
+PPyObject TPythonEngine::SetToList(const void* data, int ASize)
+{
+    PPyObject l = NewContainer(PyList_New(0), "list");
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    for (int i = 0; i < ASize * 8; ++i) {
+        if (bytes[i / 8] & (1u << (i % 8))) {
+            PPyObject n = PyLong_FromLong(i);
+            PyList_Append(l, n);
+            Py_XDECREF(n);
+        }
+    }
+    return l;
+}
+
+void TPythonEngine::ListToSet(PPyObject List, void* data, int ASize)
+{
+    auto* bytes = static_cast<unsigned char*>(data);
+    std::memset(bytes, 0, static_cast<std::size_t>(ASize));
+    if (!PyList_Check(List))
+        throw EPythonError(QStringLiteral("the python object is not a list"));
+    const Py_ssize_t n = PyList_Size(List);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const long ord = PyLong_AsLong(PyList_GetItem(List, i));
+        if (ord == -1 && PyErr_Occurred()) {
+            PyErr_Clear();
+            continue;
+        }
+        if (ord >= 0 && ord < static_cast<long>(ASize) * 8)
+            bytes[ord / 8] |= static_cast<unsigned char>(1u << (ord % 8));
+    }
+}
+
+QVariant TPythonEngine::GetSequenceItem(PPyObject sequence, Py_ssize_t idx)
+{
+    PPyObject item = PySequence_GetItem(sequence, idx);
+    if (!item)
+        CheckError(false);
+    QVariant v = PyObjectAsVariant(item);
+    Py_XDECREF(item);
+    return v;
+}
+
+// ---------------------------------------------------------------- variants
+
+PPyObject TPythonEngine::VariantAsPyObject(const QVariant& V)
+{
+    if (!V.isValid() || V.isNull())
+        return ReturnNone();
+    switch (V.typeId()) {
+    case QMetaType::Bool:
+        return PyBool_FromLong(V.toBool() ? 1 : 0);
+    case QMetaType::Int:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+    case QMetaType::Char:
+    case QMetaType::SChar:
+        return PyLong_FromLongLong(V.toLongLong());
+    case QMetaType::UInt:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong:
+    case QMetaType::UShort:
+    case QMetaType::UChar:
+        return PyLong_FromUnsignedLongLong(V.toULongLong());
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return PyFloat_FromDouble(V.toDouble());
+    case QMetaType::QString:
+        return PyUnicodeFromString(V.toString());
+    case QMetaType::QByteArray: {
+        const QByteArray b = V.toByteArray();
+        return PyBytes_FromStringAndSize(b.constData(), b.size());
+    }
+    case QMetaType::QDateTime: {
+        const QDateTime dt = V.toDateTime();
+        const QDate d = dt.date();
+        const QTime t = dt.time();
+        if (FDatetimeConversionMode == TDatetimeConversionMode::dcmToDatetime && FPyDateTime_DateTimeType) {
+            PPyObject args = ArrayToPyTuple({d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(),
+                                             t.msec() * 1000});
+            PPyObject r = PyObject_Call(FPyDateTime_DateTimeType, args, nullptr);
+            Py_DECREF(args);
+            if (!r)
+                CheckError(false);
+            return r;
+        }
+        return ArrayToPyTuple({d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), d.dayOfWeek() - 1,
+                               d.dayOfYear(), -1});
+    }
+    case QMetaType::QStringList:
+        return StringsToPyList(V.toStringList());
+    case QMetaType::QVariantList:
+        return ArrayToPyList(V.toList());
+    case QMetaType::QVariantMap: {
+        const QVariantMap m = V.toMap();
+        PPyObject d = NewContainer(PyDict_New(), "dict");
+        for (auto it = m.cbegin(); it != m.cend(); ++it) {
+            PPyObject v = VariantAsPyObject(it.value());
+            PyDict_SetItemString(d, it.key().toUtf8().constData(), v);
+            Py_XDECREF(v);
+        }
+        return d;
+    }
+    default:
+        return PyUnicodeFromString(V.toString());
+    }
+}
+
+QVariant TPythonEngine::PyObjectAsVariant(PPyObject obj)
+{
+    if (!obj || obj == Py_None)
+        return QVariant();
+    if (PyFloat_Check(obj))
+        return PyFloat_AsDouble(obj);
+    if (PyBool_Check(obj))
+        return obj == Py_True;
+    if (PyLong_Check(obj)) {
+        const long long v = PyLong_AsLongLong(obj);
+        if (v == -1 && PyErr_Occurred()) {
+            // Too big for 64 bits: the nearest double keeps the magnitude.
+            PyErr_Clear();
+            return PyLong_AsDouble(obj);
+        }
+        return static_cast<qint64>(v);
+    }
+    if (PyUnicode_Check(obj))
+        return PyUnicodeAsString(obj);
+    if (PyBytes_Check(obj))
+        return PyBytesAsAnsiString(obj);
+    auto intAttr = [this, obj](const char* name) {
+        PPyObject a = PyObject_GetAttrString(obj, name);
+        long v = a ? PyLong_AsLong(a) : 0;
+        Py_XDECREF(a);
+        if (PyErr_Occurred())
+            PyErr_Clear();
+        return static_cast<int>(v);
+    };
+    const bool toDatetime = FDatetimeConversionMode == TDatetimeConversionMode::dcmToDatetime;
+    if (PyDateTime_Check(obj)) {
+        const int y = intAttr("year"), mo = intAttr("month"), d = intAttr("day"), h = intAttr("hour"),
+                  mi = intAttr("minute"), s = intAttr("second"), us = intAttr("microsecond");
+        if (toDatetime)
+            return QDateTime(QDate(y, mo, d), QTime(h, mi, s, us / 1000));
+        return QVariantList{y, mo, d, h, mi, s, us};
+    }
+    if (PyDate_Check(obj)) {
+        const int y = intAttr("year"), mo = intAttr("month"), d = intAttr("day");
+        if (toDatetime)
+            return QDateTime(QDate(y, mo, d), QTime(0, 0));
+        return QVariantList{y, mo, d};
+    }
+    if (PyTime_Check(obj)) {
+        const int h = intAttr("hour"), mi = intAttr("minute"), s = intAttr("second"), us = intAttr("microsecond");
+        if (toDatetime)
+            return QDateTime(QDate(1899, 12, 30), QTime(h, mi, s, us / 1000));
+        return QVariantList{h, mi, s, us};
+    }
+    if (PyDelta_Check(obj))
+        return QVariantList{intAttr("days"), intAttr("seconds"), intAttr("microseconds")};
+    if (PySequence_Check(obj) == 1) {
+        const Py_ssize_t n = PySequence_Length(obj);
+        if (n < 0) {
+            PyErr_Clear();
+            return QVariant();
+        }
+        QVariantList list;
+        list.reserve(n);
+        for (Py_ssize_t i = 0; i < n; ++i)
+            list << GetSequenceItem(obj, i);
+        return list;
+    }
+    return QVariant();
+}
+
+QVariant TPythonEngine::EvalPyFunction(PPyObject pyfunc, const QVariantList& args)
+{
+    PPyObject a = ArrayToPyTuple(args);
+    PPyObject r = PyObject_Call(pyfunc, a, nullptr);
+    Py_DECREF(a);
+    if (!r)
+        CheckError(false);
+    QVariant v = PyObjectAsVariant(r);
+    Py_XDECREF(r);
+    return v;
+}
+
+} // namespace pybridge
