@@ -1,0 +1,204 @@
+#include "pybridge/PythonIO.h"
+
+#include "platform/Dialogs.h"
+#include "platform/Process.h"
+
+#include <QCoreApplication>
+#include <QMutexLocker>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QThread>
+
+namespace pybridge {
+
+TPythonInputOutput::TPythonInputOutput(TComponent* AOwner) : TComponent(AOwner) {}
+
+TPythonInputOutput::~TPythonInputOutput() = default;
+
+qsizetype TPythonInputOutput::CurrentThreadEntry()
+{
+    const quintptr id = reinterpret_cast<quintptr>(QThread::currentThreadId());
+    for (qsizetype i = 0; i < FLinesPerThread.size(); ++i)
+        if (FLinesPerThread.at(i).ThreadId == id)
+            return i;
+    FLinesPerThread.append({QString(), id});
+    return FLinesPerThread.size() - 1;
+}
+
+void TPythonInputOutput::UpdateCurrentThreadLine()
+{
+    FLinesPerThread[CurrentThreadEntry()].Text = FLine_Buffer;
+}
+
+void TPythonInputOutput::Write(const QString& S)
+{
+    QMutexLocker lock(&FLock);
+    FLine_Buffer = FLinesPerThread.at(CurrentThreadEntry()).Text;
+    if (FRawOutput) {
+        FLine_Buffer += S;
+        FlushLine();
+    } else {
+        for (QChar c : S) {
+            const char16_t u = c.unicode();
+            if (u == 10) {
+                FlushLine();
+            } else if (u >= 32 || u == 9) {
+                FLine_Buffer += c;
+                if (FLine_Buffer.size() > FMaxLineLength)
+                    FlushLine();
+            }
+        }
+    }
+    UpdateCurrentThreadLine();
+}
+
+void TPythonInputOutput::WriteLine(const QString& S) { Write(S + QChar(10)); }
+
+void TPythonInputOutput::FlushLine()
+{
+    if (FDelayWrites)
+        AddPendingWrite();
+    else if (FUnicodeIO)
+        SendUniData(FLine_Buffer);
+    else
+        SendData(platform::ToAnsi(FLine_Buffer));
+    FLine_Buffer.clear();
+    UpdateCurrentThreadLine();
+}
+
+void TPythonInputOutput::AddPendingWrite()
+{
+    FQueue.append(FLine_Buffer);
+    if (FQueue.size() > FMaxLines)
+        FQueue.removeFirst();
+    else
+        PendingWriteAdded();
+}
+
+QStringList TPythonInputOutput::QueuedLines() const
+{
+    QMutexLocker lock(&FLock);
+    return FQueue;
+}
+
+void TPythonInputOutput::SendData(const QByteArray& Data)
+{
+    if (OnSendData)
+        OnSendData(this, Data);
+}
+
+void TPythonInputOutput::ReceiveData(QByteArray& Data)
+{
+    Data.clear();
+    if (OnReceiveData)
+        OnReceiveData(this, Data);
+}
+
+void TPythonInputOutput::SendUniData(const QString& Data)
+{
+    if (OnSendUniData)
+        OnSendUniData(this, Data);
+}
+
+void TPythonInputOutput::ReceiveUniData(QString& Data)
+{
+    Data.clear();
+    if (OnReceiveUniData)
+        OnReceiveUniData(this, Data);
+}
+
+void TPythonInputOutput::PendingWriteAdded() {}
+
+TPythonGUIInputOutput::TPythonGUIInputOutput(TComponent* AOwner)
+    : TPythonInputOutput(AOwner), FWinHandle(std::make_unique<QObject>())
+{
+    FUnicodeIO = true;
+    // The flush requests must run on the user-interface thread.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        FWinHandle->moveToThread(app->thread());
+}
+
+TPythonGUIInputOutput::~TPythonGUIInputOutput() = default;
+
+QPlainTextEdit* TPythonGUIInputOutput::Output() const { return FCustomMemo.data(); }
+
+void TPythonGUIInputOutput::SetOutput(QPlainTextEdit* Value) { FCustomMemo = Value; }
+
+void TPythonGUIInputOutput::DisplayString(const QString& S)
+{
+    QPlainTextEdit* pane = FCustomMemo.data();
+    if (!pane)
+        return;
+    QTextDocument* doc = pane->document();
+    // An empty pane holds no lines, though the document keeps one empty block.
+    const int lines = doc->isEmpty() ? 0 : doc->blockCount();
+    if (lines > 0 && lines >= FMaxLines) {
+        QTextCursor cursor(doc->firstBlock());
+        cursor.select(QTextCursor::BlockUnderCursor);
+        cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    }
+    pane->appendPlainText(S);
+    // Keep the newest line in view.
+    pane->moveCursor(QTextCursor::End);
+    pane->ensureCursorVisible();
+}
+
+void TPythonGUIInputOutput::SendUniData(const QString& Data)
+{
+    if (OnSendUniData)
+        TPythonInputOutput::SendUniData(Data);
+    else
+        DisplayString(Data);
+}
+
+void TPythonGUIInputOutput::SendData(const QByteArray& Data)
+{
+    if (OnSendData)
+        TPythonInputOutput::SendData(Data);
+    else
+        DisplayString(platform::FromAnsi(Data));
+}
+
+QString TPythonGUIInputOutput::AskForInput()
+{
+    platform::InputRequest request;
+    request.owner = nullptr;
+    request.caption = QStringLiteral("Query from Python");
+    request.prompt = QStringLiteral("Enter text");
+    return platform::CurrentDialogs().InputBox(request).value_or(QString());
+}
+
+void TPythonGUIInputOutput::ReceiveUniData(QString& Data)
+{
+    if (OnReceiveUniData)
+        TPythonInputOutput::ReceiveUniData(Data);
+    else
+        Data = AskForInput();
+}
+
+void TPythonGUIInputOutput::ReceiveData(QByteArray& Data)
+{
+    if (OnReceiveData)
+        TPythonInputOutput::ReceiveData(Data);
+    else
+        Data = platform::ToAnsi(AskForInput());
+}
+
+void TPythonGUIInputOutput::PendingWriteAdded()
+{
+    QMetaObject::invokeMethod(FWinHandle.get(), [this] { FlushPendingWrites(); }, Qt::QueuedConnection);
+}
+
+void TPythonGUIInputOutput::FlushPendingWrites()
+{
+    // The emptiness test runs under the lock too: writers on other threads
+    // change the queue at any time.
+    QMutexLocker lock(&FLock);
+    while (!FQueue.isEmpty())
+        DisplayString(FQueue.takeFirst());
+}
+
+} // namespace pybridge
