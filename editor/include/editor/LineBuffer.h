@@ -1,0 +1,187 @@
+#pragma once
+// The editor's text as an array of line records with range state, cached
+// widths and change flags; reports every structural change through events.
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "platform/Exception.h"
+
+class QIODevice;
+
+namespace editor {
+
+class ELineBuffer : public platform::Exception {
+public:
+    using platform::Exception::Exception;
+};
+
+class EListError : public platform::Exception {
+public:
+    using platform::Exception::Exception;
+};
+
+class EEncodingError : public platform::Exception {
+public:
+    using platform::Exception::Exception;
+};
+
+enum TLineFlag : std::uint8_t {
+    sfTextWidthUnknown = 1 << 0,
+    sfModified = 1 << 1,
+    sfSaved = 1 << 2,
+    sfAsSaved = 1 << 3,
+};
+using TLineFlags = std::uint8_t;
+using TLineChangeFlags = std::uint8_t; // only sfModified, sfSaved, sfAsSaved
+inline constexpr TLineFlags kLineChangeFlagsMask = sfModified | sfSaved | sfAsSaved;
+
+enum TTextFileFormat { sffDos = 0, sffUnix = 1, sffMac = 2, sffUnicode = 3 };
+
+// Text encodings a script file can be read and written in. ANSI is the
+// system's 8-bit code page, which is UTF-8 here (written without a preamble).
+enum class TEncoding { ANSI, UTF8, Unicode, BigEndianUnicode };
+
+// The range value of a line that has not been scanned yet.
+inline constexpr std::intptr_t kRangeNotScanned = -1;
+
+struct TLineRecord {
+    QString FString;
+    void* FObject;
+    std::intptr_t FRange;
+    qsizetype FCharIndex;
+    int FTextWidth;
+    TLineFlags FFlags;
+};
+
+class TLineBuffer {
+public:
+    using TTextWidthFunc = std::function<int(const QString&)>;
+    using TNotifyEvent = std::function<void(TLineBuffer* sender)>;
+    using TLinesEvent = std::function<void(TLineBuffer* sender, int index, int count)>;
+    using TPutEvent = std::function<void(TLineBuffer* sender, int index, const QString& oldLine)>;
+    using TInfoLossEvent = std::function<void(TEncoding& encoding, bool& cancel)>;
+
+    explicit TLineBuffer(TTextWidthFunc textWidthFunc = {});
+    ~TLineBuffer();
+    TLineBuffer(const TLineBuffer&) = delete;
+    TLineBuffer& operator=(const TLineBuffer&) = delete;
+
+    int Count() const { return FCount; }
+    int Capacity() const { return FCapacity; }
+    void SetCapacity(int newCapacity);
+
+    // Readers: an invalid index gives an empty / zero value, never an error.
+    QString Get(int index) const { return GetRef(index); }
+    const QString& GetRef(int index) const;
+    QString operator[](int index) const { return GetRef(index); }
+    void* GetObject(int index) const;
+    std::intptr_t GetRange(int index) const;
+    TLineChangeFlags GetChangeFlags(int index) const;
+    int LineCharLength(int index) const;
+    qsizetype LineCharIndex(int index);
+
+    void Put(int index, const QString& s);
+    void PutObject(int index, void* obj);
+    void PutRange(int index, std::intptr_t range);
+    void SetChangeFlags(int index, TLineChangeFlags flags);
+
+    int Add(const QString& s);
+    void Insert(int index, const QString& s);
+    void InsertStrings(int index, const QStringList& strings, int fromIndex = 0);
+    void InsertText(int index, const QString& text);
+    void Delete(int index);
+    void DeleteLines(int index, int numLines);
+    void Clear();
+
+    // Whole text: lines joined by CR LF, no break after the last line.
+    QString GetText() const;
+    void SetText(const QString& text) { SetTextAndFileFormat(text); }
+    void SetTextAndFileFormat(const QString& text);
+    QString GetSeparatedText(const QString& separators) const;
+
+    int GetTextWidth(int index);
+    int GetMaxWidth();
+    int TabWidth() const { return FTabWidth; }
+    void SetTabWidth(int value);
+    void FontChanged();
+
+    TTextFileFormat FileFormat() const { return FFileFormat; }
+    void SetFileFormat(TTextFileFormat value) { FFileFormat = value; }
+    bool DetectUTF8() const { return FDetectUTF8; }
+    void SetDetectUTF8(bool value) { FDetectUTF8 = value; }
+    int UTF8CheckLen() const { return FUTF8CheckLen; }
+    void SetUTF8CheckLen(int value) { FUTF8CheckLen = value; }
+    bool WriteBOM() const { return FWriteBOM; }
+    void SetWriteBOM(bool value) { FWriteBOM = value; }
+    TEncoding Encoding() const { return FEncoding; }
+    void SetEncoding(TEncoding value) { FEncoding = value; }
+    TEncoding DefaultEncoding() const { return FDefaultEncoding; }
+    void SetDefaultEncoding(TEncoding value) { FDefaultEncoding = value; }
+
+    // Reads the rest of the stream; the text is replaced only once it decoded.
+    void LoadFromStream(QIODevice& stream, std::optional<TEncoding> encoding = std::nullopt);
+    // Returns false when an OnInfoLoss handler cancelled the save.
+    bool SaveToStream(QIODevice& stream, std::optional<TEncoding> encoding = std::nullopt);
+    static QByteArray Preamble(TEncoding encoding);
+    // Length of the valid UTF-8 prefix of data (a sequence cut by the end of
+    // data counts as valid when truncatedOk).
+    static qsizetype ValidUtf8Prefix(const char* data, qsizetype size, bool truncatedOk);
+
+    void BeginUpdate();
+    void EndUpdate();
+    int UpdateCount() const { return FUpdateCount; }
+
+    TTextWidthFunc TextWidthFunc;
+
+    TNotifyEvent OnChanging;
+    TNotifyEvent OnChange;
+    TLinesEvent OnBeforeDeleted;
+    TLinesEvent OnDeleted;
+    TLinesEvent OnInserted;
+    TPutEvent OnPut;
+    TNotifyEvent OnCleared;
+    TInfoLossEvent OnInfoLoss;
+
+private:
+    void Grow(int required);
+    void InsertItems(int index, int count);
+    void InitRecord(TLineRecord& rec, const QString& s);
+    void ListIndexError(int index) const;
+    void SetUpdateState(bool updating);
+    void ComputeCharIndexes();
+    int ComputeWidth(const QString& s) const;
+
+    TLineRecord* FList = nullptr;
+    int FCount = 0;
+    int FCapacity = 0;
+    std::atomic<int> FMaxWidth{-1};
+    int FTabWidth = 8;
+    TTextFileFormat FFileFormat = sffDos;
+    bool FDetectUTF8 = true;
+    int FUTF8CheckLen = -1;
+    bool FCharIndexesAreValid = false;
+    bool FWriteBOM = false;
+    bool FTrailingLineBreak = false;
+    TEncoding FEncoding = TEncoding::ANSI;
+    TEncoding FDefaultEncoding = TEncoding::ANSI;
+    int FUpdateCount = 0;
+};
+
+// Calls the previous handler of an event first, then the new one.
+template <typename Event, typename Handler>
+void ChainEvent(Event& event, Handler handler)
+{
+    Event previous = std::move(event);
+    event = [previous = std::move(previous), handler = std::move(handler)](auto&&... args) {
+        if (previous)
+            previous(args...);
+        handler(args...);
+    };
+}
+
+} // namespace editor
