@@ -1,0 +1,297 @@
+#include "editor/LineBuffer.h"
+
+#include <QBuffer>
+#include <QStringList>
+#include <gtest/gtest.h>
+
+using namespace editor;
+
+namespace {
+
+QStringList LinesOf(const TLineBuffer& b)
+{
+    QStringList out;
+    for (int i = 0; i < b.Count(); ++i)
+        out << b.Get(i);
+    return out;
+}
+
+// Records every event as text, in order.
+struct EventLog {
+    QStringList log;
+    void Attach(TLineBuffer& b)
+    {
+        b.OnChanging = [this](TLineBuffer*) { log << "changing"; };
+        b.OnChange = [this](TLineBuffer*) { log << "change"; };
+        b.OnBeforeDeleted = [this](TLineBuffer*, int i, int n) { log << QString("before %1 %2").arg(i).arg(n); };
+        b.OnDeleted = [this](TLineBuffer*, int i, int n) { log << QString("deleted %1 %2").arg(i).arg(n); };
+        b.OnInserted = [this](TLineBuffer*, int i, int n) { log << QString("inserted %1 %2").arg(i).arg(n); };
+        b.OnPut = [this](TLineBuffer*, int i, const QString& old) { log << QString("put %1 %2").arg(i).arg(old); };
+        b.OnCleared = [this](TLineBuffer*) { log << "cleared"; };
+    }
+};
+
+template <typename F>
+QString ErrorOf(F f)
+{
+    try {
+        f();
+    } catch (const platform::Exception& e) {
+        return e.Message();
+    }
+    return QString();
+}
+
+QByteArray Save(TLineBuffer& b)
+{
+    QByteArray bytes;
+    QBuffer dev(&bytes);
+    dev.open(QIODevice::WriteOnly);
+    b.SaveToStream(dev);
+    return bytes;
+}
+
+void Load(TLineBuffer& b, const QByteArray& bytes)
+{
+    QByteArray copy = bytes;
+    QBuffer dev(&copy);
+    dev.open(QIODevice::ReadOnly);
+    b.LoadFromStream(dev);
+}
+
+} // namespace
+
+TEST(LineBuffer, SplittingAndFileFormat)
+{
+    TLineBuffer b;
+    b.SetText("a\r\nb");
+    EXPECT_EQ(LinesOf(b), (QStringList{"a", "b"}));
+    EXPECT_EQ(b.FileFormat(), sffDos);
+    b.SetText("a\nb");
+    EXPECT_EQ(b.FileFormat(), sffUnix);
+    b.SetText("a\rb");
+    EXPECT_EQ(b.FileFormat(), sffMac);
+    b.SetText("a\r\nb\nc");
+    EXPECT_EQ(LinesOf(b), (QStringList{"a", "b", "c"}));
+    EXPECT_EQ(b.FileFormat(), sffDos);
+    b.SetText("a\n\rb");
+    EXPECT_EQ(LinesOf(b), (QStringList{"a", "", "b"}));
+    b.SetText(QString("a") + QChar(0x2028) + "b");
+    EXPECT_EQ(LinesOf(b), (QStringList{"a", "b"}));
+    EXPECT_EQ(b.FileFormat(), sffUnicode);
+    b.SetText("x\n");
+    EXPECT_EQ(LinesOf(b), (QStringList{"x", ""}));
+    EXPECT_EQ(b.GetText(), "x\r\n");
+    b.SetText("no break");
+    EXPECT_EQ(b.FileFormat(), sffDos);
+    EXPECT_EQ(b.GetSeparatedText("|"), "no break");
+
+    EventLog log;
+    log.Attach(b);
+    b.SetText("");
+    EXPECT_EQ(b.Count(), 0);
+    EXPECT_FALSE(log.log.join(",").contains("inserted"));
+    log.log.clear();
+    b.SetText("p\nq");
+    EXPECT_EQ(log.log, (QStringList{"changing", "inserted 0 2", "change"}));
+}
+
+TEST(LineBuffer, IndexRulesAndErrors)
+{
+    TLineBuffer b;
+    EventLog log;
+    log.Attach(b);
+    b.Put(0, "x"); // appends on an empty buffer
+    EXPECT_EQ(LinesOf(b), (QStringList{"x"}));
+    EXPECT_EQ(log.log, (QStringList{"changing", "inserted 0 1", "put 0 ", "change"}));
+    EXPECT_EQ(b.Get(1), "");
+    EXPECT_EQ(b.Get(-1), "");
+    EXPECT_EQ(b.GetRange(5), 0);
+    EXPECT_EQ(ErrorOf([&] { b.Delete(1); }), "Invalid stringlist index 1");
+    EXPECT_EQ(ErrorOf([&] { b.Put(5, "y"); }), "Invalid stringlist index 5");
+    EXPECT_EQ(ErrorOf([&] { b.Insert(-1, "y"); }), "Invalid stringlist index -1");
+    EXPECT_EQ(ErrorOf([&] { b.DeleteLines(3, 1); }), "Invalid stringlist index 3");
+    EXPECT_EQ(ErrorOf([&] { b.PutRange(2, 1); }), "Invalid stringlist index 2");
+    EXPECT_EQ(ErrorOf([&] { b.InsertStrings(9, {"a"}); }), "Invalid stringlist index 9");
+    EXPECT_EQ(ErrorOf([&] { b.SetCapacity(0); }), "Stringlist capacity cannot be smaller than count");
+    EXPECT_EQ(LinesOf(b), (QStringList{"x"}));
+    b.DeleteLines(0, 0); // nothing to do, no error
+    b.InsertStrings(1, {"a", "b", "c"}, 3); // nothing left to insert
+    EXPECT_EQ(b.Count(), 1);
+}
+
+TEST(LineBuffer, CapacityGrowsThroughTheFixedSequence)
+{
+    TLineBuffer b;
+    std::vector<int> seen;
+    for (int i = 0; i < 171; ++i) {
+        b.Add(QString::number(i));
+        if (seen.empty() || seen.back() != b.Capacity())
+            seen.push_back(b.Capacity());
+    }
+    EXPECT_EQ(seen, (std::vector<int>{4, 8, 12, 28, 44, 60, 76, 114, 171}));
+    b.Clear();
+    EXPECT_EQ(b.Capacity(), 0);
+}
+
+TEST(LineBuffer, EventsOfInsertDeleteAndClear)
+{
+    TLineBuffer b;
+    b.SetText("a\nb\nc\nd");
+    EventLog log;
+    log.Attach(b);
+    b.DeleteLines(2, 10);
+    EXPECT_EQ(log.log, (QStringList{"changing", "before 2 10", "deleted 2 2", "change"}));
+    EXPECT_EQ(LinesOf(b), (QStringList{"a", "b"}));
+    log.log.clear();
+    b.InsertText(1, "x\r\ny\r\n");
+    EXPECT_EQ(LinesOf(b), (QStringList{"a", "x", "y", "b"}));
+    EXPECT_EQ(log.log, (QStringList{"changing", "inserted 1 2", "change"}));
+    EXPECT_EQ(b.GetRange(1), kRangeNotScanned);
+    log.log.clear();
+    b.Delete(0);
+    EXPECT_EQ(log.log, (QStringList{"changing", "before 0 1", "deleted 0 1", "change"}));
+    log.log.clear();
+    b.BeginUpdate();
+    b.Insert(0, "q");
+    b.Put(0, "r");
+    b.EndUpdate();
+    EXPECT_EQ(log.log, (QStringList{"changing", "inserted 0 1", "put 0 q", "change"}));
+    log.log.clear();
+    b.Clear();
+    EXPECT_EQ(log.log, (QStringList{"changing", "before 0 4", "deleted 0 4", "cleared", "change"}));
+    log.log.clear();
+    b.Clear();
+    EXPECT_FALSE(log.log.contains("cleared"));
+}
+
+TEST(LineBuffer, RecordsKeepRangeFlagsAndCharIndexes)
+{
+    TLineBuffer b;
+    b.SetText("ab\ncde\n\nf");
+    b.PutRange(1, 7);
+    b.SetChangeFlags(1, sfModified | sfSaved);
+    b.Put(1, "CDE");
+    EXPECT_EQ(b.GetRange(1), 7);
+    EXPECT_EQ(b.GetChangeFlags(1), sfModified | sfSaved);
+    b.SetChangeFlags(1, 0xFF);
+    EXPECT_EQ(b.GetChangeFlags(1), kLineChangeFlagsMask);
+    b.SetChangeFlags(99, sfModified); // ignored
+    EXPECT_EQ(b.LineCharIndex(0), 0);
+    EXPECT_EQ(b.LineCharIndex(1), 2);
+    EXPECT_EQ(b.LineCharIndex(3), 5);
+    b.Insert(0, "0123");
+    EXPECT_EQ(b.LineCharIndex(4), 9);
+    EXPECT_EQ(b.LineCharLength(1), 2);
+    EXPECT_EQ(b.LineCharIndex(10), 0);
+    int obj = 0;
+    b.PutObject(2, &obj);
+    EXPECT_EQ(b.GetObject(2), &obj);
+    EXPECT_EQ(b.GetObject(9), nullptr);
+}
+
+TEST(LineBuffer, WidthsAndParallelMaximum)
+{
+    TLineBuffer b([](const QString& s) { return int(s.size()) * 10; });
+    QStringList lines;
+    for (int i = 0; i < 20000; ++i)
+        lines << QString(i % 97, 'x');
+    lines[12345] = QString(300, 'y');
+    b.InsertStrings(0, lines);
+    EXPECT_EQ(b.GetMaxWidth(), 3000);
+    EXPECT_EQ(b.GetTextWidth(3), 30);
+    EXPECT_EQ(b.GetTextWidth(-3), 0);
+    b.Put(12345, "short"); // the widest line shrank: maximum unknown again
+    EXPECT_EQ(b.GetMaxWidth(), 960);
+    b.Put(0, QString(500, 'z'));
+    EXPECT_EQ(b.GetMaxWidth(), 5000);
+    b.SetTabWidth(4);
+    EXPECT_EQ(b.GetMaxWidth(), 5000);
+    TLineBuffer empty;
+    EXPECT_EQ(empty.GetMaxWidth(), 0);
+}
+
+TEST(LineBuffer, LoadAndSaveRoundTrips)
+{
+    TLineBuffer b;
+    // UTF-8 with BOM: loads as UTF-8 and is written back with the BOM.
+    const QByteArray withBom = QByteArray("\xEF\xBB\xBF") + QString("x = '\u00e9'\r\ny").toUtf8();
+    Load(b, withBom);
+    EXPECT_EQ(LinesOf(b), (QStringList{QString("x = '\u00e9'"), "y"}));
+    EXPECT_TRUE(b.WriteBOM());
+    EXPECT_EQ(b.Encoding(), TEncoding::UTF8);
+    EXPECT_EQ(Save(b), withBom);
+
+    // No BOM, valid UTF-8: loads as UTF-8, saved without BOM, LF kept.
+    const QByteArray plain = QString("a\u3042\nb\n").toUtf8();
+    Load(b, plain);
+    EXPECT_FALSE(b.WriteBOM());
+    EXPECT_EQ(b.Encoding(), TEncoding::UTF8);
+    EXPECT_EQ(b.FileFormat(), sffUnix);
+    EXPECT_EQ(LinesOf(b), (QStringList{QString("a\u3042"), "b", ""}));
+    EXPECT_EQ(Save(b), plain);
+
+    // UTF-16 with either byte order.
+    for (TEncoding enc : {TEncoding::Unicode, TEncoding::BigEndianUnicode}) {
+        b.SetText(QString("p\r\n\U0001F600q"));
+        b.SetWriteBOM(true);
+        QByteArray bytes;
+        QBuffer dev(&bytes);
+        dev.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(b.SaveToStream(dev, enc));
+        EXPECT_TRUE(bytes.startsWith(TLineBuffer::Preamble(enc)));
+        TLineBuffer c;
+        Load(c, bytes);
+        EXPECT_EQ(c.Encoding(), enc);
+        EXPECT_EQ(c.GetText(), b.GetText());
+    }
+
+    // Only the first bytes decide; a multi-byte character cut by the check
+    // limit still counts as UTF-8.
+    QByteArray longText(16383, 'a');
+    longText += QString("\u00e9\u00e9").toUtf8();
+    Load(b, longText);
+    EXPECT_EQ(b.Encoding(), TEncoding::UTF8);
+    EXPECT_EQ(b.Get(0).size(), 16385);
+}
+
+TEST(LineBuffer, BrokenEncodingsAreRefusedAndKeepTheText)
+{
+    TLineBuffer b;
+    b.SetText("keep me");
+    EventLog log;
+    log.Attach(b);
+    const QString latin1Error = ErrorOf([&] { Load(b, QByteArray("caf\xE9 au lait")); });
+    EXPECT_EQ(latin1Error, "The text is not valid UTF-8: invalid byte sequence at byte 3");
+    EXPECT_EQ(LinesOf(b), (QStringList{"keep me"}));
+    EXPECT_EQ(log.log, (QStringList{"changing", "change"})); // the update pair was closed
+    EXPECT_FALSE(ErrorOf([&] { Load(b, QByteArray("\xEF\xBB\xBF" "ab\xC0\x80")); }).isEmpty());
+    EXPECT_FALSE(ErrorOf([&] { Load(b, QByteArray("\xFF\xFE" "a", 3)); }).isEmpty());
+    EXPECT_FALSE(ErrorOf([&] { Load(b, QByteArray("\xED\xA0\x80")); }).isEmpty()); // encoded surrogate
+    EXPECT_EQ(LinesOf(b), (QStringList{"keep me"}));
+
+    // A lone surrogate cannot be written as UTF-8: the handler may pick
+    // another encoding or cancel; without one the save fails loudly.
+    b.SetText(QString("x") + QChar(0xD800));
+    EXPECT_FALSE(ErrorOf([&] { Save(b); }).isEmpty());
+    b.OnInfoLoss = [](TEncoding&, bool& cancel) { cancel = true; };
+    QByteArray bytes;
+    QBuffer dev(&bytes);
+    dev.open(QIODevice::WriteOnly);
+    EXPECT_FALSE(b.SaveToStream(dev));
+    EXPECT_TRUE(bytes.isEmpty());
+    b.OnInfoLoss = [](TEncoding& enc, bool&) { enc = TEncoding::Unicode; };
+    EXPECT_TRUE(b.SaveToStream(dev));
+    EXPECT_EQ(b.Encoding(), TEncoding::Unicode);
+    EXPECT_EQ(bytes.size(), 4);
+}
+
+TEST(LineBuffer, ChainedHandlersRunPreviousFirst)
+{
+    TLineBuffer b;
+    QStringList order;
+    b.OnInserted = [&](TLineBuffer*, int, int) { order << "first"; };
+    ChainEvent(b.OnInserted, [&](TLineBuffer*, int, int) { order << "second"; });
+    b.Add("x");
+    EXPECT_EQ(order, (QStringList{"first", "second"}));
+}
