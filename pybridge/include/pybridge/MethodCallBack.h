@@ -1,0 +1,145 @@
+#pragma once
+// Callback thunks: tiny pieces of machine code generated at run time that
+// turn "object + function taking the object first" into a plain function
+// pointer, so the Python runtime (which only calls plain C functions) can
+// reach methods of host objects.
+//
+// Memory: a process-wide list of 4096-byte code pages, newest first. A page
+// starts with two 8-byte words (address of the next, older page or 0; the
+// current lower bound "top" of the carved area, initially page + 4096).
+// Blocks are carved downward from the end: a block for n code bytes takes
+// n + 8 bytes, an 8-byte word holding the top before the allocation (the end
+// of the block) followed by the code. Only the newest page receives new
+// blocks; a new page is started when the room left (top - page) is not
+// greater than n + 24. Pages are never writable and executable at once:
+// they are switched to read-write while a block is added and back to
+// read-execute before the thunk is handed out.
+//
+// Thunk format (x86-64 System V), for n = argument count (0..5):
+//   for k = n down to 1: move argument register k-1 into register k
+//       (rdi, rsi, rdx, rcx, r8, r9; 3 bytes each: mov r9,r8 = 4D 89 C1,
+//        mov r8,rcx = 49 89 C8, mov rcx,rdx = 48 89 D1,
+//        mov rdx,rsi = 48 89 F2, mov rsi,rdi = 48 89 FE)
+//   48 BF <8-byte object>   mov rdi, object        (offset 3n)
+//   49 BB <8-byte code>     mov r11, code          (offset 3n + 10)
+//   41 FF E3                jmp r11                (offset 3n + 20)
+// 23 + 3n bytes in all. The thunk leaves the stack, the return address, the
+// vector registers and al (the vector-register count of variadic calls)
+// alone and jumps, so the target returns straight to the thunk's caller.
+// Only integer/pointer arguments are counted; floating-point arguments pass
+// through untouched. The target must return its result in registers
+// (scalars, pointers, void), never through a hidden result pointer.
+#include "platform/Exception.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+namespace pybridge {
+
+class EThunkError : public platform::Exception {
+public:
+    using platform::Exception::Exception;
+};
+
+// 0: the callee removes its stack arguments; 1: the caller does. On x86-64
+// both have one and the same meaning; they are kept so callers can state
+// their convention.
+enum TCallType { ctSTDCALL = 0, ctCDECL = 1 };
+
+// The convention of every thunk the bridge makes.
+inline constexpr TCallType DefaultCallType = ctCDECL;
+
+inline constexpr std::size_t ThunkPageSize = 4096;
+// Integer/pointer registers left after the object takes the first one.
+inline constexpr int MaxThunkArguments = 5;
+
+// A bound method: a plain function taking the object first (Code) and the
+// object (Data).
+struct TMethod {
+    void* Code = nullptr;
+    void* Data = nullptr;
+};
+
+// Carves n bytes from the newest code page and returns their address. When
+// code is given, its n bytes are copied in while the page is writable; the
+// returned memory is read-and-execute only. Throws EThunkError when no page
+// can be obtained or n cannot fit into a page.
+void* AllocThunkMemory(std::size_t n, const void* code = nullptr);
+
+// Releases every code page and empties the list. Every thunk made so far is
+// invalid afterwards. Also runs at program end.
+void FreeThunkMemory();
+
+// Number of code pages in the list (for diagnostics and tests).
+std::size_t ThunkPageCount();
+
+// A plain function pointer that calls code(object, a1, ..., aN) with the
+// caller's arguments a1..aN (N = argCount integer/pointer arguments) and
+// returns its result.
+void* MakeCallbackThunk(void* object, void* code, int argCount, TCallType callType = DefaultCallType);
+void* MakeMethodCallbackThunk(const TMethod& method, int argCount, TCallType callType = DefaultCallType);
+
+namespace detail {
+
+template <class A>
+inline constexpr bool IsRegisterArgument =
+    std::is_lvalue_reference_v<A> || std::is_integral_v<A> || std::is_pointer_v<A> || std::is_enum_v<A> ||
+    std::is_null_pointer_v<A> || std::is_floating_point_v<A>;
+
+template <class R>
+inline constexpr bool IsRegisterResult = std::is_void_v<R> || std::is_scalar_v<R> || std::is_lvalue_reference_v<R>;
+
+template <class T, class R, class... A>
+struct TMethodShape {
+    using Class = T;
+    using Function = R (*)(A...);
+
+    static_assert(IsRegisterResult<R>, "a thunk target must return its result in registers");
+    static_assert((IsRegisterArgument<A> && ...), "thunk arguments must be scalars, pointers or references");
+
+    static constexpr int IntegerArguments = (0 + ... + (std::is_floating_point_v<A> ? 0 : 1));
+
+    template <auto M>
+    static R Call(T* self, A... a)
+    {
+        return (self->*M)(static_cast<A>(a)...);
+    }
+};
+
+template <class M>
+struct TMethodTraits;
+template <class T, class R, class... A>
+struct TMethodTraits<R (T::*)(A...)> : TMethodShape<T, R, A...> {};
+template <class T, class R, class... A>
+struct TMethodTraits<R (T::*)(A...) const> : TMethodShape<const T, R, A...> {};
+template <class T, class R, class... A>
+struct TMethodTraits<R (T::*)(A...) noexcept> : TMethodShape<T, R, A...> {};
+template <class T, class R, class... A>
+struct TMethodTraits<R (T::*)(A...) const noexcept> : TMethodShape<const T, R, A...> {};
+
+} // namespace detail
+
+// Pairs object with a generated plain function that calls member function M
+// on it: MethodOf<&TFoo::Bar>(foo).
+template <auto M>
+TMethod MethodOf(typename detail::TMethodTraits<decltype(M)>::Class* object)
+{
+    using Traits = detail::TMethodTraits<decltype(M)>;
+    auto* code = &Traits::template Call<M>;
+    return TMethod{reinterpret_cast<void*>(code), const_cast<void*>(static_cast<const void*>(object))};
+}
+
+// A typed plain function pointer that calls object->M(...):
+//   auto fn = MakeMethodThunk<&TFoo::Bar>(foo);   fn(a, b) == foo->Bar(a, b)
+template <auto M>
+typename detail::TMethodTraits<decltype(M)>::Function MakeMethodThunk(
+    typename detail::TMethodTraits<decltype(M)>::Class* object, TCallType callType = DefaultCallType)
+{
+    using Traits = detail::TMethodTraits<decltype(M)>;
+    static_assert(Traits::IntegerArguments <= MaxThunkArguments, "too many register arguments for a thunk");
+    void* entry = MakeMethodCallbackThunk(MethodOf<M>(object), Traits::IntegerArguments, callType);
+    return reinterpret_cast<typename Traits::Function>(entry);
+}
+
+} // namespace pybridge
