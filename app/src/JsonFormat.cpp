@@ -3,7 +3,13 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 #include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 // The parsed value is kept as a flat tape in document order rather than as a
 // pointer tree: one vector allocation for all nodes, no recursion in either the
@@ -23,9 +29,9 @@ struct Node
 {
     std::uint32_t offset = 0;   // Key/String/Number: first character; Close: the bracket
     std::uint32_t length = 0;   // Key/String/Number: characters
-    std::uint32_t escapes = 0;  // Key/String: characters that print as a two-character escape
     Kind kind = Kind::Null;
     bool decoded = false;       // Key/String: text lives in the decoded store, not the input
+    bool escaped = false;       // Key/String: some character prints as a two-character escape
 };
 
 // ASCII classes used both while scanning input strings and while printing:
@@ -66,6 +72,56 @@ inline int HexValue(char16_t c)
     return -1;
 }
 
+#ifdef __SSE2__
+inline __m128i QuoteOrBackslashLanes(__m128i v)
+{
+    return _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(u'"')), _mm_cmpeq_epi16(v, _mm_set1_epi16(u'\\')));
+}
+
+// The slash and 8, 9, 10, 12, 13 (8 to 13 without 11).
+inline __m128i OtherEscapedLanes(__m128i v)
+{
+    const __m128i from8 = _mm_sub_epi16(v, _mm_set1_epi16(8));
+    const __m128i upTo13 = _mm_cmpeq_epi16(_mm_subs_epu16(from8, _mm_set1_epi16(5)), _mm_setzero_si128());
+    const __m128i control = _mm_andnot_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(11)), upTo13);
+    return _mm_or_si128(control, _mm_cmpeq_epi16(v, _mm_set1_epi16(u'/')));
+}
+
+// Lanes set in a 16-bit compare mask (each lane sets two adjacent bits).
+inline unsigned PairCount(unsigned mask)
+{
+    unsigned x = mask & 0x5555u;
+    x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
+    x = (x + (x >> 4)) & 0x0F0Fu;
+    return (x + (x >> 8)) & 0x1Fu;
+}
+#endif
+
+// An upper bound of the tape entries the text can produce: every entry but the
+// first follows an opening bracket, a comma or a colon, or is a closing entry.
+std::size_t TapeBound(const char16_t* p, const char16_t* e)
+{
+    std::size_t opens = 0, separators = 0;
+#ifdef __SSE2__
+    const __m128i brace = _mm_set1_epi16(u'{');
+    const __m128i bracket = _mm_set1_epi16(u'[');
+    const __m128i comma = _mm_set1_epi16(u',');
+    const __m128i colon = _mm_set1_epi16(u':');
+    for (; e - p >= 8; p += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        opens += PairCount(unsigned(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, brace), _mm_cmpeq_epi16(v, bracket)))));
+        separators += PairCount(unsigned(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, comma), _mm_cmpeq_epi16(v, colon)))));
+    }
+#endif
+    for (; p != e; ++p) {
+        opens += *p == u'{' || *p == u'[';
+        separators += *p == u',' || *p == u':';
+    }
+    return 1 + 2 * opens + separators;
+}
+
 class Parser
 {
 public:
@@ -74,7 +130,12 @@ public:
     bool Parse();
 
     std::vector<Node> tape;
-    std::vector<char16_t> store;  // texts of strings that contained escapes
+    // Decoded texts of strings that contained escapes. Decoding never
+    // lengthens a text, so the input's length bounds it; it is allocated at
+    // the first such string and its pages are only touched as it fills.
+    std::unique_ptr<char16_t[]> store;
+    std::size_t storeSize = 0;
+    std::uint64_t totalEscapes = 0;  // characters of all strings that print as two
 
 private:
     void SkipWhitespace()
@@ -113,7 +174,7 @@ bool Parser::Parse()
                 if (depth == kMaxDepth)
                     return false;
                 const bool object = c == u'{';
-                tape.push_back(Node{0, 0, 0, object ? Kind::Object : Kind::Array, false});
+                tape.push_back(Node{0, 0, object ? Kind::Object : Kind::Array, false, false});
                 isObject[depth++] = object;
                 ++p_;
                 SkipWhitespace();
@@ -157,8 +218,8 @@ bool Parser::Parse()
         case Expect::Closed:
             // The bracket was consumed just before; it takes the whitespace after it.
             --depth;
-            tape.push_back(Node{isObject[depth] ? std::uint32_t(u'}') : std::uint32_t(u']'), 0, 0,
-                                Kind::Close, false});
+            tape.push_back(Node{isObject[depth] ? std::uint32_t(u'}') : std::uint32_t(u']'), 0,
+                                Kind::Close, false, false});
             SkipWhitespace();
             expect = Expect::AfterValue;
             continue;
@@ -191,6 +252,24 @@ bool Parser::ParseString(Kind kind)
     ++p_;  // opening quote
     const char16_t* start = p_;
     std::uint32_t escapes = 0;
+#ifdef __SSE2__
+    // Eight characters at a time until a quote or backslash shows up; the
+    // scalar loop below then handles that character.
+    while (e_ - p_ >= 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_));
+        const unsigned stop = unsigned(_mm_movemask_epi8(QuoteOrBackslashLanes(v)));
+        unsigned escaped = unsigned(_mm_movemask_epi8(OtherEscapedLanes(v)));
+        if (stop != 0) {
+            const unsigned at = unsigned(__builtin_ctz(stop));  // byte index of the first stop
+            escaped &= (1u << at) - 1;
+            escapes += PairCount(escaped);
+            p_ += at / 2;
+            break;
+        }
+        escapes += PairCount(escaped);
+        p_ += 8;
+    }
+#endif
     for (;;) {
         if (p_ == e_)
             return false;
@@ -205,15 +284,20 @@ bool Parser::ParseString(Kind kind)
         }
         ++p_;
     }
-    tape.push_back(Node{Offset(start), static_cast<std::uint32_t>(p_ - start), escapes, kind, false});
+    tape.push_back(Node{Offset(start), static_cast<std::uint32_t>(p_ - start), kind, false, escapes != 0});
+    totalEscapes += escapes;
     ++p_;  // closing quote
     return true;
 }
 
 bool Parser::ParseStringWithEscapes(Kind kind, const char16_t* start, std::uint32_t escapes)
 {
-    const std::size_t first = store.size();
-    store.insert(store.end(), start, p_);
+    if (!store)
+        store = std::make_unique_for_overwrite<char16_t[]>(static_cast<std::size_t>(e_ - b_));
+    const std::size_t first = storeSize;
+    char16_t* out = store.get() + storeSize;
+    std::memcpy(out, start, static_cast<std::size_t>(p_ - start) * sizeof(char16_t));
+    out += p_ - start;
     for (;;) {
         if (p_ == e_)
             return false;
@@ -251,10 +335,12 @@ bool Parser::ParseStringWithEscapes(Kind kind, const char16_t* start, std::uint3
         }
         if (PrintsEscaped(c))
             ++escapes;
-        store.push_back(c);
+        *out++ = c;
     }
-    tape.push_back(Node{static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(store.size() - first),
-                        escapes, kind, true});
+    storeSize = static_cast<std::size_t>(out - store.get());
+    tape.push_back(Node{static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(storeSize - first),
+                        kind, true, escapes != 0});
+    totalEscapes += escapes;
     return true;
 }
 
@@ -291,7 +377,7 @@ bool Parser::ParseNumber()
         while (p_ != e_ && IsDigit(*p_))
             ++p_;
     }
-    tape.push_back(Node{Offset(start), static_cast<std::uint32_t>(p_ - start), 0, Kind::Number, false});
+    tape.push_back(Node{Offset(start), static_cast<std::uint32_t>(p_ - start), Kind::Number, false, false});
     return true;
 }
 
@@ -301,7 +387,7 @@ bool Parser::ParseWord(const char16_t* word, std::size_t length, Kind kind)
         || std::memcmp(p_, word, length * sizeof(char16_t)) != 0)
         return false;
     p_ += length;
-    tape.push_back(Node{0, 0, 0, kind, false});
+    tape.push_back(Node{0, 0, kind, false, false});
     return true;
 }
 
@@ -356,7 +442,7 @@ struct CountingSink
     std::uint64_t size = 0;
     void Char(char16_t) { ++size; }
     void LineBreak(int depth) { size += 2 + std::uint64_t(kIndentUnit) * depth; }
-    void String(const Node& n) { size += 2 + std::uint64_t(n.length) + n.escapes; }
+    void String(const Node& n) { size += 2 + std::uint64_t(n.length); }
     void Number(const Node& n) { size += n.length; }
     void Word(const char16_t*, int length) { size += length; }
 };
@@ -370,51 +456,66 @@ struct WritingSink
     void Char(char16_t c) { *out++ = c; }
     void LineBreak(int depth)
     {
-        static const char16_t kSpaces[64] = {
-            u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ',
-            u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ',
-            u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ',
-            u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' '};
-        *out++ = u'\r';
-        *out++ = u'\n';
-        std::size_t n = std::size_t(kIndentUnit) * depth;
-        while (n > 64) {
-            std::memcpy(out, kSpaces, sizeof kSpaces);
-            out += 64;
-            n -= 64;
+        // CR LF, then the indent in four-space units of eight bytes each.
+        static constexpr char16_t kBreak[2] = {u'\r', u'\n'};
+        static constexpr char16_t kUnit[4] = {u' ', u' ', u' ', u' '};
+        std::memcpy(out, kBreak, sizeof kBreak);
+        out += 2;
+        for (int i = 0; i < depth; ++i) {
+            std::memcpy(out, kUnit, sizeof kUnit);
+            out += kIndentUnit;
         }
-        std::memcpy(out, kSpaces, n * sizeof(char16_t));
-        out += n;
     }
+    // Most copies are a few characters long: fixed-size moves beat a call to memcpy.
     void Copy(const char16_t* from, std::size_t n)
     {
-        std::memcpy(out, from, n * sizeof(char16_t));
-        out += n;
+        if (n > 64) {
+            std::memcpy(out, from, n * sizeof(char16_t));
+            out += n;
+            return;
+        }
+        for (; n >= 4; n -= 4, from += 4, out += 4)
+            std::memcpy(out, from, 4 * sizeof(char16_t));
+        for (; n > 0; --n)
+            *out++ = *from++;
+    }
+    void Put(char16_t c)
+    {
+        if (PrintsEscaped(c)) {
+            *out++ = u'\\';
+            *out++ = kTables.letter[c];
+        } else {
+            *out++ = c;
+        }
     }
     void String(const Node& n)
     {
         const char16_t* s = (n.decoded ? decoded : input) + n.offset;
         *out++ = u'"';
-        if (n.escapes == 0) {
+        if (!n.escaped) {
             Copy(s, n.length);
         } else {
             const char16_t* end = s + n.length;
-            const char16_t* run = s;
-            for (; s != end; ++s) {
-                const char16_t c = *s;
-                if (PrintsEscaped(c)) {
-                    Copy(run, s - run);
-                    *out++ = u'\\';
-                    *out++ = kTables.letter[c];
-                    run = s + 1;
+#ifdef __SSE2__
+            // Blocks of eight without any escape go out in one store.
+            for (; end - s >= 8; s += 8) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+                if (_mm_movemask_epi8(_mm_or_si128(QuoteOrBackslashLanes(v), OtherEscapedLanes(v))) == 0) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+                    out += 8;
+                } else {
+                    for (int i = 0; i < 8; ++i)
+                        Put(s[i]);
                 }
             }
-            Copy(run, end - run);
+#endif
+            for (; s != end; ++s)
+                Put(*s);
         }
         *out++ = u'"';
     }
     void Number(const Node& n) { Copy(input + n.offset, n.length); }
-    void Word(const char16_t* w, int length) { Copy(w, length); }
+    void Word(const char16_t* w, int length) { Copy(w, std::size_t(length)); }
 };
 
 QString Format(const QString& text)
@@ -424,12 +525,19 @@ QString Format(const QString& text)
         return text;
     const char16_t* begin = reinterpret_cast<const char16_t*>(text.utf16());
     Parser parser(begin, begin + text.size());
-    parser.tape.reserve(static_cast<std::size_t>(text.size()) / 16 + 16);
+    // Reserving the bound up front spares the copies and fresh pages of
+    // repeated growth; pages never written are never touched.
+    try {
+        parser.tape.reserve(TapeBound(begin, begin + text.size()));
+    } catch (const std::bad_alloc&) {
+        // Grow as needed instead.
+    }
     if (!parser.Parse())
         return text;
 
     CountingSink counter;
     Print(parser.tape, counter);
+    counter.size += parser.totalEscapes;  // the second character of each escape
     if (counter.size > static_cast<std::uint64_t>(std::numeric_limits<qsizetype>::max() / 4))
         return text;
     const auto size = static_cast<qsizetype>(counter.size);
@@ -437,7 +545,7 @@ QString Format(const QString& text)
     if (result.size() != size)
         return text;
     char16_t* out = reinterpret_cast<char16_t*>(result.data());
-    WritingSink writer{out, begin, parser.store.data()};
+    WritingSink writer{out, begin, parser.store.get()};
     Print(parser.tape, writer);
     if (writer.out != out + size)
         return text;

@@ -3,9 +3,14 @@
 #include "app/About.h"
 #include "app/DefaultScript.h"
 #include "app/ErrorBox.h"
+#include "app/JsonFormat.h"
 #include "app/ScriptFile.h"
+#include "app/TestRun.h"
 #include "history/OpnFilHs.h"
 #include "platform/Dialogs.h"
+#include "platform/Process.h"
+#include "pybridge/PythonEngine.h"
+#include "pybridge/PythonIO.h"
 #include "widgets/PlainScriptEdit.h"
 
 #include <QAction>
@@ -143,11 +148,36 @@ TSDIAppForm::TSDIAppForm(QWidget* parent) : QMainWindow(parent)
         RunGuarded([&] { OpenScript(fileName); }, this);
     };
 
+    BuildBridge();
+
     sePythonCode->SetLines(DefaultScriptLines());
     FormCreate();
 }
 
-TSDIAppForm::~TSDIAppForm() = default;
+TSDIAppForm::~TSDIAppForm()
+{
+    // The interpreter stops before the panes it writes to go away.
+    FBridgeOwner.reset();
+}
+
+void TSDIAppForm::BuildBridge()
+{
+    FBridgeOwner = std::make_unique<pybridge::TComponent>();
+    PythonEngine = new pybridge::TPythonEngine(FBridgeOwner.get());
+    PythonEngine->SetName(QStringLiteral("PythonEngine"));
+    PythonEngine->SetAutoLoad(false);
+    PythonEngine->SetDllName(QStringLiteral("libpython3.12.so.1.0"));
+    PythonEngine->SetAPIVersion(1013);
+    PythonEngine->SetRegVersion(QStringLiteral("3.12"));
+    PythonEngine->SetUseLastKnownVersion(false);
+
+    PythonGUIInputOutput = new pybridge::TPythonGUIInputOutput(FBridgeOwner.get());
+    PythonGUIInputOutput->SetName(QStringLiteral("PythonGUIInputOutput"));
+    PythonGUIInputOutput->SetUnicodeIO(true);
+    PythonGUIInputOutput->SetRawOutput(false);
+    PythonGUIInputOutput->SetOutput(mePythonOutput);
+    PythonEngine->SetIO(PythonGUIInputOutput);
+}
 
 QAction* TSDIAppForm::MakeAction(const QString& name, const QString& caption, const QString& hint,
                                  const QKeySequence& shortcut, int image, const QString& category)
@@ -464,8 +494,35 @@ void TSDIAppForm::HelpAbout1Execute()
     AboutBox->exec();
 }
 
-// Filled by the test run.
-void TSDIAppForm::ToolButton5Click() {}
+void TSDIAppForm::ToolButton5Click()
+{
+    Memo1->clear();
+    mePythonOutput->clear();
+    if (!PythonEngine->IsHandleValid()) {
+        PythonEngine->SetUseLastKnownVersion(false);
+        PythonEngine->SetDllPath(RuntimeFolder(platform::ExecutableFolder()));
+        PythonEngine->SetDllName(RuntimeLibraryName);
+        PythonEngine->LoadDll();
+    }
+    // Code then runs in the module registered under the empty name, which
+    // keeps its definitions from run to run.
+    PythonEngine->ResetTextSettings();
+    const QString fileName = QStringLiteral("<string>");
+    PythonEngine->ExecString(platform::ToAnsi(EditorText()), fileName);
+    PythonEngine->ExecString(platform::ToAnsi(SampleDataAssignment()), fileName);
+    const qint64 n = SpinEdit1->text().trimmed().toLongLong();
+    const QString call = CallExpression(n, platform::UniversalSecondsNow());
+    pybridge::PPyObject result = PythonEngine->EvalString(platform::ToAnsi(call), fileName);
+    QString text;
+    try {
+        text = PythonEngine->PyObjectAsString(result);
+    } catch (...) {
+        PythonEngine->Py_XDECREF(result);
+        throw;
+    }
+    PythonEngine->Py_XDECREF(result);
+    SetMemoText(Memo1, FormatJsonResult(text));
+}
 
 void TSDIAppForm::UpdateTitle()
 {

@@ -32,9 +32,9 @@ QString TPlainScriptEdit::Text() const { return Lines().join(QStringLiteral("\r\
 
 void TPlainScriptEdit::SetLines(const QStringList& lines) { setPlainText(lines.join(u'\n')); }
 
-// Every CR LF, lone CR, lone LF or U+2028 is one break; a break at the end
-// leaves an empty last line, so that getting the text back restores it.
-void TPlainScriptEdit::SetText(const QString& text)
+void TPlainScriptEdit::SetText(const QString& text) { SetMemoText(this, text); }
+
+void SetMemoText(QPlainTextEdit* pane, const QString& text)
 {
     QString plain;
     plain.reserve(text.size());
@@ -50,6 +50,5 @@ void TPlainScriptEdit::SetText(const QString& text)
             plain += c;
         }
     }
-    setPlainText(plain);
+    pane->setPlainText(plain);
 }
-

@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QSpinBox>
 #include <QString>
+#include <memory>
 
 #include "platform/Dialogs.h"
 
@@ -17,6 +18,11 @@ class QSplitter;
 class QToolBar;
 class QToolButton;
 class TOpenFileHistories;
+namespace pybridge {
+class TComponent;
+class TPythonEngine;
+class TPythonGUIInputOutput;
+}
 class TPlainScriptEdit;
 
 // Number field whose value changes only through its arrows, the arrow keys and
@@ -103,6 +109,10 @@ public:
 
     TOpenFileHistories* OpenFileHistories1;
 
+    // The bridge components; they belong to FBridgeOwner, which the window owns.
+    pybridge::TPythonEngine* PythonEngine;
+    pybridge::TPythonGUIInputOutput* PythonGUIInputOutput;
+
     static const QString OpenDialogFilter;
 
 protected:
@@ -123,6 +133,9 @@ private:
     void BuildPanes();
     void EditAction(void (QPlainTextEdit::*op)());
 
+    void BuildBridge();
+
+    std::unique_ptr<pybridge::TComponent> FBridgeOwner;
     QString fFilePath;
     QString fSysScript;
     QString fOrigScript;

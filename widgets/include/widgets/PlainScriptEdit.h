@@ -14,3 +14,8 @@ public:
     void SetLines(const QStringList& lines);
 };
 
+
+// Replaces a pane's whole text. Every CR LF, lone CR, lone LF or U+2028 is one
+// break; a break at the end leaves an empty last line, so that reading the
+// lines back joined by CR LF restores the text.
+void SetMemoText(QPlainTextEdit* pane, const QString& text);

@@ -1,0 +1,169 @@
+// The run button against the real runtime. The interpreter starts once per
+// process, so every case here shares one window, as a user's session would.
+#include "app/SDIMain.h"
+#include "app/TestRun.h"
+#include "pybridge/PythonEngine.h"
+
+#include "ScriptedDialogs.h"
+#include "TempStore.h"
+
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+using platform::ModalResult;
+
+namespace {
+
+QStringList Lines(QPlainTextEdit* pane)
+{
+    QStringList out;
+    if (pane->document()->isEmpty())
+        return out;
+    for (QTextBlock b = pane->document()->begin(); b.isValid(); b = b.next())
+        out << b.text();
+    return out;
+}
+
+class TestRun : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        store = new TempStore;
+        form = new TSDIAppForm;
+    }
+    static void TearDownTestSuite()
+    {
+        delete form;
+        delete store;
+    }
+
+    // Presses the run button with a script and number; returns the error
+    // box's text, or nothing when the run ended normally.
+    std::optional<QString> Run(const QString& script, int n = 1)
+    {
+        ScriptedDialogs dialogs;
+        dialogs.AnswerMessage(ModalResult::mrOk);
+        form->SetEditorText(script);
+        form->SpinEdit1->setValue(n);
+        form->ToolButton5->click();
+        if (dialogs.messages.empty())
+            return std::nullopt;
+        EXPECT_EQ(dialogs.messages.size(), 1u);
+        EXPECT_EQ(dialogs.messages[0].type, platform::MsgDlgType::mtError);
+        return dialogs.messages[0].text;
+    }
+
+    static QString Result() { return form->Memo1->toPlainText(); }
+    static QStringList Output() { return Lines(form->mePythonOutput); }
+
+    static TempStore* store;
+    static TSDIAppForm* form;
+};
+
+TempStore* TestRun::store = nullptr;
+TSDIAppForm* TestRun::form = nullptr;
+
+} // namespace
+
+TEST(TestRunTexts, SampleDataAndCall)
+{
+    EXPECT_EQ(SampleDataAssignment(),
+              QStringLiteral("datas=[('Item1', 'Desc1', 'JSON1', '1', 'ETC1'),('Item2', 'Desc2', 'JSON2', '2', 'ETC2'),"
+                             "('Item3', 'Desc3', 'JSON3', 3, 'ETC3'),('Item4', 'Desc4', 'JSON4', 4, 'ETC4'),"
+                             "('Item5', 'Desc5', 'JSON5', 5, 'ETC5')]"));
+    EXPECT_EQ(CallExpression(1, 1700000000), QStringLiteral("func1('gn','topic','desc',1700000000, datas)"));
+    EXPECT_EQ(CallExpression(8, -5), QStringLiteral("func8('gn','topic','desc',-5, datas)"));
+    EXPECT_EQ(RuntimeFolder(QStringLiteral("/opt/quorbel")), QStringLiteral("/opt/quorbel/python3-linux-3.11/"));
+    EXPECT_EQ(RuntimeFolder(QStringLiteral("/")), QStringLiteral("//python3-linux-3.11/"));
+}
+
+TEST_F(TestRun, DefaultScriptShowsItsTextResultAndPrintedRecords)
+{
+    const QString script = form->SysScript();
+    ASSERT_EQ(Run(script), std::nullopt);
+    EXPECT_TRUE(form->PythonEngine->IsHandleValid());
+    const QString result = Result();
+    EXPECT_TRUE(result.startsWith(QStringLiteral("{\"GroupName\":\"gn\",\"topic\":\"topic\",\"timestamp\":\"")))
+        << result.toStdString();
+    EXPECT_TRUE(result.endsWith(QStringLiteral("[\"item\":\"Item1\"\"item\":\"Item2\"\"item\":\"Item3\"\"item\":\"Item4\"\"item\":\"Item5\"]}")));
+    const QStringList out = Output();
+    ASSERT_EQ(out.size(), 6) << out.join('\n').toStdString();
+    EXPECT_TRUE(out[0].contains(u':')); // the local date and time of the stamp
+    EXPECT_EQ(out[1], QStringLiteral("('Item1', 'Desc1', 'JSON1', '1', 'ETC1')"));
+    EXPECT_EQ(out[3], QStringLiteral("('Item3', 'Desc3', 'JSON3', 3, 'ETC3')"));
+}
+
+TEST_F(TestRun, JsonResultIsPrettyPrinted)
+{
+    ASSERT_EQ(Run(QStringLiteral("def func4(*a):\r\n    return '{\"a\":[1,true]}'"), 4), std::nullopt);
+    EXPECT_EQ(Result(), QStringLiteral("{\n    \"a\": [\n        1,\n        true\n    ]\n}"));
+}
+
+TEST_F(TestRun, WrongArgumentCountShowsTypeErrorAndTraceback)
+{
+    auto error = Run(form->SysScript(), 2);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_TRUE(error->contains(QStringLiteral("TypeError"))) << error->toStdString();
+    EXPECT_TRUE(Result().isEmpty());
+    EXPECT_TRUE(Output().join('\n').contains(QStringLiteral("Traceback"))) << Output().join('\n').toStdString();
+}
+
+TEST_F(TestRun, ModuleHasEmptyNameAndKeepsDefinitionsBetweenRuns)
+{
+    ASSERT_EQ(Run(QStringLiteral("def func3(*a):\r\n    return 'name=' + repr(__name__)\r\n"
+                                 "if __name__ == '__main__':\r\n    raise SystemExit(9)"),
+                  3),
+              std::nullopt);
+    EXPECT_EQ(Result(), QStringLiteral("name=''"));
+    // func3 is no longer in the script but still defined.
+    ASSERT_EQ(Run(QStringLiteral("x = 1"), 3), std::nullopt);
+    EXPECT_EQ(Result(), QStringLiteral("name=''"));
+}
+
+TEST_F(TestRun, BadScriptsReportAndTheNextRunWorks)
+{
+    auto syntax = Run(QStringLiteral("def func1(:\r\n  pass"));
+    ASSERT_TRUE(syntax.has_value());
+    EXPECT_TRUE(syntax->contains(QStringLiteral("SyntaxError")) || syntax->contains(QStringLiteral("invalid syntax")))
+        << syntax->toStdString();
+
+    auto raised = Run(QStringLiteral("raise ValueError('boom')"));
+    ASSERT_TRUE(raised.has_value());
+    EXPECT_TRUE(raised->contains(QStringLiteral("boom")));
+
+    auto exited = Run(QStringLiteral("import sys\r\nsys.exit(3)"));
+    ASSERT_TRUE(exited.has_value());
+    EXPECT_EQ(*exited, QStringLiteral("Unhandled SystemExit exception. Code: 3."));
+
+    auto deep = Run(QStringLiteral("def f(n):\r\n    return f(n + 1)\r\nf(0)"));
+    ASSERT_TRUE(deep.has_value());
+    EXPECT_TRUE(deep->contains(QStringLiteral("RecursionError")) || deep->contains(QStringLiteral("recursion")))
+        << deep->toStdString();
+
+    ASSERT_EQ(Run(QStringLiteral("def func1(*a):\r\n    return 'fine'")), std::nullopt);
+    EXPECT_EQ(Result(), QStringLiteral("fine"));
+}
+
+TEST_F(TestRun, LongOutputWithoutLineFeedStaysBounded)
+{
+    ASSERT_EQ(Run(QStringLiteral("print('x' * 1000000)\r\ndef func1(*a):\r\n    return 'ok'")), std::nullopt);
+    const QStringList out = Output();
+    EXPECT_LE(out.size(), 1000);
+    EXPECT_GE(out.size(), 900);
+    for (const QString& line : out)
+        EXPECT_LE(line.size(), 257);
+}
+
+TEST_F(TestRun, InputComesFromTheInputBox)
+{
+    ScriptedDialogs dialogs;
+    dialogs.AnswerInput(QStringLiteral("typed"));
+    form->SetEditorText(QStringLiteral("answer = input()\r\ndef func1(*a):\r\n    return answer"));
+    form->SpinEdit1->setValue(1);
+    form->ToolButton5->click();
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(Result(), QStringLiteral("typed"));
+}
