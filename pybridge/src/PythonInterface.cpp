@@ -104,6 +104,7 @@ void TPythonInterface::MapDll()
     // On Windows the class is the same as OSError.
     if (!PyExc_WindowsError)
         PyExc_WindowsError = PyExc_OSError;
+    FNextNotImplemented = ImportSymbol("_PyObject_NextNotImplemented", false);
 }
 
 void TPythonInterface::RequireInitialized() const

@@ -78,7 +78,13 @@ public:
     {
         return o && (o->ob_type == PyCFunction_Type || o->ob_type == PyFunction_Type);
     }
-    bool PyIter_Check(PPyObject o) const { return o && o->ob_type->tp_iternext != nullptr; }
+    // A type whose slot is the runtime's "not implemented" placeholder (every
+    // class that defines no __next__) is no iterator either.
+    bool PyIter_Check(PPyObject o) const
+    {
+        return o && o->ob_type->tp_iternext != nullptr &&
+               reinterpret_cast<void*>(o->ob_type->tp_iternext) != FNextNotImplemented;
+    }
     bool PyWeakref_CheckRef(PPyObject o) const { return IsExact(o, _PyWeakref_RefType); }
     bool PyWeakref_CheckProxy(PPyObject o) const
     {
@@ -120,6 +126,10 @@ public:
 #undef PYBRIDGE_DECLARE_FUNCTION
     // Bound from "_PyObject_New" as well, besides PyObject_New.
     PPyObject (*_PyObject_New)(PyTypeObject*) = nullptr;
+
+protected:
+    // The runtime's placeholder iterator-next slot, when it exports one.
+    void* FNextNotImplemented = nullptr;
 };
 
 } // namespace pybridge

@@ -1,0 +1,196 @@
+// Binding the C API and the host-side macros of the C API.
+#include "PyCoreSupport.h"
+
+#include "ScriptedDialogs.h"
+
+#include "pybridge/PythonInterface.h"
+
+#include <gtest/gtest.h>
+
+#include <QSet>
+
+#include <cstring>
+#include <dlfcn.h>
+
+using namespace pybridge;
+
+TEST(Binding, TheNameListHas368UniqueNamesAndTheSystemRuntimeExportsThem)
+{
+    const QList<QByteArray>& names = TPythonInterface::SymbolNames();
+    ASSERT_EQ(names.size(), 368);
+    EXPECT_EQ(QSet<QByteArray>(names.begin(), names.end()).size(), 368);
+    EXPECT_EQ(names.first(), QByteArray("Py_DebugFlag"));
+    EXPECT_EQ(names.at(8), QByteArray("_Py_NoneStruct"));
+    EXPECT_EQ(names.last(), QByteArray("PyWeakref_NewRef"));
+
+    void* h = dlopen(pycore::kLibPython, RTLD_NOW | RTLD_GLOBAL);
+    ASSERT_NE(h, nullptr);
+    QList<QByteArray> missing;
+    for (const QByteArray& n : names)
+        if (!dlsym(h, n.constData()))
+            missing << n;
+    dlclose(h);
+    // Windows-only, and the parser interface that 3.10 dropped.
+    EXPECT_EQ(missing, (QList<QByteArray>{"PyExc_WindowsError", "PyParser_SimpleParseStringFlags", "PyNode_Free"}));
+}
+
+TEST(Binding, EveryFieldIsBoundAgainstTheSystemRuntime)
+{
+    TPythonEngine& e = pycore::Engine();
+    EXPECT_EQ(e.MajorVersion(), 3);
+    EXPECT_EQ(e.MinorVersion(), 11);
+    EXPECT_EQ(e.BuiltInModuleName(), QStringLiteral("builtins"));
+    EXPECT_EQ(e.PyParser_SimpleParseStringFlags, nullptr);
+    EXPECT_EQ(e.PyNode_Free, nullptr);
+    EXPECT_EQ(e.PyExc_WindowsError, e.PyExc_OSError);
+    EXPECT_NE(e.PyMem_Malloc, nullptr);
+    EXPECT_EQ(reinterpret_cast<void*>(e.PyObject_New), reinterpret_cast<void*>(e._PyObject_New));
+    EXPECT_EQ(reinterpret_cast<void*>(e.PyObject_GC_New), dlsym(reinterpret_cast<void*>(e.DLLHandle()), "_PyObject_GC_New"));
+    EXPECT_NE(e.PyWeakref_NewRef, nullptr);
+    EXPECT_NE(e.Py_NoSiteFlag, nullptr);
+}
+
+TEST(Binding, OurLayoutsMatchTheRuntime)
+{
+    TPythonEngine& e = pycore::Engine();
+    EXPECT_STREQ(e.PyLong_Type->tp_name, "int");
+    EXPECT_STREQ(e.PyType_Type->tp_name, "type");
+    EXPECT_STREQ(e.Py_None->ob_type->tp_name, "NoneType");
+    EXPECT_EQ(e.Py_True->ob_type, e.PyBool_Type);
+    EXPECT_EQ(e.PyFloat_Type->tp_basicsize, 24); // header plus the double
+    EXPECT_NE(e.PyLong_Type->tp_flags & Py_TPFLAGS_LONG_SUBCLASS, 0u);
+    EXPECT_EQ(e.PyBool_Type->tp_base, e.PyLong_Type);
+    EXPECT_NE(e.PySeqIter_Type->tp_iternext, nullptr);
+    EXPECT_NE(e.PyType_Type->tp_is_gc, nullptr);
+    EXPECT_TRUE(e.PyType_IS_GC(e.PyList_Type));
+    EXPECT_FALSE(e.PyType_IS_GC(e.PyLong_Type));
+}
+
+TEST(Binding, ReferenceCountingIsPlainArithmeticAndClearNullsFirst)
+{
+    TPythonEngine& e = pycore::Engine();
+    e.ExecString("class RefProbe: pass");
+    PPyObject obj = e.EvalString("RefProbe()");
+    ASSERT_NE(obj, nullptr);
+    EXPECT_EQ(obj->ob_refcnt, 1);
+    e.Py_INCREF(obj);
+    EXPECT_EQ(obj->ob_refcnt, 2);
+    e.Py_XDECREF(nullptr);
+    e.Py_XINCREF(nullptr);
+    e.Py_DECREF(obj);
+    EXPECT_EQ(obj->ob_refcnt, 1);
+    EXPECT_FALSE(e.IsImmortal(obj));
+
+    PPyObject ref = e.PyWeakref_NewRef(obj, nullptr);
+    ASSERT_NE(ref, nullptr);
+    EXPECT_TRUE(e.PyWeakref_CheckRef(ref));
+    EXPECT_TRUE(e.PyWeakref_Check(ref));
+    EXPECT_FALSE(e.PyWeakref_CheckProxy(ref));
+    PPyObject held = obj;
+    e.Py_CLEAR(held);
+    EXPECT_EQ(held, nullptr);
+    EXPECT_EQ(e.PyWeakref_GetObject(ref), e.Py_None); // deallocated
+    e.Py_DECREF(ref);
+}
+
+TEST(Binding, TypeChecks)
+{
+    TPythonEngine& e = pycore::Engine();
+    e.ExecString("class DictSub(dict): pass\n"
+                 "class EnumSub(enumerate): pass\n"
+                 "def plain_function(): pass\n");
+    auto eval = [&](const char* code) { return e.EvalString(code); };
+    PPyObject dsub = eval("DictSub()");
+    PPyObject esub = eval("EnumSub([])");
+    PPyObject en = eval("enumerate([])");
+    PPyObject func = eval("plain_function");
+    PPyObject builtin = eval("len");
+    PPyObject it = eval("iter([1])");
+    PPyObject cls = eval("DictSub");
+    PPyObject method = eval("DictSub().keys");
+    PPyObject boundPy = eval("(lambda: 0).__get__(1)");
+
+    EXPECT_TRUE(e.PyDict_Check(dsub));
+    EXPECT_FALSE(e.PyDict_CheckExact(dsub));
+    EXPECT_TRUE(e.PyEnum_Check(en));
+    EXPECT_FALSE(e.PyEnum_Check(esub));
+    EXPECT_TRUE(e.PyFunction_Check(func));
+    EXPECT_TRUE(e.PyFunction_Check(builtin));
+    EXPECT_FALSE(e.PyFunction_Check(cls));
+    EXPECT_TRUE(e.PyIter_Check(it));
+    EXPECT_FALSE(e.PyIter_Check(dsub)); // a class without __next__ has the placeholder slot
+    EXPECT_FALSE(e.PyIter_Check(e.Py_None));
+    EXPECT_TRUE(e.PyClass_Check(cls));
+    EXPECT_FALSE(e.PyClass_Check(dsub));
+    EXPECT_TRUE(e.PyMethod_Check(boundPy));
+    EXPECT_FALSE(e.PyMethod_Check(method)); // a built-in method is another type
+    EXPECT_TRUE(e.PyObject_IS_GC(dsub));
+    EXPECT_FALSE(e.PyObject_IS_GC(e.Py_None));
+    EXPECT_TRUE(e.PyType_CheckExact(cls) || e.PyClass_Check(cls));
+    EXPECT_TRUE(e.PyBool_Check(e.Py_True));
+    EXPECT_TRUE(e.PyLong_Check(e.Py_True));
+    EXPECT_FALSE(e.PyLong_CheckExact(e.Py_True));
+
+    for (auto check : {&TPythonInterface::PyDict_Check, &TPythonInterface::PyUnicode_Check,
+                       &TPythonInterface::PyEnum_Check, &TPythonInterface::PyFunction_Check,
+                       &TPythonInterface::PyIter_Check, &TPythonInterface::PyWeakref_Check,
+                       &TPythonInterface::PyObject_IS_GC, &TPythonInterface::PyClass_Check})
+        EXPECT_FALSE((e.*check)(nullptr));
+    EXPECT_FALSE(e.PyObject_TypeCheck(nullptr, e.PyLong_Type));
+
+    for (PPyObject o : {dsub, esub, en, func, builtin, it, cls, method, boundPy})
+        e.Py_DECREF(o);
+}
+
+TEST(Binding, StandInMissingASymbolNamesItAndKeepsWhatWasBound)
+{
+    ScriptedDialogs dialogs;
+    dialogs.AnswerMessage(platform::ModalResult::mrOk);
+    TPythonInterface lib;
+    lib.SetFatalAbort(false);
+    lib.SetUseLastKnownVersion(false);
+    lib.SetDllPath(QStringLiteral(PYCORE_STANDIN_MISSING_DIR));
+    lib.SetDllName(QStringLiteral("libpython3.11.so.1.0"));
+    lib.LoadDll();
+    ASSERT_TRUE(lib.IsHandleValid());
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("Error 0: could not map symbol \"PySys_GetObject\""));
+    EXPECT_EQ(dialogs.messages[0].caption, QStringLiteral("Error"));
+    // Bound up to the missing one (PyMem_Malloc's absence is tolerated), nothing after it.
+    EXPECT_EQ(lib.PyMem_Malloc, nullptr);
+    EXPECT_NE(lib.PySys_SetArgv, nullptr);
+    EXPECT_EQ(lib.PySys_GetObject, nullptr);
+    EXPECT_EQ(lib.PySys_SetObject, nullptr);
+    EXPECT_EQ(lib.PyWeakref_NewRef, nullptr);
+    EXPECT_EQ(lib.PyParser_SimpleParseStringFlags, nullptr);
+    EXPECT_EQ(lib.MinorVersion(), 11);
+}
+
+TEST(Binding, A39RuntimeAlsoBindsTheParserInterface)
+{
+    ScriptedDialogs dialogs;
+    TPythonInterface lib;
+    lib.SetFatalAbort(false);
+    lib.SetFatalMsgDlg(false);
+    lib.SetDllPath(QStringLiteral(PYCORE_STANDIN_PY39_DIR));
+    lib.OpenDll(QStringLiteral("libpython3.9.so.1.0"));
+    ASSERT_TRUE(lib.IsHandleValid());
+    EXPECT_EQ(lib.MajorVersion(), 3);
+    EXPECT_EQ(lib.MinorVersion(), 9);
+    EXPECT_NE(lib.PyParser_SimpleParseStringFlags, nullptr);
+    EXPECT_NE(lib.PyNode_Free, nullptr);
+    EXPECT_NE(lib.PyMem_Malloc, nullptr);
+    EXPECT_NE(lib.PyWeakref_NewRef, nullptr);
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST(Binding, RequireInitialized)
+{
+    TPythonInterface lib;
+    try {
+        lib.RequireInitialized();
+        ADD_FAILURE() << "no exception";
+    } catch (const platform::Exception& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Python is not properly initialized"));
+    }
+}

@@ -1,0 +1,171 @@
+// The engine's life in a running interpreter (fresh-start cases: FreshInterpreterTest).
+#include "PyCoreSupport.h"
+
+#include "ScriptedDialogs.h"
+
+#include "pybridge/PythonEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+using namespace pybridge;
+
+namespace {
+
+QString MessageOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const platform::Exception& e) {
+        return e.Message();
+    }
+    return QStringLiteral("<no exception>");
+}
+
+} // namespace
+
+TEST(Engine, IsTheCurrentEngineOnceStarted)
+{
+    TPythonEngine& e = pycore::Engine();
+    EXPECT_TRUE(e.Initialized());
+    EXPECT_FALSE(e.Finalizing());
+    EXPECT_EQ(ActiveEngine(), &e);
+    EXPECT_EQ(&CurrentEngine(), &e);
+    EXPECT_TRUE(EngineReady());
+    EXPECT_NE(e.ThreadState(), nullptr);
+    EXPECT_EQ(e.ExecModule(), QByteArray("__main__"));
+    EXPECT_FALSE(e.IORedirected()); // RedirectIO is on but no IO is set
+}
+
+TEST(Engine, SysArgvStartsWithTheEmptyText)
+{
+    TPythonEngine& e = pycore::Engine();
+    PPyObject argv = e.PySys_GetObject("argv");
+    QStringList got;
+    e.PyListToStrings(argv, got);
+    QStringList expected = QCoreApplication::arguments();
+    ASSERT_FALSE(expected.isEmpty());
+    expected[0] = QString();
+    EXPECT_EQ(got, expected);
+}
+
+TEST(Engine, FlagsCannotChangeAfterStart)
+{
+    TPythonEngine& e = pycore::Engine();
+    const TPythonFlags flags = e.PyFlags();
+    EXPECT_NO_THROW(e.SetPyFlags(flags));
+    EXPECT_EQ(MessageOf([&] { e.SetPyFlags(flags | pfVerbose); }),
+              QStringLiteral("You can't modify Python flags after it has been initialized"));
+    EXPECT_EQ(e.PyFlags(), flags);
+}
+
+TEST(Engine, GlobalAndLocalVarsTakeOnlyDictionaries)
+{
+    TPythonEngine& e = pycore::Engine();
+    PPyObject list = e.PyList_New(0);
+    EXPECT_EQ(MessageOf([&] { e.SetGlobalVars(list); }),
+              QStringLiteral("You must set a Python dictionary in the GlobalVars property"));
+    EXPECT_EQ(e.GlobalVars(), nullptr);
+    EXPECT_EQ(MessageOf([&] { e.SetLocalVars(list); }),
+              QStringLiteral("You must set a Python dictionary in the LocalVars property"));
+    EXPECT_EQ(e.LocalVars(), nullptr);
+    e.Py_DECREF(list);
+
+    PPyObject dict = e.PyDict_New();
+    PPyObject seven = e.PyLong_FromLong(7);
+    e.PyDict_SetItemString(dict, "engine_test_in_globals", seven);
+    e.Py_DECREF(seven);
+    e.SetGlobalVars(dict);
+    EXPECT_EQ(dict->ob_refcnt, 2);
+    // Names are looked up in the module's dictionary, then in the given globals.
+    EXPECT_EQ(e.EvalStringAsStr("engine_test_in_globals * 6"), QStringLiteral("42"));
+    e.SetGlobalVars(nullptr);
+    EXPECT_EQ(dict->ob_refcnt, 1);
+    e.Py_DECREF(dict);
+    EXPECT_THROW(e.EvalString("engine_test_in_globals"), EPyNameError);
+}
+
+TEST(Engine, ASecondEngineIsRefusedAndLeavesTheFirstActive)
+{
+    TPythonEngine& first = pycore::Engine();
+    {
+        ScriptedDialogs dialogs;
+        TPythonEngine second;
+        second.SetUseLastKnownVersion(false);
+        second.SetDllPath(pycore::LibPythonFolder());
+        second.SetDllName(pycore::LibPythonName());
+        EXPECT_EQ(MessageOf([&] { second.LoadDll(); }),
+                  QStringLiteral("There is already one instance of TPythonEngine running"));
+        EXPECT_FALSE(second.Initialized());
+        EXPECT_EQ(MessageOf([&] { second.ExecString("x = 1"); }), QStringLiteral("Python is not properly initialized"));
+    }
+    EXPECT_EQ(ActiveEngine(), &first);
+    EXPECT_EQ(first.EvalStringAsStr("6 * 7"), QStringLiteral("42"));
+}
+
+TEST(Engine, LookupsByName)
+{
+    TPythonEngine& e = pycore::Engine();
+    EXPECT_NE(e.FindModule("sys"), nullptr);
+    EXPECT_EQ(e.FindModule("no_such_module_here"), nullptr);
+    PPyObject f = e.FindFunction("builtins", "len");
+    ASSERT_NE(f, nullptr);
+    e.Py_DECREF(f);
+    EXPECT_EQ(e.FindFunction("sys", "no_such_function"), nullptr);
+    EXPECT_EQ(e.PyErr_Occurred(), nullptr);
+    EXPECT_EQ(e.FindFunction("sys", "path"), nullptr); // not a function
+
+    EXPECT_EQ(MessageOf([&] { e.TypeByName("Missing"); }), QStringLiteral("Could not find type: Missing"));
+    EXPECT_EQ(MessageOf([&] { e.ModuleByName("missing"); }), QStringLiteral("Could not find module: missing"));
+    EXPECT_EQ(MessageOf([&] { e.MethodsByName(QStringLiteral("Methods1")); }),
+              QStringLiteral("Could not find component: Methods1"));
+    EXPECT_EQ(e.FindPythonType("Missing"), nullptr);
+}
+
+TEST(Engine, ClientsAreListedAndForgottenWhenDestroyed)
+{
+    TPythonEngine& e = pycore::Engine();
+    const int before = e.ClientCount();
+    {
+        TEngineClient client;
+        client.SetName(QStringLiteral("Client1"));
+        client.SetEngine(&e);
+        EXPECT_EQ(e.ClientCount(), before + 1);
+        EXPECT_EQ(e.FindClient(QStringLiteral("Client1")), &client);
+        EXPECT_EQ(e.FindClient(QStringLiteral("client1")), nullptr);
+        client.Initialize();
+        EXPECT_TRUE(client.Initialized());
+        EXPECT_NO_THROW(client.CheckEngine());
+    }
+    EXPECT_EQ(e.ClientCount(), before);
+    EXPECT_TRUE(e.Initialized());
+
+    TEngineClient orphan;
+    orphan.SetName(QStringLiteral("Orphan"));
+    EXPECT_EQ(MessageOf([&] { orphan.CheckEngine(); }), QStringLiteral("No Engine defined for component \"Orphan\""));
+}
+
+TEST(Engine, DateTimeTypesAreFound)
+{
+    TPythonEngine& e = pycore::Engine();
+    EXPECT_NE(e.FTimeStruct, nullptr);
+    EXPECT_NE(e.FPyDateTime_DateTimeType, nullptr);
+    EXPECT_EQ(e.FPyDateTime_TimeTZType, nullptr);
+    EXPECT_EQ(e.FPyDateTime_DateTimeTZType, nullptr);
+    e.ExecString("import datetime, time\nclass MyDate(datetime.date): pass");
+    PPyObject dt = e.EvalString("datetime.datetime(2024, 5, 6, 7, 8, 9)");
+    PPyObject sub = e.EvalString("MyDate(2024, 1, 2)");
+    PPyObject st = e.EvalString("time.gmtime(0)");
+    EXPECT_TRUE(e.PyDateTime_Check(dt));
+    EXPECT_TRUE(e.PyDateTime_CheckExact(dt));
+    EXPECT_TRUE(e.PyDate_Check(dt)); // datetime derives from date
+    EXPECT_FALSE(e.PyDate_CheckExact(dt));
+    EXPECT_TRUE(e.PyDate_Check(sub));
+    EXPECT_FALSE(e.PyDate_CheckExact(sub));
+    EXPECT_TRUE(e.PyTimeStruct_Check(st));
+    EXPECT_FALSE(e.PyTime_Check(dt));
+    EXPECT_FALSE(e.PyDelta_Check(nullptr));
+    for (PPyObject o : {dt, sub, st})
+        e.Py_DECREF(o);
+}

@@ -1,0 +1,256 @@
+// Cases that need an interpreter (or a failure) of their own: each runs as
+// FreshInterpreter.<name> in a new process of this program.
+#include "PyCoreSupport.h"
+
+#include "platform/Dialogs.h"
+#include "pybridge/PythonEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+using namespace pybridge;
+
+namespace {
+
+// Prints every message box at once: the process may end inside the loader.
+class PrintingDialogs : public platform::Dialogs {
+public:
+    PrintingDialogs() : FPrevious(platform::SetDialogs(this)) {}
+    ~PrintingDialogs() override { platform::SetDialogs(FPrevious); }
+    platform::ModalResult MessageBox(const platform::MessageRequest& r) override
+    {
+        std::printf("BOX|%s|%d|%d|%s\n", r.caption.toUtf8().constData(), static_cast<int>(r.type),
+                    r.applicationModal ? 1 : 0, r.text.toUtf8().constData());
+        std::fflush(stdout);
+        return platform::ModalResult::mrOk;
+    }
+    std::optional<QString> FileDialog(const platform::FileDialogRequest&) override { return std::nullopt; }
+    std::optional<QString> InputBox(const platform::InputRequest&) override { return std::nullopt; }
+
+private:
+    platform::Dialogs* FPrevious;
+};
+
+#define CHILD_ONLY()                                                                                \
+    if (!pycore::InChild())                                                                         \
+    GTEST_SKIP() << "runs in its own process"
+
+void ConfigureSystemRuntime(TPythonEngine& e)
+{
+    e.SetUseLastKnownVersion(false);
+    e.SetDllPath(pycore::LibPythonFolder());
+    e.SetDllName(pycore::LibPythonName());
+}
+
+const QString kErrorBox = QStringLiteral("BOX|Error|%1|1|").arg(static_cast<int>(platform::MsgDlgType::mtError));
+
+} // namespace
+
+// ---------------------------------------------------------------- children
+
+TEST(FreshInterpreter, EngineLoadFailure)
+{
+    CHILD_ONLY();
+    PrintingDialogs dialogs;
+    TPythonEngine e;
+    e.SetUseLastKnownVersion(false);
+    e.SetDllPath(QStringLiteral("/nonexistent/python3-linux-3.11"));
+    e.SetDllName(QStringLiteral("libpython3.11.so.1.0"));
+    e.LoadDll();
+    std::printf("STILL-RUNNING\n");
+}
+
+TEST(FreshInterpreter, DllLoadFailure)
+{
+    CHILD_ONLY();
+    PrintingDialogs dialogs;
+    TDynamicDll dll;
+    dll.SetDllPath(QStringLiteral("/nonexistent"));
+    dll.OpenDll(QStringLiteral("Python311.dll"));
+    std::printf("STILL-RUNNING\n");
+}
+
+TEST(FreshInterpreter, BindingFailure)
+{
+    CHILD_ONLY();
+    PrintingDialogs dialogs;
+    TPythonEngine e;
+    e.SetUseLastKnownVersion(false);
+    e.SetDllPath(QStringLiteral(PYCORE_STANDIN_MISSING_DIR));
+    e.SetDllName(QStringLiteral("libpython3.11.so.1.0"));
+    e.LoadDll();
+    std::printf("STILL-RUNNING\n");
+}
+
+TEST(FreshInterpreter, KnownVersionsSearch)
+{
+    CHILD_ONLY();
+    QTemporaryDir dir;
+    ASSERT_TRUE(QFile::link(QString::fromUtf8(pycore::kLibPython), dir.filePath(QStringLiteral("libpython3.11.so.1.0"))));
+    TPythonEngine e;
+    e.SetDllPath(dir.path());
+    e.SetDllName(QStringLiteral("ignored.so"));
+    ASSERT_TRUE(e.UseLastKnownVersion());
+    e.LoadDll();
+    EXPECT_TRUE(e.Initialized());
+    EXPECT_EQ(e.DllName(), QStringLiteral("libpython3.11.so.1.0"));
+    EXPECT_EQ(e.RegVersion(), QStringLiteral("3.11"));
+    EXPECT_EQ(e.APIVersion(), 1013);
+    EXPECT_EQ(e.MinorVersion(), 11);
+}
+
+TEST(FreshInterpreter, FlagsProgramNameInitScriptAndClients)
+{
+    CHILD_ONLY();
+    TPythonEngine e;
+    ConfigureSystemRuntime(e);
+    e.SetPyFlags(pfNoSite | pfOptimize | pfIgnoreEnvironmentFlag);
+    e.SetProgramName(QStringLiteral("quorbel-test"));
+    QStringList order;
+    TEngineClient client;
+    client.SetEngine(&e);
+    client.OnInitialization = [&](TComponent*) {
+        order << QStringLiteral("client");
+        EXPECT_EQ(e.FindModule("initscript_probe"), nullptr);
+    };
+    e.SetInitScript({QStringLiteral("import sys"), QStringLiteral("initscript_value = 2 * 21")});
+    e.OnAfterInit = [&](TComponent*) {
+        order << QStringLiteral("after");
+        EXPECT_EQ(e.EvalStringAsStr("initscript_value"), QStringLiteral("42"));
+    };
+    e.LoadDll();
+    EXPECT_EQ(order, (QStringList{QStringLiteral("client"), QStringLiteral("after")}));
+    EXPECT_TRUE(client.Initialized());
+    EXPECT_EQ(e.EvalStringAsStr("sys.flags.no_site"), QStringLiteral("1"));
+    EXPECT_EQ(e.EvalStringAsStr("sys.flags.optimize"), QStringLiteral("1"));
+    EXPECT_EQ(e.EvalStringAsStr("sys.flags.ignore_environment"), QStringLiteral("1"));
+    EXPECT_EQ(e.EvalStringAsStr("sys.flags.verbose"), QStringLiteral("0"));
+    EXPECT_EQ(e.EvalStringAsStr("'site' in sys.modules"), QStringLiteral("False"));
+    EXPECT_EQ(QString::fromWCharArray(e.Py_GetProgramName()), QStringLiteral("quorbel-test"));
+    EXPECT_THROW(e.SetPyFlags(pfNoSite), platform::Exception);
+
+    // The last client leaving a running engine finalises it.
+    client.SetEngine(nullptr);
+    EXPECT_FALSE(e.Initialized());
+    EXPECT_EQ(ActiveEngine(), nullptr);
+}
+
+TEST(FreshInterpreter, FinalizeStopsTheInterpreter)
+{
+    CHILD_ONLY();
+    TPythonEngine e;
+    ConfigureSystemRuntime(e);
+    e.LoadDll();
+    ASSERT_TRUE(e.Initialized());
+    e.Finalize();
+    EXPECT_FALSE(e.Initialized());
+    EXPECT_FALSE(e.Finalizing());
+    EXPECT_EQ(e.Py_IsInitialized(), 0);
+    EXPECT_EQ(ActiveEngine(), nullptr);
+    EXPECT_EQ(e.FPyDateTime_DateType, nullptr);
+    EXPECT_FALSE(EngineReady());
+    try {
+        CurrentEngine();
+        ADD_FAILURE();
+    } catch (const platform::Exception& x) {
+        EXPECT_EQ(x.Message(), QStringLiteral("No Python engine was created"));
+    }
+    EXPECT_THROW(e.ExecString("x = 1"), platform::Exception);
+}
+
+TEST(FreshInterpreter, FinalizeWithoutAutoFinalizeLetsASecondEngineIn)
+{
+    CHILD_ONLY();
+    TPythonEngine first;
+    ConfigureSystemRuntime(first);
+    first.SetAutoFinalize(false);
+    first.LoadDll();
+    first.ExecString("shared_value = 'from the first engine'");
+    first.Finalize();
+    EXPECT_TRUE(first.Initialized());
+    EXPECT_EQ(first.Py_IsInitialized(), 1);
+    EXPECT_EQ(ActiveEngine(), nullptr);
+    try {
+        CurrentEngine();
+        ADD_FAILURE();
+    } catch (const platform::Exception& x) {
+        EXPECT_EQ(x.Message(), QStringLiteral("No Python engine was created"));
+    }
+
+    TPythonEngine second;
+    ConfigureSystemRuntime(second);
+    second.LoadDll();
+    EXPECT_EQ(ActiveEngine(), &second);
+    EXPECT_EQ(second.EvalStringAsStr("shared_value"), QStringLiteral("from the first engine"));
+}
+
+TEST(FreshInterpreter, VenvScriptAndSysPathEvent)
+{
+    CHILD_ONLY();
+    TPythonEngine e;
+    ConfigureSystemRuntime(e);
+    e.SetVenvPythonExe(QStringLiteral("/opt/venv/bin/python3"));
+    int pathItems = -1;
+    e.OnSysPathInit = [&](TComponent*, PPyObject path) {
+        pathItems = e.PyList_Check(path) ? static_cast<int>(e.PyList_Size(path)) : -2;
+    };
+    e.LoadDll();
+    EXPECT_GT(pathItems, 0);
+    EXPECT_EQ(e.EvalStringAsStr("__import__('sys').executable"), QStringLiteral("/opt/venv/bin/python3"));
+    // The script cleans up after itself.
+    EXPECT_THROW(e.EvalString("path"), EPyNameError);
+}
+
+// ---------------------------------------------------------------- parents
+
+TEST(Fresh, LoadFailureShowsBothMessagesAndQuitsWithCode1)
+{
+    pycore::ChildResult r = pycore::RunChild(QStringLiteral("EngineLoadFailure"));
+    EXPECT_EQ(r.exitCode, 1) << r.output.toStdString();
+    EXPECT_FALSE(r.output.contains(QLatin1String("STILL-RUNNING")));
+    const QStringList boxes = pycore::BoxLines(r.output);
+    ASSERT_EQ(boxes.size(), 2) << r.output.toStdString();
+    // The code is errno after the failed load (0 when the loader left it unset).
+    EXPECT_TRUE(QRegularExpression(QRegularExpression::escape(kErrorBox) +
+                                   QStringLiteral("Error \\d+: Could not open Dll \"libpython3\\.11\\.so\\.1\\.0\"$"))
+                    .match(boxes[0])
+                    .hasMatch())
+        << boxes[0].toStdString();
+    EXPECT_EQ(boxes[1], kErrorBox + QStringLiteral("Python could not be properly initialized. We must quit."));
+
+    r = pycore::RunChild(QStringLiteral("DllLoadFailure"));
+    EXPECT_EQ(r.exitCode, 1) << r.output.toStdString();
+    const QStringList dllBoxes = pycore::BoxLines(r.output);
+    ASSERT_EQ(dllBoxes.size(), 2) << r.output.toStdString();
+    EXPECT_TRUE(QRegularExpression(QRegularExpression::escape(kErrorBox) +
+                                   QStringLiteral("Error \\d+: Could not open Dll \"Python311\\.dll\"$"))
+                    .match(dllBoxes[0])
+                    .hasMatch())
+        << dllBoxes[0].toStdString();
+    EXPECT_EQ(dllBoxes[1], kErrorBox + QStringLiteral("Dll Python311.dll could not be loaded. We must quit."));
+}
+
+TEST(Fresh, BindingFailureNamesTheSymbolAndQuits)
+{
+    const pycore::ChildResult r = pycore::RunChild(QStringLiteral("BindingFailure"));
+    EXPECT_EQ(r.exitCode, 1) << r.output.toStdString();
+    const QStringList boxes = pycore::BoxLines(r.output);
+    ASSERT_EQ(boxes.size(), 2) << r.output.toStdString();
+    EXPECT_EQ(boxes[0], kErrorBox + QStringLiteral("Error 0: could not map symbol \"PySys_GetObject\""));
+    EXPECT_EQ(boxes[1], kErrorBox + QStringLiteral("Python could not be properly initialized. We must quit."));
+}
+
+TEST(Fresh, OwnInterpreterCases)
+{
+    for (const char* name : {"KnownVersionsSearch", "FlagsProgramNameInitScriptAndClients", "FinalizeStopsTheInterpreter",
+                             "FinalizeWithoutAutoFinalizeLetsASecondEngineIn", "VenvScriptAndSysPathEvent"}) {
+        const pycore::ChildResult r = pycore::RunChild(QString::fromLatin1(name));
+        EXPECT_EQ(r.exitCode, 0) << name << "\n" << r.output.toStdString();
+        EXPECT_TRUE(r.output.contains(QLatin1String("[  PASSED  ] 1 test"))) << name << "\n" << r.output.toStdString();
+    }
+}

@@ -1,0 +1,32 @@
+#pragma once
+// Shared pieces of the bridge tests: one engine per test process, started on
+// first use, and a runner for cases that need an interpreter of their own.
+#include "pybridge/PythonEngine.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace pycore {
+
+inline const char* const kLibPython = PYCORE_LIBPYTHON;
+
+QString LibPythonFolder();
+QString LibPythonName();
+
+// The process's engine, loaded from the system runtime on first call.
+pybridge::TPythonEngine& Engine();
+
+struct ChildResult {
+    int exitCode = -1;
+    QString output; // standard output and error
+};
+// Runs the test FreshInterpreter.<name> in a new process of this program.
+ChildResult RunChild(const QString& name);
+// True inside such a process.
+bool InChild();
+
+// Message boxes of a child, printed as "BOX|caption|type|modal|text" lines
+// (the process may end inside the loader).
+QStringList BoxLines(const QString& output);
+
+} // namespace pycore
