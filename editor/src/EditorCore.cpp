@@ -4,6 +4,18 @@
 
 namespace editor {
 
+namespace {
+
+bool IsBlank(const QString& s)
+{
+    for (QChar c : s)
+        if (c.unicode() > 32)
+            return false;
+    return true;
+}
+
+} // namespace
+
 TEditorCore::TEditorCore(TLineBuffer* sharedLines) : FSelf(std::make_shared<TEditorCore*>(this))
 {
     if (sharedLines) {
@@ -118,10 +130,14 @@ void TEditorCore::ReScanForFoldRanges(int fromLine, int toLine)
         return;
     FAllFoldRanges.StartScanning();
     const int last = std::max(fromLine, std::min(toLine, FLines->Count() - 1));
-    if (OnScanForFoldRanges)
-        OnScanForFoldRanges(this, FAllFoldRanges, *FLines, fromLine, last);
-    else if (auto* folding = dynamic_cast<TCustomFoldingHighlighter*>(FHighlighter))
-        folding->ScanForFoldRanges(FAllFoldRanges, *FLines, fromLine, last);
+    // A line past the end of the text (after deleting the last lines) is
+    // not scanned: it would leave a marker no full scan produces.
+    if (fromLine < FLines->Count()) {
+        if (OnScanForFoldRanges)
+            OnScanForFoldRanges(this, FAllFoldRanges, *FLines, fromLine, last);
+        else if (auto* folding = dynamic_cast<TCustomFoldingHighlighter*>(FHighlighter))
+            folding->ScanForFoldRanges(FAllFoldRanges, *FLines, fromLine, last);
+    }
     if (FLines->UpdateCount() > 0)
         FFoldRebuildPending = true; // waits for the end of the batch
     else
@@ -219,6 +235,15 @@ void TEditorCore::LinesInserted(int index, int count)
         if (FAllFoldRanges.CollapsedFoldStartAtLine(index, &foldIndex))
             FAllFoldRanges.Uncollapse(foldIndex);
         FAllFoldRanges.LinesInserted(index, count);
+        // Blocks left open run to the last line, so appending moves their
+        // end; a non-blank line without a marker (inside a string) can stop
+        // the trimming of blank lines at a block's end. Both need a rebuild
+        // that the marker comparison alone would not ask for.
+        bool rebuild = index + count == FLines->Count();
+        for (int i = index; !rebuild && i < index + count; ++i)
+            rebuild = !IsBlank(FLines->GetRef(i));
+        if (rebuild)
+            FAllFoldRanges.RequestRebuild();
         ReScanForFoldRanges(index, lastScanned);
     }
     for (TEditorPlugin* plugin : FPlugins)
@@ -256,6 +281,9 @@ void TEditorCore::LinePut(int index, const QString& oldLine)
         if (FAllFoldRanges.CollapsedFoldStartAtLine(index + 1, &foldIndex))
             FAllFoldRanges.Uncollapse(foldIndex);
         FAllFoldRanges.LinePut(index, oldLine);
+        // Whether a line is blank decides where a block's end is trimmed.
+        if (IsBlank(oldLine) != IsBlank(FLines->GetRef(index)))
+            FAllFoldRanges.RequestRebuild();
         ReScanForFoldRanges(index, lastScanned);
     }
     for (TEditorPlugin* plugin : FPlugins)

@@ -72,6 +72,8 @@ public:
     void StopFoldRange(int aLine, int aFoldType, int aIndent = -1) { AddLineInfo(aLine, aFoldType, aIndent, focClose); }
     void AddLineInfo(int aLine, int aFoldType, int aIndent, TFoldOpenClose aFoldOpenClose);
     void NoFoldInfo(int aLine);
+    // Makes the next StopScanning rebuild even if no marker changed.
+    void RequestRebuild() { fRangesNeedFixing = true; }
     void StartScanning() {}
     bool StopScanning(const TLineBuffer& lines);
     void Reset();
