@@ -51,7 +51,23 @@ QStringList CommandLineArguments()
 
 // ---------------------------------------------------------------- clients
 
-TEngineClient::TEngineClient(TComponent* AOwner) : TComponent(AOwner) {}
+TEngineClient::TEngineClient(TComponent* AOwner) : TComponent(AOwner)
+{
+    // Dropped in a designer: attach to the owner's engine.
+    if (AOwner && AOwner->IsDesigning())
+        for (TComponent* c : AOwner->Components())
+            if (auto* engine = dynamic_cast<TPythonEngine*>(c)) {
+                SetEngine(engine);
+                break;
+            }
+}
+
+void TEngineClient::Loaded()
+{
+    TComponent::Loaded();
+    if (OnCreate)
+        OnCreate(this);
+}
 
 TEngineClient::~TEngineClient()
 {
@@ -176,6 +192,11 @@ void TPythonEngine::BeforeLoad()
 void TPythonEngine::AfterLoad()
 {
     TPythonInterface::AfterLoad();
+    // Starting with unbound entry points would crash at the first null call;
+    // the failed binding has been reported, and every run now reports
+    // "Python is not properly initialized" instead.
+    if (!FBindingComplete)
+        return;
     Initialize();
 }
 

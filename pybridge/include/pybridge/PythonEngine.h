@@ -40,6 +40,8 @@ public:
     void ClearEngine() { FEngine = nullptr; }
     // Raises "No Engine defined for component "%s"" when no engine is attached.
     void CheckEngine() const;
+    // Fires OnCreate once the component has been streamed in.
+    void Loaded() override;
 
     // What the engine's lookups by name ask of a client; modules, method
     // containers and host-defined types answer.

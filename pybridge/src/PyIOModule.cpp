@@ -1,0 +1,175 @@
+// The "pyio" module and the engine's redirection step: Python's standard
+// streams are replaced by an object whose write and readline call "pyio",
+// which hands the text to the engine's I/O component.
+#include "pybridge/PythonIO.h"
+#include "pybridge/PythonModule.h"
+#include "pybridge/PythonType.h"
+
+#include "platform/Process.h"
+
+namespace pybridge {
+
+namespace {
+
+const char* const kRedirectScript = "import sys\n"
+                                    "class DebugOutput:\n"
+                                    "  pyio = __import__(\"pyio\")\n"
+                                    "  softspace=0\n"
+                                    "  encoding=None\n"
+                                    "  def write(self,message):\n"
+                                    "     self.pyio.write(message)\n"
+                                    "  def readline(self, size=None):\n"
+                                    "     return self.pyio.read(size)\n"
+                                    "  def flush(self):\n"
+                                    "     pass\n"
+                                    "  def isatty(self):\n"
+                                    "     return False\n"
+                                    "sys.old_stdin=sys.stdin\n"
+                                    "sys.old_stdout=sys.stdout\n"
+                                    "sys.old_stderr=sys.stderr\n"
+                                    "sys.stdin=sys.stderr=sys.stdout=DebugOutput()\n";
+
+TPythonInputOutput* IOOf(TPythonEngine& e) { return dynamic_cast<TPythonInputOutput*>(e.IO()); }
+
+PPyObject pyio_write(PPyObject, PPyObject args)
+{
+    return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
+        TPythonEngine& e = CurrentEngine();
+        TPythonInputOutput* io = IOOf(e);
+        // Only the base class may be written to from any thread; a subclass
+        // that touches the user interface gets other threads' text through
+        // its queue only.
+        if (!platform::IsMainThread() && e.RedirectIO() && io && qstrcmp(io->ClassName(), "TPythonInputOutput") != 0 &&
+            !io->DelayWrites())
+            return e.ReturnNone();
+        if (!args || e.PyTuple_Size(args) <= 0) {
+            e.PyErr_BadArgument();
+            return nullptr;
+        }
+        PPyObject item = e.PyTuple_GetItem(args, 0);
+        if (e.RedirectIO() && io && item) {
+            const QString text = e.PyUnicode_Check(item) ? e.PyUnicodeAsString(item) : e.PyObjectAsString(item);
+            io->Write(text);
+        }
+        return e.ReturnNone();
+    });
+}
+
+PPyObject pyio_read(PPyObject, PPyObject)
+{
+    return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
+        TPythonEngine& e = CurrentEngine();
+        if (!e.RedirectIO())
+            return e.ReturnNone();
+        TPythonInputOutput* io = IOOf(e);
+        if (!io)
+            return e.PyUnicode_FromString("");
+        if (io->UnicodeIO()) {
+            QString data;
+            io->ReceiveUniData(data);
+            if (e.PyErr_Occurred())
+                return nullptr;
+            return e.PyUnicodeFromString(data);
+        }
+        QByteArray data;
+        io->ReceiveData(data);
+        if (e.PyErr_Occurred())
+            return nullptr;
+        return e.PyUnicodeFromString(data);
+    });
+}
+
+PPyObject pyio_SetDelayWrites(PPyObject, PPyObject args)
+{
+    return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
+        TPythonEngine& e = CurrentEngine();
+        int value = 0;
+        if (!e.PyArg_ParseTuple(args, "i:SetDelayWrites", &value))
+            return nullptr;
+        if (TPythonInputOutput* io = IOOf(e))
+            io->SetDelayWrites(value != 0);
+        return e.ReturnNone();
+    });
+}
+
+PPyObject pyio_SetMaxLines(PPyObject, PPyObject args)
+{
+    return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
+        TPythonEngine& e = CurrentEngine();
+        int value = 0;
+        if (!e.PyArg_ParseTuple(args, "i:SetMaxLines", &value))
+            return nullptr;
+        if (TPythonInputOutput* io = IOOf(e))
+            io->SetMaxLines(value);
+        return e.ReturnNone();
+    });
+}
+
+PPyObject pyio_GetTypesStats(PPyObject, PPyObject args)
+{
+    return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
+        TPythonEngine& e = CurrentEngine();
+        PPyObject list = e.PyList_New(0);
+        if (!list)
+            return nullptr;
+        auto append = [&](TPythonType* t) {
+            PPyObject tuple = e.PyTuple_New(4);
+            e.PyTuple_SetItem(tuple, 0, e.PyUnicodeFromString(t->TypeName()));
+            e.PyTuple_SetItem(tuple, 1, e.PyLong_FromLong(t->InstanceCount()));
+            e.PyTuple_SetItem(tuple, 2, e.PyLong_FromLong(t->CreateHits()));
+            e.PyTuple_SetItem(tuple, 3, e.PyLong_FromLong(t->DeleteHits()));
+            e.PyList_Append(list, tuple);
+            e.Py_DECREF(tuple);
+        };
+        const Py_ssize_t n = args ? e.PyTuple_Size(args) : 0;
+        if (n <= 0) {
+            for (int i = 0; i < e.ClientCount(); ++i)
+                if (auto* t = dynamic_cast<TPythonType*>(e.Clients(i)))
+                    append(t);
+        } else {
+            for (Py_ssize_t i = 0; i < n; ++i) {
+                const QByteArray name = platform::ToAnsi(e.PyObjectAsString(e.PyTuple_GetItem(args, i)));
+                if (auto* t = dynamic_cast<TPythonType*>(e.FindPythonType(name)))
+                    append(t);
+            }
+        }
+        return list;
+    });
+}
+
+void AddPyIOFunctions(TPythonModule& m)
+{
+    m.AddMethod("write", &pyio_write, "write(string) -> None");
+    m.AddMethod("read", &pyio_read, "read() -> string");
+    m.AddMethod("SetDelayWrites", &pyio_SetDelayWrites, "SetDelayWrites(Boolean) -> None");
+    m.AddMethod("SetMaxLines", &pyio_SetMaxLines, "SetMaxLines(Integer) -> None");
+    m.AddMethod("GetTypesStats", &pyio_GetTypesStats,
+                "GetTypesStats( [type name] ) -> a list of tuple (TypeName, InstanceCount, CreateHits, DeleteHits)");
+}
+
+void RedirectIOStep(TPythonEngine& e)
+{
+    // The designer check and the initialisation check are the engine's.
+    auto* module = dynamic_cast<TPythonModule*>(e.FIOPythonModule);
+    if (!module) {
+        module = new TPythonModule(&e);
+        module->SetEngine(&e);
+        module->SetModuleName(QByteArrayLiteral("pyio"));
+        e.FIOPythonModule = module;
+    }
+    if (!module->Initialized()) {
+        // A finalisation empties the method table; without the functions the
+        // redirection script would make every print fail.
+        if (module->MethodCount() == 0)
+            AddPyIOFunctions(*module);
+        module->Initialize();
+    }
+    e.ExecString(QByteArray(kRedirectScript));
+    e.FIORedirected = true;
+}
+
+} // namespace
+
+void InstallPythonIORedirection() { TPythonEngine::SetRedirectIOHandler(&RedirectIOStep); }
+
+} // namespace pybridge

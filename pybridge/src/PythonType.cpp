@@ -1,0 +1,703 @@
+#include "pybridge/PythonType.h"
+
+#include "platform/Exception.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace pybridge {
+
+namespace {
+
+// How the object being built was allocated; set just before the host object
+// is constructed in place and read by the TPyObject constructor.
+struct TBirth {
+    bool PythonAlloc = false;
+    bool IsSubtype = false;
+};
+thread_local TBirth gBirth;
+
+TPyObject* HostObjectAt(PPyObject obj)
+{
+    return std::launder(reinterpret_cast<TPyObject*>(reinterpret_cast<char*>(obj) + PyObjectHeaderSize));
+}
+
+TPythonEngine& EngineOf(const TPythonType* t)
+{
+    if (t && t->Engine())
+        return *t->Engine();
+    return CurrentEngine();
+}
+
+// The deallocation every host-defined type shares; IsHostObject recognises
+// host types by it.
+void HostDealloc(PPyObject obj)
+{
+    try {
+        TPyObject* host = HostObjectAt(obj);
+        const bool pythonAlloc = host->PythonAlloc;
+        PyTypeObject* type = obj->ob_type;
+        if (EngineReady()) {
+            host->~TPyObject();
+            if (!pythonAlloc)
+                std::free(obj);
+        }
+        if (pythonAlloc && type && type->tp_free)
+            type->tp_free(obj);
+    } catch (...) {
+        SetPythonErrorFromException();
+    }
+}
+
+// Slot dispatchers: the Python object's host object runs the operation; a
+// host exception becomes a Python error and the slot's failure value.
+template <auto M, class... A>
+PPyObject ObjSlot(PPyObject self, A... a)
+{
+    return GuardPythonCall<PPyObject>(nullptr, [&] { return (HostObjectOf(self)->*M)(a...); });
+}
+
+template <auto M, class... A>
+int IntSlot(PPyObject self, A... a)
+{
+    return GuardPythonCall<int>(-1, [&] { return (HostObjectOf(self)->*M)(a...); });
+}
+
+template <auto M>
+Py_ssize_t SizeSlot(PPyObject self)
+{
+    return GuardPythonCall<Py_ssize_t>(-1, [&] { return (HostObjectOf(self)->*M)(); });
+}
+
+Py_hash_t HashSlot(PPyObject self)
+{
+    return GuardPythonCall<Py_hash_t>(-1, [&] { return HostObjectOf(self)->Hash(); });
+}
+
+PPyObject GetAttrSlot(PPyObject self, char* key)
+{
+    return GuardPythonCall<PPyObject>(nullptr, [&] { return HostObjectOf(self)->GetAttr(key); });
+}
+
+int SetAttrSlot(PPyObject self, char* key, PPyObject value)
+{
+    return GuardPythonCall<int>(-1, [&] { return HostObjectOf(self)->SetAttr(key, value); });
+}
+
+PPyObject RichCompareSlot(PPyObject self, PPyObject other, int op)
+{
+    return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
+        Q_ASSERT(op >= Py_LT && op <= Py_GE);
+        return HostObjectOf(self)->RichCompare(other, op);
+    });
+}
+
+int TraverseSlot(PPyObject self, visitproc proc, void* arg)
+{
+    return GuardPythonCall<int>(-1, [&] { return HostObjectOf(self)->Traverse(proc, arg); });
+}
+
+PPyObject NewRefNone()
+{
+    TPythonEngine& e = CurrentEngine();
+    return e.ReturnNone();
+}
+
+} // namespace
+
+// ------------------------------------------------------------------ host objects
+
+bool IsHostObject(PPyObject obj)
+{
+    if (!obj)
+        return false;
+    for (PyTypeObject* t = obj->ob_type; t; t = t->tp_base)
+        if (t->tp_dealloc == &HostDealloc)
+            return true;
+    return false;
+}
+
+TPyObject* HostObjectOf(PPyObject obj)
+{
+    if (IsHostObject(obj))
+        return HostObjectAt(obj);
+    QString text;
+    if (obj && EngineReady())
+        text = CurrentEngine().PyObjectAsString(obj);
+    throw EPythonError(platform::Format(QStringLiteral("Python object \"%s\" is not a host class"), {text}));
+}
+
+TPyObject::TPyObject(TPythonType* APythonType)
+{
+    PythonAlloc = gBirth.PythonAlloc;
+    IsSubtype = gBirth.IsSubtype;
+    gBirth = TBirth{};
+    if (APythonType) {
+        set_ob_refcnt(1);
+        PythonType = APythonType;
+        ++APythonType->FInstanceCount;
+        ++APythonType->FCreateHits;
+    }
+}
+
+TPyObject::TPyObject(TPythonType* APythonType, PPyObject) : TPyObject(APythonType) {}
+
+TPyObject::TPyObject(TPythonType* APythonType, PPyObject args, PPyObject) : TPyObject(APythonType, args) {}
+
+TPyObject::~TPyObject()
+{
+    if (PythonType) {
+        --PythonType->FInstanceCount;
+        ++PythonType->FDeleteHits;
+    }
+}
+
+void TPyObject::Adjust(void*& PyPointer)
+{
+    PyPointer = HostObjectOf(static_cast<PPyObject>(PyPointer));
+}
+
+TPythonModule* TPyObject::GetModule() const { return PythonType ? PythonType->Module() : nullptr; }
+
+TPythonEngine& TPyObject::Engine() const { return EngineOf(PythonType); }
+
+int TPyObject::Print() { return -1; }
+
+PPyObject TPyObject::GetAttr(const char* key)
+{
+    TPythonEngine& e = Engine();
+    PPyObject name = e.PyUnicode_FromString(key);
+    if (!name)
+        return nullptr;
+    PPyObject result = e.PyObject_GenericGetAttr(GetSelf(), name);
+    e.Py_DECREF(name);
+    return result;
+}
+
+int TPyObject::SetAttr(const char* key, PPyObject)
+{
+    TPythonEngine& e = Engine();
+    const QByteArray msg = platform::Format(QStringLiteral("Unknown attribute \"%s\""), {QString::fromUtf8(key)}).toUtf8();
+    e.PyErr_SetString(*e.PyExc_AttributeError, msg.constData());
+    return -1;
+}
+
+PPyObject TPyObject::Repr()
+{
+    TPythonEngine& e = Engine();
+    const QByteArray name = PythonType ? PythonType->TypeName() : QByteArray();
+    const QByteArray text = "<" + name + " at " + QByteArray::number(reinterpret_cast<quintptr>(this), 16) + ">";
+    return e.PyUnicodeFromString(text);
+}
+
+int TPyObject::Compare(PPyObject) { return 0; }
+
+Py_hash_t TPyObject::Hash() { return static_cast<Py_hash_t>(reinterpret_cast<quintptr>(this)); }
+
+PPyObject TPyObject::Str() { return Repr(); }
+
+PPyObject TPyObject::GetAttrO(PPyObject key) { return Engine().PyObject_GenericGetAttr(GetSelf(), key); }
+
+int TPyObject::SetAttrO(PPyObject key, PPyObject value)
+{
+    return Engine().PyObject_GenericSetAttr(GetSelf(), key, value);
+}
+
+PPyObject TPyObject::Call(PPyObject, PPyObject) { return nullptr; }
+int TPyObject::Traverse(visitproc, void*) { return 0; }
+int TPyObject::Clear() { return 0; }
+
+PPyObject TPyObject::RichCompare(PPyObject obj, int Op)
+{
+    const int c = Compare(obj);
+    bool result = false;
+    switch (Op) {
+    case Py_LT:
+        result = c < 0;
+        break;
+    case Py_LE:
+        result = c <= 0;
+        break;
+    case Py_EQ:
+        result = c == 0;
+        break;
+    case Py_NE:
+        result = c != 0;
+        break;
+    case Py_GT:
+        result = c > 0;
+        break;
+    case Py_GE:
+        result = c >= 0;
+        break;
+    default:
+        result = false;
+    }
+    TPythonEngine& e = Engine();
+    return result ? e.ReturnTrue() : e.ReturnFalse();
+}
+
+PPyObject TPyObject::Iter() { return nullptr; }
+PPyObject TPyObject::IterNext() { return nullptr; }
+int TPyObject::Init(PPyObject, PPyObject) { return 0; }
+
+PPyObject TPyObject::NbAdd(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbSubtract(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbMultiply(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbFloorDivide(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbTrueDivide(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbMatrixMultiply(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbRemainder(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbDivmod(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbPower(PPyObject, PPyObject) { return nullptr; }
+PPyObject TPyObject::NbNegative() { return nullptr; }
+PPyObject TPyObject::NbPositive() { return nullptr; }
+PPyObject TPyObject::NbAbsolute() { return nullptr; }
+int TPyObject::NbBool() { return 0; }
+PPyObject TPyObject::NbInvert() { return nullptr; }
+PPyObject TPyObject::NbLShift(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbRShift(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbAnd(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbXor(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbOr(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbInt() { return nullptr; }
+PPyObject TPyObject::NbFloat() { return nullptr; }
+
+PPyObject TPyObject::NbInplaceAdd(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbInplaceSubtract(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbInplaceMultiply(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbInplaceDivide(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbInplaceFloorDivide(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbInplaceTrueDivide(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbInplaceRemainder(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbInplacePower(PPyObject, PPyObject) { return nullptr; }
+PPyObject TPyObject::NbInplaceLshift(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbInplaceRshift(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbInplaceAnd(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbInplaceXor(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbInplaceOr(PPyObject) { return nullptr; }
+PPyObject TPyObject::NbInplaceMatrixMultiply(PPyObject) { return nullptr; }
+
+Py_ssize_t TPyObject::SqLength() { return 0; }
+PPyObject TPyObject::SqConcat(PPyObject) { return NewRefNone(); }
+PPyObject TPyObject::SqRepeat(Py_ssize_t) { return NewRefNone(); }
+PPyObject TPyObject::SqItem(Py_ssize_t) { return NewRefNone(); }
+int TPyObject::SqAssItem(Py_ssize_t, PPyObject) { return -1; }
+int TPyObject::SqContains(PPyObject) { return -1; }
+PPyObject TPyObject::SqInplaceConcat(PPyObject) { return nullptr; }
+PPyObject TPyObject::SqInplaceRepeat(Py_ssize_t) { return nullptr; }
+
+Py_ssize_t TPyObject::MpLength() { return 0; }
+PPyObject TPyObject::MpSubscript(PPyObject) { return NewRefNone(); }
+int TPyObject::MpAssSubscript(PPyObject, PPyObject) { return -1; }
+
+// ------------------------------------------------------------------ type flags
+
+unsigned long TypeFlagsValue(TPFlags flags)
+{
+    static constexpr int kBits[16] = {9, 10, 12, 13, 14, 11, 17, 18, 19, 20, 24, 25, 26, 27, 30, 31};
+    unsigned long value = 0;
+    for (int i = 0; i < 16; ++i)
+        if (flags & (1u << i))
+            value |= 1UL << kBits[i];
+    return value;
+}
+
+// ------------------------------------------------------------------ the type component
+
+TPythonType::TPythonType(TComponent* AOwner) : TGetSetContainer(AOwner) {}
+
+TPythonType::~TPythonType()
+{
+    Destroying();
+    if (FInitialized)
+        TPythonType::Finalize();
+    SetModule(nullptr);
+}
+
+void TPythonType::SetTypeName(const QByteArray& Value)
+{
+    if (!Value.isEmpty() && Value != FTypeName)
+        FTypeName = Value;
+}
+
+void TPythonType::SetModule(TPythonModule* Value)
+{
+    if (Value == FModule)
+        return;
+    if (FModule) {
+        RemoveFreeNotification(FModule);
+        FModule->RemoveClient(this);
+    }
+    FModule = Value;
+    if (!FModule)
+        return;
+    FreeNotification(FModule);
+    if (FInitialized && !IsLoading() && FModule->Initialized() && FModule->Module())
+        AddTypeVar();
+    else
+        FModule->AddClient(this);
+}
+
+void TPythonType::Notification(TComponent* AComponent, TOperation Operation)
+{
+    TGetSetContainer::Notification(AComponent, Operation);
+    if (Operation == TOperation::opRemove && AComponent == FModule)
+        FModule = nullptr;
+}
+
+void TPythonType::SetPyObjectClass(const TPyObjectClass* Value)
+{
+    if (Value == FPyObjectClass)
+        return;
+    if (FPyObjectClass) {
+        ClearMethods();
+        ClearMembers();
+        ClearGetSets();
+    }
+    FPyObjectClass = Value;
+    if (!FPyObjectClass)
+        return;
+    FType.tp_basicsize = static_cast<Py_ssize_t>(FPyObjectClass->InstanceSize + PyObjectHeaderSize);
+    FPyObjectClass->SetupType(this);
+    FPyObjectClass->RegisterMethods(this);
+    FPyObjectClass->RegisterMembers(this);
+    FPyObjectClass->RegisterGetSets(this);
+}
+
+void TPythonType::SetBaseType(TPythonType* AType) { FType.tp_base = AType ? &AType->FType : nullptr; }
+
+void TPythonType::GrowMethods()
+{
+    TGetSetContainer::GrowMethods();
+    if (FTypeFlags & tpfBaseType)
+        FType.tp_methods = FMethods;
+}
+
+void TPythonType::GrowMembers()
+{
+    TGetSetContainer::GrowMembers();
+    if (FTypeFlags & tpfBaseType)
+        FType.tp_members = FMembers;
+}
+
+void TPythonType::GrowGetSets()
+{
+    TGetSetContainer::GrowGetSets();
+    if (FTypeFlags & tpfBaseType)
+        FType.tp_getset = FGetSets;
+}
+
+void TPythonType::InitServices()
+{
+    TPythonEngine& e = *FEngine;
+    if (!FDocString.isEmpty()) {
+        QString text;
+        for (const QString& l : FDocString)
+            text += l + u'\n';
+        FCurrentDocString = text.toUtf8();
+        FType.tp_doc = FCurrentDocString.constData();
+    }
+    FType.tp_dealloc = &HostDealloc;
+
+    const TBasicServices b = FServices.Basic;
+    if (b & bsGetAttr)
+        FType.tp_getattr = &GetAttrSlot;
+    if (b & bsSetAttr)
+        FType.tp_setattr = &SetAttrSlot;
+    if (b & bsRepr)
+        FType.tp_repr = &ObjSlot<&TPyObject::Repr>;
+    if (b & bsStr)
+        FType.tp_str = &ObjSlot<&TPyObject::Str>;
+    if (b & bsHash)
+        FType.tp_hash = &HashSlot;
+    if (b & bsGetAttrO)
+        FType.tp_getattro = &ObjSlot<&TPyObject::GetAttrO, PPyObject>;
+    if (b & bsSetAttrO)
+        FType.tp_setattro = &IntSlot<&TPyObject::SetAttrO, PPyObject, PPyObject>;
+    if (b & bsCall)
+        FType.tp_call = &ObjSlot<&TPyObject::Call, PPyObject, PPyObject>;
+    if (b & bsTraverse)
+        FType.tp_traverse = &TraverseSlot;
+    if (b & bsClear)
+        FType.tp_clear = &IntSlot<&TPyObject::Clear>;
+    if (b & bsRichCompare)
+        FType.tp_richcompare = &RichCompareSlot;
+    if (b & bsIter)
+        FType.tp_iter = &ObjSlot<&TPyObject::Iter>;
+    if (b & bsIterNext)
+        FType.tp_iternext = &ObjSlot<&TPyObject::IterNext>;
+
+    if (FTypeFlags & tpfBaseType) {
+        FType.tp_init = &IntSlot<&TPyObject::Init, PPyObject, PPyObject>;
+        FType.tp_alloc = e.PyType_GenericAlloc;
+        if (!FNewThunk)
+            FNewThunk = MakeMethodThunk<&TPythonType::NewSubtypeInst>(this);
+        FType.tp_new = FNewThunk;
+        // The runtime's own function, so that a collected Python subclass
+        // gets its collector-aware counterpart.
+        FType.tp_free = e.PyObject_Free;
+        FType.tp_methods = FMethods;
+        FType.tp_members = FMembers;
+        FType.tp_getset = FGetSets;
+    }
+
+    const bool matmul = e.MajorVersion() > 3 || (e.MajorVersion() == 3 && e.MinorVersion() > 4);
+    if (const TNumberServices n = FServices.Number) {
+        FType.tp_as_number = &FNumber;
+        if (n & nsAdd)
+            FNumber.nb_add = &ObjSlot<&TPyObject::NbAdd, PPyObject>;
+        if (n & nsSubtract)
+            FNumber.nb_subtract = &ObjSlot<&TPyObject::NbSubtract, PPyObject>;
+        if (n & nsMultiply)
+            FNumber.nb_multiply = &ObjSlot<&TPyObject::NbMultiply, PPyObject>;
+        if (n & nsRemainder)
+            FNumber.nb_remainder = &ObjSlot<&TPyObject::NbRemainder, PPyObject>;
+        if (n & nsDivmod)
+            FNumber.nb_divmod = &ObjSlot<&TPyObject::NbDivmod, PPyObject>;
+        if (n & nsPower)
+            FNumber.nb_power = &ObjSlot<&TPyObject::NbPower, PPyObject, PPyObject>;
+        if (n & nsNegative)
+            FNumber.nb_negative = &ObjSlot<&TPyObject::NbNegative>;
+        if (n & nsPositive)
+            FNumber.nb_positive = &ObjSlot<&TPyObject::NbPositive>;
+        if (n & nsAbsolute)
+            FNumber.nb_absolute = &ObjSlot<&TPyObject::NbAbsolute>;
+        if (n & nsInvert)
+            FNumber.nb_invert = &ObjSlot<&TPyObject::NbInvert>;
+        if (n & nsLShift)
+            FNumber.nb_lshift = &ObjSlot<&TPyObject::NbLShift, PPyObject>;
+        if (n & nsRShift)
+            FNumber.nb_rshift = &ObjSlot<&TPyObject::NbRShift, PPyObject>;
+        if (n & nsAnd)
+            FNumber.nb_and = &ObjSlot<&TPyObject::NbAnd, PPyObject>;
+        if (n & nsXor)
+            FNumber.nb_xor = &ObjSlot<&TPyObject::NbXor, PPyObject>;
+        if (n & nsOr)
+            FNumber.nb_or = &ObjSlot<&TPyObject::NbOr, PPyObject>;
+        if (n & nsInt)
+            FNumber.nb_int = &ObjSlot<&TPyObject::NbInt>;
+        if (n & nsFloat)
+            FNumber.nb_float = &ObjSlot<&TPyObject::NbFloat>;
+        if (n & nsFloorDivide)
+            FNumber.nb_floor_divide = &ObjSlot<&TPyObject::NbFloorDivide, PPyObject>;
+        if (n & nsTrueDivide)
+            FNumber.nb_true_divide = &ObjSlot<&TPyObject::NbTrueDivide, PPyObject>;
+        if ((n & nsMatrixMultiply) && matmul)
+            FNumber.nb_matrix_multiply = &ObjSlot<&TPyObject::NbMatrixMultiply, PPyObject>;
+        if (n & nsBool)
+            FNumber.nb_bool = &IntSlot<&TPyObject::NbBool>;
+
+        const TInplaceNumberServices i = FServices.InplaceNumber;
+        if (i & nsInplaceAdd)
+            FNumber.nb_inplace_add = &ObjSlot<&TPyObject::NbInplaceAdd, PPyObject>;
+        if (i & nsInplaceSubtract)
+            FNumber.nb_inplace_subtract = &ObjSlot<&TPyObject::NbInplaceSubtract, PPyObject>;
+        if (i & nsInplaceMultiply)
+            FNumber.nb_inplace_multiply = &ObjSlot<&TPyObject::NbInplaceMultiply, PPyObject>;
+        if (i & nsInplaceRemainder)
+            FNumber.nb_inplace_remainder = &ObjSlot<&TPyObject::NbInplaceRemainder, PPyObject>;
+        if (i & nsInplacePower)
+            FNumber.nb_inplace_power = &ObjSlot<&TPyObject::NbInplacePower, PPyObject, PPyObject>;
+        if (i & nsInplaceLShift)
+            FNumber.nb_inplace_lshift = &ObjSlot<&TPyObject::NbInplaceLshift, PPyObject>;
+        if (i & nsInplaceRShift)
+            FNumber.nb_inplace_rshift = &ObjSlot<&TPyObject::NbInplaceRshift, PPyObject>;
+        if (i & nsInplaceAnd)
+            FNumber.nb_inplace_and = &ObjSlot<&TPyObject::NbInplaceAnd, PPyObject>;
+        if (i & nsInplaceXor)
+            FNumber.nb_inplace_xor = &ObjSlot<&TPyObject::NbInplaceXor, PPyObject>;
+        if (i & nsInplaceOr)
+            FNumber.nb_inplace_or = &ObjSlot<&TPyObject::NbInplaceOr, PPyObject>;
+        if (i & nsInplaceFloorDivide)
+            FNumber.nb_inplace_floor_divide = &ObjSlot<&TPyObject::NbInplaceFloorDivide, PPyObject>;
+        if (i & nsInplaceTrueDivide)
+            FNumber.nb_inplace_true_divide = &ObjSlot<&TPyObject::NbInplaceTrueDivide, PPyObject>;
+        if ((i & nsInplaceMatrixMultiply) && matmul)
+            FNumber.nb_inplace_matrix_multiply = &ObjSlot<&TPyObject::NbInplaceMatrixMultiply, PPyObject>;
+    }
+
+    if (const TSequenceServices s = FServices.Sequence) {
+        FType.tp_as_sequence = &FSequence;
+        if (s & ssLength)
+            FSequence.sq_length = &SizeSlot<&TPyObject::SqLength>;
+        if (s & ssConcat)
+            FSequence.sq_concat = &ObjSlot<&TPyObject::SqConcat, PPyObject>;
+        if (s & ssRepeat)
+            FSequence.sq_repeat = &ObjSlot<&TPyObject::SqRepeat, Py_ssize_t>;
+        if (s & ssItem)
+            FSequence.sq_item = &ObjSlot<&TPyObject::SqItem, Py_ssize_t>;
+        if (s & ssAssItem)
+            FSequence.sq_ass_item = &IntSlot<&TPyObject::SqAssItem, Py_ssize_t, PPyObject>;
+        if (s & ssContains)
+            FSequence.sq_contains = &IntSlot<&TPyObject::SqContains, PPyObject>;
+        if (s & ssInplaceConcat)
+            FSequence.sq_inplace_concat = &ObjSlot<&TPyObject::SqInplaceConcat, PPyObject>;
+        if (s & ssInplaceRepeat)
+            FSequence.sq_inplace_repeat = &ObjSlot<&TPyObject::SqInplaceRepeat, Py_ssize_t>;
+    }
+
+    if (const TMappingServices m = FServices.Mapping) {
+        FType.tp_as_mapping = &FMapping;
+        if (m & msLength)
+            FMapping.mp_length = &SizeSlot<&TPyObject::MpLength>;
+        if (m & msSubscript)
+            FMapping.mp_subscript = &ObjSlot<&TPyObject::MpSubscript, PPyObject>;
+        if (m & msAssSubscript)
+            FMapping.mp_ass_subscript = &IntSlot<&TPyObject::MpAssSubscript, PPyObject, PPyObject>;
+    }
+}
+
+void TPythonType::Initialize()
+{
+    if (FInitialized)
+        return;
+    CheckEngine();
+    TPythonEngine& e = *FEngine;
+    FType.ob_base.ob_base.ob_type = e.PyType_Type;
+    FType.ob_base.ob_base.ob_refcnt = 1;
+    FType.tp_name = FTypeName.constData();
+    FType.tp_flags = TypeFlagsValue(FTypeFlags);
+    InitServices();
+    TGetSetContainer::Initialize();
+    // Published last: readying the type freezes its slots and tables.
+    if (FModule) {
+        if (FModule->Initialized() && FModule->Module())
+            AddTypeVar();
+        else
+            FModule->AddClient(this);
+    }
+}
+
+void TPythonType::ModuleReady()
+{
+    // A type that is not initialised yet publishes itself when it is.
+    if (FInitialized)
+        AddTypeVar();
+}
+
+void TPythonType::Finalize()
+{
+    if (FEngine && FCreateFunc && FEngine->Initialized())
+        FEngine->Py_DECREF(FCreateFunc);
+    FCreateFunc = nullptr;
+    TGetSetContainer::Finalize();
+}
+
+void TPythonType::EnsureReady()
+{
+    TPythonEngine& e = *FEngine;
+    if (FType.tp_flags & Py_TPFLAGS_READY)
+        return;
+    if (e.PyType_Ready(&FType) != 0)
+        e.CheckError();
+}
+
+void TPythonType::AddTypeVar()
+{
+    CheckEngine();
+    Q_ASSERT(FModule && FModule->Module());
+    if (!FModule || !FModule->Module())
+        throw platform::Exception(
+            platform::Format(QStringLiteral("Type \"%s\" has no initialized module"), {QString::fromUtf8(FTypeName)}));
+    TPythonEngine& e = *FEngine;
+    EnsureReady();
+    if (FGenerateCreateFunction) {
+        FCreateFuncName = FPrefix + FTypeName;
+        FCreateFuncDoc = "Creates a new instance of type " + FTypeName;
+        if (!FCreateFunc) {
+            if (!FCreateThunk)
+                FCreateThunk = MakeMethodThunk<&TPythonType::CreateMethod>(this);
+            FCreateFuncDef.ml_name = FCreateFuncName.constData();
+            FCreateFuncDef.ml_meth = reinterpret_cast<void*>(FCreateThunk);
+            FCreateFuncDef.ml_flags = METH_VARARGS | METH_KEYWORDS;
+            FCreateFuncDef.ml_doc = FCreateFuncDoc.constData();
+            FCreateFunc = e.PyCFunction_NewEx(&FCreateFuncDef, nullptr, nullptr);
+            e.CheckError();
+        }
+    }
+    PPyObject dict = e.PyModule_GetDict(FModule->Module());
+    e.PyDict_SetItemString(dict, FTypeName.constData(), TheTypePtr());
+    if (FGenerateCreateFunction && FCreateFunc)
+        e.PyDict_SetItemString(dict, FCreateFuncName.constData(), FCreateFunc);
+    e.CheckError();
+}
+
+PPyObject TPythonType::NewHostInstance(bool withArgs, PPyObject args, PPyObject kwds)
+{
+    CheckEngine();
+    if (!FPyObjectClass)
+        throw platform::Exception(
+            platform::Format(QStringLiteral("Type \"%s\" has no host object class"), {QString::fromUtf8(FTypeName)}));
+    TPythonEngine& e = *FEngine;
+    EnsureReady();
+    void* block = std::calloc(1, FPyObjectClass->InstanceSize + PyObjectHeaderSize);
+    if (!block)
+        throw std::bad_alloc();
+    auto* obj = static_cast<PPyObject>(block);
+    obj->ob_refcnt = 1;
+    TPyObject* host = nullptr;
+    gBirth = TBirth{false, false};
+    try {
+        void* where = static_cast<char*>(block) + PyObjectHeaderSize;
+        host = withArgs ? FPyObjectClass->ConstructWith(where, this, args, kwds)
+                        : FPyObjectClass->Construct(where, this);
+    } catch (...) {
+        gBirth = TBirth{};
+        std::free(block);
+        throw;
+    }
+    obj->ob_type = &FType;
+    if (e.PyErr_Occurred()) {
+        host->~TPyObject();
+        std::free(block);
+        return nullptr;
+    }
+    return obj;
+}
+
+PPyObject TPythonType::CreateInstance() { return NewHostInstance(false, nullptr, nullptr); }
+
+PPyObject TPythonType::CreateInstanceWith(PPyObject args, PPyObject kwds) { return NewHostInstance(true, args, kwds); }
+
+PPyObject TPythonType::NewSubtypeInst(PyTypeObject* aType, PPyObject args, PPyObject kwds)
+{
+    return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
+        CheckEngine();
+        TPythonEngine& e = *FEngine;
+        if (!FPyObjectClass)
+            throw platform::Exception(platform::Format(QStringLiteral("Type \"%s\" has no host object class"),
+                                                       {QString::fromUtf8(FTypeName)}));
+        PPyObject obj = aType->tp_alloc(aType, 0);
+        if (!obj)
+            return nullptr;
+        void* where = reinterpret_cast<char*>(obj) + PyObjectHeaderSize;
+        // The host part starts zeroed, whatever the allocator left there.
+        std::memset(where, 0, FPyObjectClass->InstanceSize);
+        obj->ob_type = aType;
+        gBirth = TBirth{true, aType != &FType};
+        try {
+            FPyObjectClass->ConstructWith(where, this, args, kwds);
+        } catch (...) {
+            gBirth = TBirth{};
+            // The host part was never built: give the block straight back.
+            if (e.PyType_IS_GC(aType))
+                e.PyObject_GC_UnTrack(obj);
+            if (aType->tp_free)
+                aType->tp_free(obj);
+            throw;
+        }
+        if (e.PyErr_Occurred()) {
+            e.Py_DECREF(obj);
+            return nullptr;
+        }
+        return obj;
+    });
+}
+
+PPyObject TPythonType::CreateMethod(PPyObject, PPyObject args, PPyObject kwds)
+{
+    return GuardPythonCall<PPyObject>(nullptr, [&] { return CreateInstanceWith(args, kwds); });
+}
+
+} // namespace pybridge
