@@ -51,8 +51,10 @@ void TPythonInterface::AfterLoad()
         FMinorVersion = v.Minor;
     }
     FBuiltInModuleName = QStringLiteral("builtins");
+    FBindingComplete = false;
     try {
         MapDll();
+        FBindingComplete = true;
     } catch (const platform::Exception& e) {
         if (FFatalMsgDlg)
             ShowErrorBox(e.Message());

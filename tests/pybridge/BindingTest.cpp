@@ -10,6 +10,7 @@
 #include <QSet>
 
 #include <cstring>
+#include <tuple>
 #include <dlfcn.h>
 
 using namespace pybridge;
@@ -193,4 +194,70 @@ TEST(Binding, RequireInitialized)
     } catch (const platform::Exception& e) {
         EXPECT_EQ(e.Message(), QStringLiteral("Python is not properly initialized"));
     }
+}
+
+namespace {
+
+PPyObject Greet(PPyObject, PPyObject args)
+{
+    TPythonEngine& e = CurrentEngine();
+    const char* name = nullptr;
+    if (!e.PyArg_ParseTuple(args, "s:greet", &name))
+        return nullptr;
+    return e.PyUnicodeFromString(QStringLiteral("こんにちは、") + QString::fromUtf8(name));
+}
+
+PyMethodDef gGreetMethods[] = {
+    {"greet", reinterpret_cast<void*>(&Greet), METH_VARARGS, "greet(name) -> str"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+} // namespace
+
+TEST(Binding, InitModuleMakesAnImportableModuleFromOurTables)
+{
+    TPythonEngine& e = pycore::Engine();
+    static PyModuleDef def{};
+    def.m_base.ob_base.ob_refcnt = 1;
+    def.m_name = "pycore_greeter";
+    def.m_size = -1;
+    def.m_methods = gGreetMethods;
+    PPyObject m = e.Py_InitModule(def);
+    ASSERT_NE(m, nullptr);
+    EXPECT_TRUE(e.PyModule_Check(m));
+    EXPECT_EQ(e.FindModule("pycore_greeter"), m);
+    e.ExecString("import pycore_greeter");
+    EXPECT_EQ(e.EvalStringAsStr("pycore_greeter.greet('世界')"), QStringLiteral("こんにちは、世界"));
+    EXPECT_EQ(e.EvalStringAsStr("pycore_greeter.greet.__doc__"), QStringLiteral("greet(name) -> str"));
+    EXPECT_THROW(e.EvalString("pycore_greeter.greet(1)"), EPyTypeError);
+    e.Py_DECREF(m);
+}
+
+TEST(Binding, ALibraryThatIsNotPythonIsReportedAndNeverStarted)
+{
+    TPythonEngine& shared = pycore::Engine();
+    for (const auto& [folder, name, symbol] :
+         {std::tuple{QStringLiteral("/usr/lib/x86_64-linux-gnu"), QStringLiteral("libm.so.6"), QStringLiteral("Py_DebugFlag")},
+          std::tuple{QStringLiteral(PYCORE_STANDIN_MISSING_DIR), QStringLiteral("libpython3.11.so.1.0"),
+                     QStringLiteral("PySys_GetObject")}}) {
+        ScriptedDialogs dialogs;
+        dialogs.AnswerMessage(platform::ModalResult::mrOk);
+        TPythonEngine e;
+        e.SetFatalAbort(false);
+        e.SetUseLastKnownVersion(false);
+        e.SetDllPath(folder);
+        e.SetDllName(name);
+        e.LoadDll();
+        ASSERT_EQ(dialogs.messages.size(), 1u) << name.toStdString();
+        EXPECT_TRUE(dialogs.messages[0].text.endsWith(QStringLiteral(": could not map symbol \"%1\"").arg(symbol)));
+        EXPECT_FALSE(e.BindingComplete());
+        EXPECT_FALSE(e.Initialized());
+        try {
+            e.ExecString("x = 1");
+            ADD_FAILURE();
+        } catch (const platform::Exception& x) {
+            EXPECT_EQ(x.Message(), QStringLiteral("Python is not properly initialized"));
+        }
+    }
+    EXPECT_EQ(ActiveEngine(), &shared);
 }

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
 
 using namespace pybridge;
 
@@ -168,4 +170,31 @@ TEST(Engine, DateTimeTypesAreFound)
     EXPECT_FALSE(e.PyDelta_Check(nullptr));
     for (PPyObject o : {dt, sub, st})
         e.Py_DECREF(o);
+}
+
+TEST(Engine, IOIsForgottenWhenItsComponentGoes)
+{
+    TPythonEngine& e = pycore::Engine();
+    auto* io = new TComponent;
+    e.SetIO(io);
+    EXPECT_EQ(e.IO(), io);
+    delete io;
+    EXPECT_EQ(e.IO(), nullptr);
+}
+
+TEST(Engine, ExecFileRunsAFileLineByLine)
+{
+    TPythonEngine& e = pycore::Engine();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("script.py"));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("# -*- coding: utf-8 -*-\r\nfile_value = '\xe6\x97\xa5'\r\nfile_len = len(file_value)\r\n");
+    f.close();
+    PPyObject globals = e.PyDict_New();
+    e.ExecFile(path, globals, globals);
+    EXPECT_EQ(e.PyObjectAsString(e.PyDict_GetItemString(globals, "file_value")), QStringLiteral("日"));
+    EXPECT_EQ(e.PyLong_AsLong(e.PyDict_GetItemString(globals, "file_len")), 1);
+    e.Py_DECREF(globals);
+    EXPECT_THROW(e.ExecFile(dir.filePath(QStringLiteral("missing.py"))), platform::Exception);
 }

@@ -2,7 +2,10 @@
 // FreshInterpreter.<name> in a new process of this program.
 #include "PyCoreSupport.h"
 
+#include "TempStore.h"
+
 #include "platform/Dialogs.h"
+#include "platform/Registry.h"
 #include "pybridge/PythonEngine.h"
 
 #include <gtest/gtest.h>
@@ -206,6 +209,31 @@ TEST(FreshInterpreter, VenvScriptAndSysPathEvent)
     EXPECT_THROW(e.EvalString("path"), EPyNameError);
 }
 
+TEST(FreshInterpreter, RegisteredPathMayBeRewritten)
+{
+    CHILD_ONLY();
+    TempStore store;
+    const QString key = QStringLiteral("\\Software\\Python\\PythonCore\\3.11\\PythonPath");
+    {
+        platform::Registry reg(platform::HKEY_CURRENT_USER);
+        ASSERT_TRUE(reg.OpenKey(key, true));
+        reg.WriteString(QString(), QStringLiteral("/registered/lib"));
+    }
+    TPythonEngine e;
+    ConfigureSystemRuntime(e);
+    QString seen;
+    e.OnPathInitialization = [&](TComponent*, QString& path) {
+        seen = path;
+        path += QStringLiteral(":/added/lib");
+    };
+    e.LoadDll();
+    EXPECT_TRUE(e.Initialized());
+    EXPECT_EQ(seen, QStringLiteral("/registered/lib"));
+    platform::Registry reg(platform::HKEY_CURRENT_USER);
+    ASSERT_TRUE(reg.OpenKeyReadOnly(key));
+    EXPECT_EQ(reg.ReadString(QString()), QStringLiteral("/registered/lib:/added/lib"));
+}
+
 // ---------------------------------------------------------------- parents
 
 TEST(Fresh, LoadFailureShowsBothMessagesAndQuitsWithCode1)
@@ -248,7 +276,8 @@ TEST(Fresh, BindingFailureNamesTheSymbolAndQuits)
 TEST(Fresh, OwnInterpreterCases)
 {
     for (const char* name : {"KnownVersionsSearch", "FlagsProgramNameInitScriptAndClients", "FinalizeStopsTheInterpreter",
-                             "FinalizeWithoutAutoFinalizeLetsASecondEngineIn", "VenvScriptAndSysPathEvent"}) {
+                             "FinalizeWithoutAutoFinalizeLetsASecondEngineIn", "VenvScriptAndSysPathEvent",
+                             "RegisteredPathMayBeRewritten"}) {
         const pycore::ChildResult r = pycore::RunChild(QString::fromLatin1(name));
         EXPECT_EQ(r.exitCode, 0) << name << "\n" << r.output.toStdString();
         EXPECT_TRUE(r.output.contains(QLatin1String("[  PASSED  ] 1 test"))) << name << "\n" << r.output.toStdString();

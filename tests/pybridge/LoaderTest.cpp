@@ -244,3 +244,24 @@ TEST(DynamicDll, FindsTheRuntimeItAlreadyRunsIn)
     EXPECT_EQ(probe.APIVersion(), 1013);
     probe.FDLLHandle = 0; // not ours to free
 }
+
+namespace {
+
+class ProbeDll : public TDynamicDll {
+public:
+    using TDynamicDll::OpenLibraryFile;
+};
+
+} // namespace
+
+TEST(DynamicDll, OpeningAFileWhileLoadedChangesNothing)
+{
+    ProbeDll dll;
+    dll.SetDllPath(pycore::LibPythonFolder());
+    dll.OpenDll(pycore::LibPythonName());
+    ASSERT_TRUE(dll.IsHandleValid());
+    const uintptr_t handle = dll.DLLHandle();
+    dll.OpenLibraryFile(QStringLiteral("libm.so.6"));
+    EXPECT_EQ(dll.DLLHandle(), handle);
+    EXPECT_EQ(dll.DllName(), pycore::LibPythonName());
+}

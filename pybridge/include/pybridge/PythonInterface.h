@@ -102,6 +102,8 @@ public:
     int MajorVersion() const { return FMajorVersion; }
     int MinorVersion() const { return FMinorVersion; }
     const QString& BuiltInModuleName() const { return FBuiltInModuleName; }
+    // False after a load whose binding stopped at a missing symbol.
+    bool BindingComplete() const { return FBindingComplete; }
 
 protected:
     void AfterLoad() override;
@@ -130,6 +132,7 @@ public:
 protected:
     // The runtime's placeholder iterator-next slot, when it exports one.
     void* FNextNotImplemented = nullptr;
+    bool FBindingComplete = false;
 };
 
 } // namespace pybridge
