@@ -405,91 +405,65 @@ QByteArray Registry::ReadBinaryData(const QString& name) const
 }
 
 // Read, change and replace the key file under its lock; the new file is
-// written beside the old one and renamed over it.
-void Registry::Put(const RegValue& value)
+// written beside the old one and renamed over it. False when the key cannot
+// be changed, the file is damaged or change() made no change.
+bool Registry::Update(const std::function<bool(QList<RegValue>&)>& change)
 {
-    auto fail = [&] { throw ERegistryException(Format(SRegSetDataFailed, {value.name})); };
     if (!FHasCurrentKey || FReadOnly || !QFileInfo(FCurrentFolder).isDir())
-        fail();
-    QLockFile lock(QDir(FCurrentFolder).filePath(kLockFile));
-    lock.setStaleLockTime(10000);
-    if (!lock.tryLock(5000))
-        fail();
-    auto values = LoadValues(nullptr);
-    if (!values)
-        fail();
-    bool replaced = false;
-    for (RegValue& v : *values)
-        if (v.name.compare(value.name, Qt::CaseInsensitive) == 0) {
-            v = value;
-            replaced = true;
-        }
-    if (!replaced)
-        values->append(value);
-    QSaveFile file(QDir(FCurrentFolder).filePath(kValuesFile));
-    if (!file.open(QIODevice::WriteOnly))
-        fail();
-    file.write(SerializeRegValues(*values));
-    if (!file.commit())
-        fail();
-}
-
-void Registry::WriteString(const QString& name, const QString& value)
-{
-    RegValue v;
-    v.name = name;
-    v.type = RegDataType::rdString;
-    v.text = value;
-    Put(v);
-}
-
-void Registry::WriteExpandString(const QString& name, const QString& value)
-{
-    RegValue v;
-    v.name = name;
-    v.type = RegDataType::rdExpandString;
-    v.text = value;
-    Put(v);
-}
-
-void Registry::WriteInteger(const QString& name, qint32 value)
-{
-    RegValue v;
-    v.name = name;
-    v.type = RegDataType::rdInteger;
-    v.integer = value;
-    Put(v);
-}
-
-void Registry::WriteBinaryData(const QString& name, const QByteArray& value)
-{
-    RegValue v;
-    v.name = name;
-    v.type = RegDataType::rdBinary;
-    v.binary = value;
-    Put(v);
-}
-
-bool Registry::DeleteValue(const QString& name)
-{
-    if (!FHasCurrentKey || FReadOnly)
         return false;
     QLockFile lock(QDir(FCurrentFolder).filePath(kLockFile));
     lock.setStaleLockTime(10000);
     if (!lock.tryLock(5000))
         return false;
     auto values = LoadValues(nullptr);
-    if (!values)
-        return false;
-    qsizetype before = values->size();
-    values->removeIf([&](const RegValue& v) { return v.name.compare(name, Qt::CaseInsensitive) == 0; });
-    if (values->size() == before)
+    if (!values || !change(*values))
         return false;
     QSaveFile file(QDir(FCurrentFolder).filePath(kValuesFile));
     if (!file.open(QIODevice::WriteOnly))
         return false;
     file.write(SerializeRegValues(*values));
     return file.commit();
+}
+
+void Registry::Put(const QString& name, RegDataType type, const QString& text, qint32 integer,
+                   const QByteArray& binary)
+{
+    const RegValue value{name, type, text, integer, binary};
+    const bool stored = Update([&](QList<RegValue>& values) {
+        for (RegValue& v : values)
+            if (v.name.compare(name, Qt::CaseInsensitive) == 0) {
+                v = value;
+                return true;
+            }
+        values.append(value);
+        return true;
+    });
+    if (!stored)
+        throw ERegistryException(Format(SRegSetDataFailed, {name}));
+}
+
+void Registry::WriteString(const QString& name, const QString& value)
+{
+    Put(name, RegDataType::rdString, value, 0, {});
+}
+
+void Registry::WriteExpandString(const QString& name, const QString& value)
+{
+    Put(name, RegDataType::rdExpandString, value, 0, {});
+}
+
+void Registry::WriteInteger(const QString& name, qint32 value) { Put(name, RegDataType::rdInteger, {}, value, {}); }
+
+void Registry::WriteBinaryData(const QString& name, const QByteArray& value)
+{
+    Put(name, RegDataType::rdBinary, {}, 0, value);
+}
+
+bool Registry::DeleteValue(const QString& name)
+{
+    return Update([&](QList<RegValue>& values) {
+        return values.removeIf([&](const RegValue& v) { return v.name.compare(name, Qt::CaseInsensitive) == 0; }) > 0;
+    });
 }
 
 } // namespace platform

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 namespace platform {
@@ -82,7 +83,8 @@ private:
     std::optional<QList<RegValue>> LoadValues(QString* error) const;
     const RegValue* Find(const QList<RegValue>& values, const QString& name) const;
     QList<RegValue> LoadForRead(const QString& name) const;
-    void Put(const RegValue& value);
+    bool Update(const std::function<bool(QList<RegValue>&)>& change);
+    void Put(const QString& name, RegDataType type, const QString& text, qint32 integer, const QByteArray& binary);
 
     RootKey FRootKey;
     bool FHasCurrentKey = false;
