@@ -144,6 +144,24 @@ TEST(FormatJsonResult, ExactlyEightEscapesOnOutput)
     EXPECT_EQ(Fmt(nul), nul);
 }
 
+TEST(FormatJsonResult, EscapesAtEveryPositionOfLongStrings)
+{
+    // Strings are scanned in blocks; put the characters that matter at every
+    // offset, next to the closing quote and at the very end of the text.
+    for (int length = 0; length < 27; ++length) {
+        for (int at = 0; at <= length; ++at) {
+            const QString before(at, u'a'), after(length - at, u'日');
+            EXPECT_EQ(Fmt(u'"' + before + u'/' + after + u'"'), u'"' + before + QStringLiteral("\\/") + after + u'"');
+            EXPECT_EQ(Fmt(u'"' + before + QStringLiteral("\\n") + after + QStringLiteral("\t\"")),
+                      u'"' + before + QStringLiteral("\\n") + after + QStringLiteral("\\t\""));
+            EXPECT_EQ(Fmt(u'"' + before + QChar(0x0B) + after + u'"'), u'"' + before + QChar(0x0B) + after + u'"');
+            ExpectUnchanged(u'"' + before + u'/' + after);
+            ExpectUnchanged(u'"' + before + QStringLiteral("\\") + after);
+            ExpectUnchanged(u'"' + before + QStringLiteral("\\q") + after + u'"');
+        }
+    }
+}
+
 TEST(FormatJsonResult, InvalidEscapesAndTruncatedStrings)
 {
     for (const char16_t* bad : {u"\"\\a\"", u"\"\\U0041\"", u"\"\\x41\"", u"\"\\'\"", u"\"\\u12\"", u"\"\\u12g4\"",
