@@ -11,6 +11,7 @@
 #include "platform/Process.h"
 #include "pybridge/PythonEngine.h"
 #include "pybridge/PythonIO.h"
+#include "pybridge/PythonModule.h"
 #include "widgets/PlainScriptEdit.h"
 
 #include <QAction>
@@ -162,6 +163,8 @@ TSDIAppForm::~TSDIAppForm()
 
 void TSDIAppForm::BuildBridge()
 {
+    // Python's standard streams go to the output pane through "pyio".
+    pybridge::InstallPythonIORedirection();
     FBridgeOwner = std::make_unique<pybridge::TComponent>();
     PythonEngine = new pybridge::TPythonEngine(FBridgeOwner.get());
     PythonEngine->SetName(QStringLiteral("PythonEngine"));
@@ -177,6 +180,11 @@ void TSDIAppForm::BuildBridge()
     PythonGUIInputOutput->SetRawOutput(false);
     PythonGUIInputOutput->SetOutput(mePythonOutput);
     PythonEngine->SetIO(PythonGUIInputOutput);
+
+    PythonModule = new pybridge::TPythonModule(FBridgeOwner.get());
+    PythonModule->SetName(QStringLiteral("PythonModule"));
+    PythonModule->SetEngine(PythonEngine);
+    PythonModule->SetModuleName(QByteArrayLiteral("host_module"));
 }
 
 QAction* TSDIAppForm::MakeAction(const QString& name, const QString& caption, const QString& hint,

@@ -7,11 +7,14 @@
 #include "ScriptedDialogs.h"
 #include "TempStore.h"
 
+#include <QDateTime>
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <ctime>
 
 using platform::ModalResult;
 
@@ -166,4 +169,46 @@ TEST_F(TestRun, InputComesFromTheInputBox)
     form->ToolButton5->click();
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_EQ(Result(), QStringLiteral("typed"));
+}
+
+TEST_F(TestRun, JsonDumpsOfNestedDictIsPrettyPrinted)
+{
+    ASSERT_EQ(Run(QStringLiteral("import json\r\ndef func5(*a):\r\n"
+                                 "    return json.dumps({'k': {'x': [1, 'y\u00e9']}, 'n': None})"),
+                  5),
+              std::nullopt);
+    EXPECT_EQ(Result(), QStringLiteral("{\n    \"k\": {\n        \"x\": [\n            1,\n            \"y\u00e9\"\n"
+                                       "        ]\n    },\n    \"n\": null\n}"));
+}
+
+TEST_F(TestRun, RuntimeLoadsOnceAndTextSettingsAreReset)
+{
+    ASSERT_EQ(Run(QStringLiteral("def func1(*a):\r\n    return 'one'")), std::nullopt);
+    const auto handle = form->PythonEngine->DLLHandle();
+    ASSERT_TRUE(form->PythonEngine->IsHandleValid());
+    EXPECT_TRUE(form->PythonEngine->DllName().isEmpty());
+    EXPECT_TRUE(form->PythonEngine->ExecModule().isEmpty());
+    ASSERT_EQ(Run(QStringLiteral("def func1(*a):\r\n    return 'two'")), std::nullopt);
+    EXPECT_EQ(form->PythonEngine->DLLHandle(), handle);
+    EXPECT_EQ(Result(), QStringLiteral("two"));
+}
+
+TEST_F(TestRun, TimeStampIsUniversalWhateverTheTimeZone)
+{
+    const QByteArray oldTz = qgetenv("TZ");
+    QList<qint64> stamps;
+    for (const char* tz : {"Asia/Tokyo", "America/New_York"}) {
+        qputenv("TZ", tz);
+        tzset();
+        ASSERT_EQ(Run(QStringLiteral("def func1(g, t, d, ts, datas):\r\n    return str(ts)")), std::nullopt);
+        stamps << Result().toLongLong();
+    }
+    if (oldTz.isEmpty())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", oldTz);
+    tzset();
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    EXPECT_LE(qAbs(stamps[0] - stamps[1]), 1);
+    EXPECT_LE(qAbs(stamps[1] - now), 2);
 }

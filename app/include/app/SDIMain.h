@@ -22,6 +22,7 @@ namespace pybridge {
 class TComponent;
 class TPythonEngine;
 class TPythonGUIInputOutput;
+class TPythonModule;
 }
 class TPlainScriptEdit;
 
@@ -112,6 +113,7 @@ public:
     // The bridge components; they belong to FBridgeOwner, which the window owns.
     pybridge::TPythonEngine* PythonEngine;
     pybridge::TPythonGUIInputOutput* PythonGUIInputOutput;
+    pybridge::TPythonModule* PythonModule;
 
     static const QString OpenDialogFilter;
 
