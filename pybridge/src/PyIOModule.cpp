@@ -7,6 +7,8 @@
 
 #include "platform/Process.h"
 
+#include <cstring>
+
 namespace pybridge {
 
 namespace {
@@ -79,12 +81,32 @@ PPyObject pyio_read(PPyObject, PPyObject)
     });
 }
 
+// Parses the one integer argument with format "i:<name>". The runtime's own
+// message for an argument of the wrong type does not name the function, so
+// that case is reported the way the runtime words it for other converters.
+bool ParseIntArgument(TPythonEngine& e, PPyObject args, const char* format, int& value)
+{
+    if (e.PyArg_ParseTuple(args, format, &value))
+        return true;
+    const char* name = std::strchr(format, ':') + 1;
+    if (args && e.PyTuple_Size(args) == 1 && e.PyErr_ExceptionMatches(*e.PyExc_TypeError)) {
+        PPyObject item = e.PyTuple_GetItem(args, 0);
+        if (item && !e.PyLong_Check(item)) {
+            const QByteArray msg =
+                QByteArray(name) + "() argument 1 must be int, not " + QByteArray(item->ob_type->tp_name);
+            e.PyErr_Clear();
+            e.PyErr_SetString(*e.PyExc_TypeError, msg.constData());
+        }
+    }
+    return false;
+}
+
 PPyObject pyio_SetDelayWrites(PPyObject, PPyObject args)
 {
     return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
         TPythonEngine& e = CurrentEngine();
         int value = 0;
-        if (!e.PyArg_ParseTuple(args, "i:SetDelayWrites", &value))
+        if (!ParseIntArgument(e, args, "i:SetDelayWrites", value))
             return nullptr;
         if (TPythonInputOutput* io = IOOf(e))
             io->SetDelayWrites(value != 0);
@@ -97,7 +119,7 @@ PPyObject pyio_SetMaxLines(PPyObject, PPyObject args)
     return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
         TPythonEngine& e = CurrentEngine();
         int value = 0;
-        if (!e.PyArg_ParseTuple(args, "i:SetMaxLines", &value))
+        if (!ParseIntArgument(e, args, "i:SetMaxLines", value))
             return nullptr;
         if (TPythonInputOutput* io = IOOf(e))
             io->SetMaxLines(value);

@@ -1,0 +1,273 @@
+// Host-defined types against the real runtime: host objects inside Python
+// objects, slots, creation paths, statistics and subclassing from Python.
+#include "PyCoreSupport.h"
+
+#include "pybridge/PythonType.h"
+
+#include <gtest/gtest.h>
+
+using namespace pybridge;
+
+namespace {
+
+TPythonEngine& E() { return pycore::Engine(); }
+QString Eval(const char* expr) { return E().EvalStringAsStr(expr); }
+
+class TThing : public TPyObject {
+public:
+    using TPyObject::TPyObject;
+    int value = 5;
+};
+
+// Reads its arguments, takes part in "+", refuses to be built with a negative
+// value and fails its repr on request.
+class TNumber : public TPyObject {
+public:
+    TNumber(TPythonType* t, PPyObject args, PPyObject kwds) : TPyObject(t, args, kwds)
+    {
+        TPythonEngine& e = Engine();
+        long v = 0;
+        if (args && e.PyTuple_Size(args) > 0)
+            v = e.PyLong_AsLong(e.PyTuple_GetItem(args, 0));
+        if (v < 0)
+            e.PyErr_SetString(*e.PyExc_ValueError, "negative");
+        value = v;
+    }
+    explicit TNumber(TPythonType* t) : TPyObject(t) {}
+    PPyObject NbAdd(PPyObject other) override
+    {
+        TPythonEngine& e = Engine();
+        return e.PyLong_FromLong(value + e.PyLong_AsLong(other));
+    }
+    PPyObject Repr() override
+    {
+        if (value == 13)
+            throw platform::Exception(QStringLiteral("unlucky number"));
+        return TPyObject::Repr();
+    }
+    static PPyObject GetValue(PPyObject self, void*)
+    {
+        return CurrentEngine().PyLong_FromLong(static_cast<TNumber*>(HostObjectOf(self))->value);
+    }
+    static void RegisterGetSets(TPythonType* t) { t->AddGetSet("value", &GetValue, nullptr, "the value", nullptr); }
+    static PPyObject Twice(PPyObject self, PPyObject)
+    {
+        return CurrentEngine().PyLong_FromLong(2 * static_cast<TNumber*>(HostObjectOf(self))->value);
+    }
+    static void RegisterMethods(TPythonType* t) { t->AddMethod("twice", &Twice, nullptr); }
+    static void RegisterMembers(TPythonType* t)
+    {
+        // The offset of "value" inside the host object, without offsetof on a class with a vtable.
+        alignas(TNumber) static unsigned char probe[sizeof(TNumber)];
+        auto* p = reinterpret_cast<TNumber*>(probe);
+        const auto offset = reinterpret_cast<unsigned char*>(&p->value) - probe;
+        t->AddMember("raw", TPyMemberType::mtLong, offset, TPyMemberFlag::mfReadOnly, nullptr);
+    }
+    long value = 0;
+};
+
+TPythonModule& TypesModule()
+{
+    static TPythonModule* m = [] {
+        auto* mod = new TPythonModule(&E());
+        mod->SetEngine(&E());
+        mod->SetModuleName("types_mod");
+        mod->Initialize();
+        E().ExecString("import types_mod");
+        return mod;
+    }();
+    return *m;
+}
+
+TPythonType* NewType(const char* name, const TPyObjectClass* cls)
+{
+    auto* t = new TPythonType(&E());
+    t->SetEngine(&E());
+    t->SetTypeName(name);
+    t->SetPyObjectClass(cls);
+    t->SetModule(&TypesModule());
+    return t;
+}
+
+} // namespace
+
+TEST(HostType, LayoutFlagsAndServicesDefaults)
+{
+    EXPECT_EQ(TypeFlagsValue(tpfBaseType | tpHaveVersionTag), 263168UL);
+    TPythonType t;
+    EXPECT_EQ(t.TypeFlags(), 130);
+    EXPECT_EQ(t.Services().Basic, 228);
+    EXPECT_EQ(t.Prefix(), QByteArray("Create"));
+    t.SetPyObjectClass<TThing>();
+    EXPECT_EQ(t.TheType().tp_basicsize, static_cast<Py_ssize_t>(sizeof(TThing) + 16));
+    t.SetTypeName("X");
+    t.SetTypeName("");
+    EXPECT_EQ(t.TypeName(), QByteArray("X"));
+}
+
+TEST(HostType, DefaultTypeReprStrCreationFunctionAndStatistics)
+{
+    TPythonType* t = NewType("Thing", PyObjectClassOf<TThing>());
+    t->Initialize();
+    E().ExecString("a = types_mod.Thing()\nb = types_mod.CreateThing()\n");
+    EXPECT_EQ(Eval("type(a) is types_mod.Thing and type(b) is types_mod.Thing"), QStringLiteral("True"));
+    EXPECT_EQ(Eval("types_mod.CreateThing.__doc__"), QStringLiteral("Creates a new instance of type Thing"));
+
+    PPyObject a = E().EvalString("a");
+    ASSERT_TRUE(IsHostObject(a));
+    TPyObject* host = HostObjectOf(a);
+    EXPECT_EQ(reinterpret_cast<char*>(host), reinterpret_cast<char*>(a) + 16);
+    EXPECT_EQ(host->GetSelf(), a);
+    EXPECT_EQ(static_cast<TThing*>(host)->value, 5);
+    EXPECT_TRUE(host->PythonAlloc);
+    EXPECT_FALSE(host->IsSubtype);
+    EXPECT_EQ(host->GetModule(), &TypesModule());
+    const QString expected =
+        QStringLiteral("<Thing at %1>").arg(QString::number(reinterpret_cast<quintptr>(host), 16));
+    EXPECT_EQ(Eval("repr(a)"), expected);
+    EXPECT_EQ(Eval("str(a)"), expected);
+    E().Py_DECREF(a);
+    PPyObject b = E().EvalString("b");
+    EXPECT_FALSE(HostObjectOf(b)->PythonAlloc); // made by the host
+    E().Py_DECREF(b);
+
+    // Generic attributes: methods of object are found, unknown names are not.
+    EXPECT_EQ(Eval("a.__class__.__name__"), QStringLiteral("Thing"));
+    E().ExecString("try:\n  a.nope\n  r = 'found'\nexcept AttributeError:\n  r = 'AttributeError'\n");
+    EXPECT_EQ(Eval("r"), QStringLiteral("AttributeError"));
+
+    EXPECT_EQ(t->InstanceCount(), 2);
+    EXPECT_EQ(t->CreateHits(), 2);
+    E().ExecString("del a");
+    EXPECT_EQ(t->InstanceCount(), 1);
+    EXPECT_EQ(t->CreateHits(), 2);
+    EXPECT_EQ(t->DeleteHits(), 1);
+    E().ExecString("del b");
+    EXPECT_EQ(t->InstanceCount(), 0);
+    EXPECT_EQ(t->DeleteHits(), 2);
+    EXPECT_EQ(E().FindPythonType("Thing"), t);
+}
+
+TEST(HostType, ArgumentsSlotsTablesAndFailingConstructors)
+{
+    TPythonType* t = NewType("Number", PyObjectClassOf<TNumber>());
+    t->Services().Number = nsAdd;
+    t->Initialize();
+    E().ExecString("n = types_mod.Number(20)\n");
+    EXPECT_EQ(Eval("n + 22"), QStringLiteral("42"));
+    EXPECT_EQ(Eval("n.value"), QStringLiteral("20"));
+    EXPECT_EQ(Eval("n.raw"), QStringLiteral("20"));
+    EXPECT_EQ(Eval("n.twice()"), QStringLiteral("40"));
+    EXPECT_EQ(Eval("types_mod.CreateNumber(3).value"), QStringLiteral("3"));
+
+    // A constructor that leaves a Python error: no object, the error reaches Python.
+    const int before = t->InstanceCount();
+    E().ExecString("try:\n  types_mod.Number(-1)\n  r = 'made'\nexcept ValueError as e:\n  r = str(e)\n");
+    EXPECT_EQ(Eval("r"), QStringLiteral("negative"));
+    E().ExecString("try:\n  types_mod.CreateNumber(-1)\n  r = 'made'\nexcept ValueError as e:\n  r = str(e)\n");
+    EXPECT_EQ(Eval("r"), QStringLiteral("negative"));
+    EXPECT_EQ(t->InstanceCount(), before);
+
+    // A slot whose host operation throws gives Python an error instead.
+    E().ExecString("try:\n  repr(types_mod.Number(13))\n  r = 'fine'\nexcept RuntimeError as e:\n  r = str(e)\n");
+    EXPECT_EQ(Eval("r"), QStringLiteral("unlucky number"));
+
+    // The host's own creation path.
+    PPyObject args = E().PyTuple_New(1);
+    E().PyTuple_SetItem(args, 0, E().PyLong_FromLong(9));
+    PPyObject made = t->CreateInstanceWith(args, nullptr);
+    E().Py_DECREF(args);
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(static_cast<TNumber*>(HostObjectOf(made))->value, 9);
+    EXPECT_EQ(made->ob_refcnt, 1);
+    E().Py_DECREF(made);
+    E().ExecString("del n");
+    EXPECT_EQ(t->InstanceCount(), 0);
+}
+
+TEST(HostType, PythonSubclassOfAHostType)
+{
+    TPythonType* t = NewType("Base", PyObjectClassOf<TThing>());
+    t->Initialize();
+    E().ExecString("class Sub(types_mod.Base):\n"
+                   "  def hello(self):\n"
+                   "    return 'hi'\n"
+                   "s = Sub()\n"
+                   "s.extra = 3\n");
+    PPyObject s = E().EvalString("s");
+    ASSERT_TRUE(IsHostObject(s));
+    TPyObject* host = HostObjectOf(s);
+    EXPECT_TRUE(host->IsSubtype);
+    EXPECT_TRUE(host->PythonAlloc);
+    EXPECT_EQ(host->PythonType, t);
+    EXPECT_EQ(static_cast<TThing*>(host)->value, 5);
+    E().Py_DECREF(s);
+    EXPECT_EQ(Eval("s.hello() + str(s.extra)"), QStringLiteral("hi3"));
+    EXPECT_EQ(Eval("isinstance(s, types_mod.Base)"), QStringLiteral("True"));
+    EXPECT_EQ(t->InstanceCount(), 1);
+    E().ExecString("del s");
+    EXPECT_EQ(t->InstanceCount(), 0);
+    EXPECT_EQ(t->DeleteHits(), 1);
+}
+
+TEST(HostType, DefaultRichComparisonMakesEveryTwoInstancesEqual)
+{
+    TPythonType* t = NewType("Cmp", PyObjectClassOf<TThing>());
+    t->Services().Basic |= bsRichCompare;
+    t->Initialize();
+    E().ExecString("x, y = types_mod.Cmp(), types_mod.Cmp()\n");
+    EXPECT_EQ(Eval("(x == y, x != y, x < y, x <= y, x > y, x >= y)"),
+              QStringLiteral("(True, False, False, True, False, True)"));
+    E().ExecString("del x, y");
+}
+
+TEST(HostType, TypeWithoutBaseTypeFlagIsMadeOnlyByItsCreationFunction)
+{
+    TPythonType* t = NewType("Sealed", PyObjectClassOf<TThing>());
+    t->SetTypeFlags(tpHaveVersionTag);
+    t->Initialize();
+    EXPECT_EQ(t->TheType().tp_methods, nullptr);
+    E().ExecString("try:\n  types_mod.Sealed()\n  r = 'made'\nexcept TypeError:\n  r = 'TypeError'\n");
+    EXPECT_EQ(Eval("r"), QStringLiteral("TypeError"));
+    EXPECT_EQ(Eval("type(types_mod.CreateSealed()).__name__"), QStringLiteral("Sealed"));
+    PPyObject o = t->CreateInstance();
+    ASSERT_NE(o, nullptr);
+    EXPECT_EQ(o->ob_type, &t->TheType());
+    E().Py_DECREF(o);
+    EXPECT_EQ(t->InstanceCount(), 0);
+    EXPECT_EQ(t->CreateHits(), 2);
+}
+
+TEST(HostType, PublishingWaitsForBothTheTypeAndItsModule)
+{
+    // Type first, module later: the module's start publishes the type.
+    auto* m = new TPythonModule(&E());
+    m->SetEngine(&E());
+    m->SetModuleName("late_mod");
+    auto* t = new TPythonType(&E());
+    t->SetEngine(&E());
+    t->SetTypeName("Late");
+    t->SetPyObjectClass<TThing>();
+    t->SetPrefix("New");
+    t->SetModule(m);
+    t->Initialize();
+    EXPECT_EQ(m->ClientCount(), 1);
+    m->Initialize();
+    E().ExecString("import late_mod\nl = late_mod.NewLate()\n");
+    EXPECT_EQ(Eval("type(l).__name__"), QStringLiteral("Late"));
+    E().ExecString("del l");
+}
+
+TEST(HostType, ObjectsOfOtherTypesAreNotHostObjects)
+{
+    PPyObject five = E().PyLong_FromLong(5);
+    EXPECT_FALSE(IsHostObject(five));
+    EXPECT_FALSE(IsHostObject(nullptr));
+    try {
+        HostObjectOf(five);
+        ADD_FAILURE() << "no exception";
+    } catch (const EPythonError& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Python object \"5\" is not a host class"));
+    }
+    E().Py_DECREF(five);
+}

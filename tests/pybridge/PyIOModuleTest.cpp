@@ -1,0 +1,260 @@
+// The "pyio" module and the redirection of Python's standard streams. Each
+// case needs an engine with an I/O component from its start, so each runs in
+// a process of its own (FreshInterpreter.<name>, started by the Redirection
+// cases below).
+#include "PyCoreSupport.h"
+#include "ScriptedDialogs.h"
+
+#include "pybridge/PythonIO.h"
+#include "pybridge/PythonModule.h"
+#include "pybridge/PythonType.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QPlainTextEdit>
+#include <QTextBlock>
+
+using namespace pybridge;
+
+namespace {
+
+#define HOST_CHILD_ONLY()                                                                           \
+    if (!pycore::InChild())                                                                         \
+    GTEST_SKIP() << "runs in its own process"
+
+void Configure(TPythonEngine& e)
+{
+    e.SetUseLastKnownVersion(false);
+    e.SetDllPath(pycore::LibPythonFolder());
+    e.SetDllName(pycore::LibPythonName());
+}
+
+QStringList PaneLines(QPlainTextEdit& pane)
+{
+    QStringList out;
+    if (pane.document()->isEmpty())
+        return out;
+    for (QTextBlock b = pane.document()->begin(); b.isValid(); b = b.next())
+        out << b.text();
+    return out;
+}
+
+QString Caught(TPythonEngine& e, const char* statement, const char* error)
+{
+    const QByteArray code = QByteArray("try:\n  ") + statement + "\n  r = 'no error'\nexcept " + error +
+                            " as x:\n  r = str(x)\n";
+    e.ExecString(code);
+    return e.EvalStringAsStr("r");
+}
+
+class TThing : public TPyObject {
+public:
+    using TPyObject::TPyObject;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------- children
+
+TEST(FreshInterpreter, PyIOPrintReachesTheIOComponentAsLines)
+{
+    HOST_CHILD_ONLY();
+    TPythonInputOutput io;
+    io.SetUnicodeIO(true);
+    QStringList lines;
+    io.OnSendUniData = [&](TComponent*, const QString& s) { lines << s; };
+    TPythonEngine e;
+    Configure(e);
+    e.SetIO(&io);
+    auto* anchor = new TEngineClient(&e);
+    anchor->SetEngine(&e);
+    e.LoadDll();
+    ASSERT_TRUE(e.IORedirected());
+    auto* pyio = dynamic_cast<TPythonModule*>(e.IOPythonModule());
+    ASSERT_NE(pyio, nullptr);
+    EXPECT_EQ(pyio->ModuleName(), QByteArray("pyio"));
+    ASSERT_EQ(pyio->MethodCount(), 5);
+    EXPECT_STREQ(pyio->Methods(4).ml_name, "GetTypesStats");
+    EXPECT_STREQ(pyio->Methods(0).ml_doc, "write(string) -> None");
+
+    e.ExecString("print('a')");
+    EXPECT_EQ(lines, QStringList{QStringLiteral("a")});
+    lines.clear();
+    e.ExecString("print('x', end='')\nimport sys\nsys.stderr.write('y\\n')\nsys.stdout.write(12)\nprint()");
+    EXPECT_EQ(lines, (QStringList{QStringLiteral("xy"), QStringLiteral("12")}));
+
+    EXPECT_EQ(Caught(e, "import pyio; pyio.write()", "TypeError"),
+              QStringLiteral("bad argument type for built-in operation"));
+    EXPECT_EQ(Caught(e, "pyio.SetMaxLines('x')", "TypeError"),
+              QStringLiteral("SetMaxLines() argument 1 must be int, not str"));
+    EXPECT_EQ(Caught(e, "pyio.SetDelayWrites(1.5)", "TypeError"),
+              QStringLiteral("SetDelayWrites() argument 1 must be int, not float"));
+    EXPECT_TRUE(Caught(e, "pyio.SetMaxLines(1, 2)", "TypeError").startsWith(QLatin1String("SetMaxLines()")));
+    e.ExecString("pyio.SetMaxLines(7)\npyio.SetDelayWrites(1)");
+    EXPECT_EQ(io.MaxLines(), 7);
+    EXPECT_TRUE(io.DelayWrites());
+    e.ExecString("pyio.SetDelayWrites(0)");
+    EXPECT_FALSE(io.DelayWrites());
+
+    // With RedirectIO switched off "write" and "read" are inert.
+    lines.clear();
+    e.SetRedirectIO(false);
+    e.ExecString("print('lost')");
+    EXPECT_EQ(e.EvalStringAsStr("repr(pyio.read())"), QStringLiteral("None"));
+    e.SetRedirectIO(true);
+    EXPECT_TRUE(lines.isEmpty());
+
+    // An input handler that leaves a Python error fails the read.
+    io.OnReceiveUniData = [&](TComponent*, QString& data) {
+        data = QStringLiteral("ignored");
+        e.PyErr_SetString(*e.PyExc_KeyError, "no input today");
+    };
+    EXPECT_EQ(Caught(e, "input()", "KeyError"), QStringLiteral("'no input today'"));
+    io.OnReceiveUniData = [&](TComponent*, QString& data) { data = QStringLiteral("from handler"); };
+    EXPECT_EQ(e.EvalStringAsStr("input()"), QStringLiteral("from handler"));
+}
+
+TEST(FreshInterpreter, PyIOThreadsAndTheGUIComponent)
+{
+    HOST_CHILD_ONLY();
+    QPlainTextEdit pane;
+    TPythonGUIInputOutput io;
+    io.SetOutput(&pane);
+    TPythonEngine e;
+    Configure(e);
+    e.SetIO(&io);
+    auto* anchor = new TEngineClient(&e);
+    anchor->SetEngine(&e);
+    e.LoadDll();
+
+    e.ExecString("print('main')");
+    EXPECT_EQ(PaneLines(pane), QStringList{QStringLiteral("main")});
+
+    const char* fromThread = "import threading\n"
+                             "t = threading.Thread(target=lambda: print('%s'))\n"
+                             "t.start()\n"
+                             "t.join()\n";
+    // DelayWrites off: a user-interface component takes no text from other threads.
+    e.ExecString(QByteArray(fromThread).replace("%s", "dropped"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(PaneLines(pane), QStringList{QStringLiteral("main")});
+
+    // DelayWrites on: the line waits in the queue until the event loop drains it.
+    e.ExecString("import pyio\npyio.SetDelayWrites(1)");
+    e.ExecString(QByteArray(fromThread).replace("%s", "queued"));
+    EXPECT_EQ(PaneLines(pane), QStringList{QStringLiteral("main")});
+    EXPECT_EQ(io.QueuedLines(), QStringList{QStringLiteral("queued")});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(PaneLines(pane), (QStringList{QStringLiteral("main"), QStringLiteral("queued")}));
+}
+
+TEST(FreshInterpreter, PyIOInputAsksTheInputBox)
+{
+    HOST_CHILD_ONLY();
+    ScriptedDialogs dialogs;
+    dialogs.AnswerInput(QStringLiteral("hello"));
+    dialogs.AnswerInput(std::nullopt);
+    QPlainTextEdit pane;
+    TPythonGUIInputOutput io;
+    io.SetOutput(&pane);
+    TPythonEngine e;
+    Configure(e);
+    e.SetIO(&io);
+    auto* anchor = new TEngineClient(&e);
+    anchor->SetEngine(&e);
+    e.LoadDll();
+    e.ExecString("answer = input()");
+    EXPECT_EQ(e.EvalStringAsStr("answer"), QStringLiteral("hello"));
+    // A cancelled box gives an empty line, which input() takes as the end of the input.
+    EXPECT_EQ(Caught(e, "input()", "EOFError"), QStringLiteral("EOF when reading a line"));
+    ASSERT_EQ(dialogs.inputs.size(), 2u);
+    EXPECT_EQ(dialogs.inputs[0].caption, QStringLiteral("Query from Python"));
+    EXPECT_EQ(dialogs.inputs[0].prompt, QStringLiteral("Enter text"));
+    EXPECT_TRUE(dialogs.inputs[0].value.isEmpty());
+    EXPECT_TRUE(dialogs.AllAnswersUsed());
+}
+
+TEST(FreshInterpreter, PyIOStreamsRestoredAfterFinalizeAndRedirectedAgainOnRestart)
+{
+    HOST_CHILD_ONLY();
+    TPythonInputOutput io;
+    io.SetUnicodeIO(true);
+    QStringList lines;
+    io.OnSendUniData = [&](TComponent*, const QString& s) { lines << s; };
+    TPythonEngine e;
+    Configure(e);
+    e.SetAutoFinalize(false); // keep the interpreter so the streams can be looked at
+    e.SetIO(&io);
+    auto* anchor = new TEngineClient(&e);
+    anchor->SetEngine(&e);
+    e.LoadDll();
+    PPyObject before = e.PySys_GetObject("old_stdout");
+    ASSERT_NE(before, nullptr);
+    EXPECT_EQ(e.EvalStringAsStr("type(sys.stdout).__name__"), QStringLiteral("DebugOutput"));
+
+    e.Finalize();
+    EXPECT_FALSE(e.RedirectIO());
+    EXPECT_EQ(e.PySys_GetObject("stdout"), before);
+    EXPECT_EQ(e.PySys_GetObject("stderr"), e.PySys_GetObject("old_stderr"));
+    EXPECT_EQ(e.PySys_GetObject("stdin"), e.PySys_GetObject("old_stdin"));
+    auto* pyio = dynamic_cast<TPythonModule*>(e.IOPythonModule());
+    ASSERT_NE(pyio, nullptr);
+    EXPECT_FALSE(pyio->Initialized());
+
+    // A later start redirects again, with a working "pyio".
+    e.SetRedirectIO(true);
+    e.Initialize();
+    EXPECT_EQ(e.IOPythonModule(), pyio);
+    EXPECT_EQ(pyio->MethodCount(), 5);
+    e.ExecString("print('again')");
+    EXPECT_EQ(lines, QStringList{QStringLiteral("again")});
+}
+
+TEST(FreshInterpreter, PyIOGetTypesStats)
+{
+    HOST_CHILD_ONLY();
+    TPythonInputOutput io;
+    TPythonEngine e;
+    Configure(e);
+    e.SetIO(&io);
+    auto* anchor = new TEngineClient(&e);
+    anchor->SetEngine(&e);
+    e.LoadDll();
+    e.ExecString("import pyio");
+    EXPECT_EQ(e.EvalStringAsStr("pyio.GetTypesStats()"), QStringLiteral("[]"));
+
+    auto* m = new TPythonModule(&e);
+    m->SetEngine(&e);
+    m->SetModuleName("stats_mod");
+    m->Initialize();
+    for (const char* name : {"Alpha", "Beta"}) {
+        auto* t = new TPythonType(&e);
+        t->SetEngine(&e);
+        t->SetTypeName(name);
+        t->SetPyObjectClass<TThing>();
+        t->SetModule(m);
+        t->Initialize();
+    }
+    e.ExecString("import stats_mod\na1 = stats_mod.Alpha()\na2 = stats_mod.Alpha()\ndel a1\n");
+    EXPECT_EQ(e.EvalStringAsStr("pyio.GetTypesStats()"), QStringLiteral("[('Alpha', 1, 2, 1), ('Beta', 0, 0, 0)]"));
+    EXPECT_EQ(e.EvalStringAsStr("pyio.GetTypesStats('Beta', 'Nope', 'Alpha')"),
+              QStringLiteral("[('Beta', 0, 0, 0), ('Alpha', 1, 2, 1)]"));
+    EXPECT_EQ(e.EvalStringAsStr("pyio.GetTypesStats('Nope')"), QStringLiteral("[]"));
+    e.ExecString("del a2");
+}
+
+// ---------------------------------------------------------------- parents
+
+TEST(Redirection, EachCaseInAFreshInterpreter)
+{
+    if (pycore::InChild())
+        GTEST_SKIP() << "parent only";
+    for (const char* name : {"PyIOPrintReachesTheIOComponentAsLines", "PyIOThreadsAndTheGUIComponent",
+                             "PyIOInputAsksTheInputBox", "PyIOStreamsRestoredAfterFinalizeAndRedirectedAgainOnRestart",
+                             "PyIOGetTypesStats"}) {
+        const pycore::ChildResult r = pycore::RunChild(QString::fromLatin1(name));
+        EXPECT_EQ(r.exitCode, 0) << name << "\n" << r.output.toStdString();
+        EXPECT_TRUE(r.output.contains(QLatin1String("[  PASSED  ] 1 test"))) << name << "\n" << r.output.toStdString();
+    }
+}
