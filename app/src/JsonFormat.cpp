@@ -12,9 +12,9 @@
 #endif
 
 // The parsed value is kept as a flat tape in document order rather than as a
-// pointer tree: one vector allocation for all nodes, no recursion in either the
-// parser or the printer (so nesting can never exhaust the stack), and the
-// printer can size its output exactly before writing a single character.
+// pointer tree: one vector allocation for all nodes, and no recursion in either
+// the parser or the printer, so nesting can never exhaust the stack. The parser
+// also works out the printed length, so the output is allocated once.
 
 namespace {
 
@@ -29,9 +29,9 @@ struct Node
 {
     std::uint32_t offset = 0;   // Key/String/Number: first character; Close: the bracket
     std::uint32_t length = 0;   // Key/String/Number: characters
+    std::uint32_t escapes = 0;  // Key/String: characters that print as a two-character escape
     Kind kind = Kind::Null;
     bool decoded = false;       // Key/String: text lives in the decoded store, not the input
-    bool escaped = false;       // Key/String: some character prints as a two-character escape
 };
 
 // ASCII classes used both while scanning input strings and while printing:
@@ -135,7 +135,7 @@ public:
     // the first such string and its pages are only touched as it fills.
     std::unique_ptr<char16_t[]> store;
     std::size_t storeSize = 0;
-    std::uint64_t totalEscapes = 0;  // characters of all strings that print as two
+    std::uint64_t printedSize = 0;  // characters of the printed text
 
 private:
     void SkipWhitespace()
@@ -163,10 +163,16 @@ bool Parser::Parse()
     bool isObject[kMaxDepth];
     int depth = 0;
     enum class Expect { Value, Member, AfterValue, Closed } expect = Expect::Value;
+    // An array element starts a line of its own; a member's value follows its key.
+    bool elementLine = false;
+    const auto lineBreak = [&] { printedSize += 2 + std::uint64_t(kIndentUnit) * depth; };
 
     for (;;) {
         switch (expect) {
         case Expect::Value: {
+            if (elementLine)
+                lineBreak();
+            elementLine = false;
             if (p_ == e_)
                 return false;
             const char16_t c = *p_;
@@ -174,8 +180,9 @@ bool Parser::Parse()
                 if (depth == kMaxDepth)
                     return false;
                 const bool object = c == u'{';
-                tape.push_back(Node{0, 0, object ? Kind::Object : Kind::Array, false, false});
+                tape.push_back(Node{0, 0, 0, object ? Kind::Object : Kind::Array, false});
                 isObject[depth++] = object;
+                ++printedSize;
                 ++p_;
                 SkipWhitespace();
                 const char16_t close = object ? u'}' : u']';
@@ -184,6 +191,7 @@ bool Parser::Parse()
                     expect = Expect::Closed;
                 } else {
                     expect = object ? Expect::Member : Expect::Value;
+                    elementLine = !object;
                 }
                 continue;
             }
@@ -206,6 +214,8 @@ bool Parser::Parse()
             continue;
         }
         case Expect::Member:
+            lineBreak();
+            printedSize += 2;  // ": "
             if (p_ == e_ || *p_ != u'"' || !ParseString(Kind::Key))
                 return false;
             SkipWhitespace();
@@ -218,8 +228,10 @@ bool Parser::Parse()
         case Expect::Closed:
             // The bracket was consumed just before; it takes the whitespace after it.
             --depth;
-            tape.push_back(Node{isObject[depth] ? std::uint32_t(u'}') : std::uint32_t(u']'), 0,
-                                Kind::Close, false, false});
+            lineBreak();
+            ++printedSize;
+            tape.push_back(Node{isObject[depth] ? std::uint32_t(u'}') : std::uint32_t(u']'), 0, 0,
+                                Kind::Close, false});
             SkipWhitespace();
             expect = Expect::AfterValue;
             continue;
@@ -233,8 +245,10 @@ bool Parser::Parse()
             const bool object = isObject[depth - 1];
             if (*p_ == u',') {
                 ++p_;
+                ++printedSize;
                 SkipWhitespace();
                 expect = object ? Expect::Member : Expect::Value;
+                elementLine = !object;
             } else if (*p_ == (object ? u'}' : u']')) {
                 ++p_;
                 expect = Expect::Closed;
@@ -284,8 +298,8 @@ bool Parser::ParseString(Kind kind)
         }
         ++p_;
     }
-    tape.push_back(Node{Offset(start), static_cast<std::uint32_t>(p_ - start), kind, false, escapes != 0});
-    totalEscapes += escapes;
+    tape.push_back(Node{Offset(start), static_cast<std::uint32_t>(p_ - start), escapes, kind, false});
+    printedSize += 2 + std::uint64_t(p_ - start) + escapes;
     ++p_;  // closing quote
     return true;
 }
@@ -339,8 +353,8 @@ bool Parser::ParseStringWithEscapes(Kind kind, const char16_t* start, std::uint3
     }
     storeSize = static_cast<std::size_t>(out - store.get());
     tape.push_back(Node{static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(storeSize - first),
-                        kind, true, escapes != 0});
-    totalEscapes += escapes;
+                        escapes, kind, true});
+    printedSize += 2 + std::uint64_t(storeSize - first) + escapes;
     return true;
 }
 
@@ -377,7 +391,8 @@ bool Parser::ParseNumber()
         while (p_ != e_ && IsDigit(*p_))
             ++p_;
     }
-    tape.push_back(Node{Offset(start), static_cast<std::uint32_t>(p_ - start), Kind::Number, false, false});
+    tape.push_back(Node{Offset(start), static_cast<std::uint32_t>(p_ - start), 0, Kind::Number, false});
+    printedSize += std::uint64_t(p_ - start);
     return true;
 }
 
@@ -387,71 +402,44 @@ bool Parser::ParseWord(const char16_t* word, std::size_t length, Kind kind)
         || std::memcmp(p_, word, length * sizeof(char16_t)) != 0)
         return false;
     p_ += length;
-    tape.push_back(Node{0, 0, kind, false, false});
+    tape.push_back(Node{0, 0, 0, kind, false});
+    printedSize += length;
     return true;
 }
 
-// Walks the tape and hands the layout to a sink; run once with a counting
-// sink to size the output, once with a writing sink to fill it.
-template <class Sink>
-void Print(const std::vector<Node>& tape, Sink& sink)
+// Writes the printed text into a QString sized from the parser's count. The
+// room check before each entry keeps writes inside the buffer whatever the
+// count says; with a right count it never has to grow.
+class Writer
 {
-    bool first[kMaxDepth + 1];
-    int depth = 0;
-    bool afterKey = false;
-    for (const Node& node : tape) {
-        if (node.kind == Kind::Close) {
-            --depth;
-            sink.LineBreak(depth);
-            sink.Char(static_cast<char16_t>(node.offset));
-            continue;
-        }
-        // Each element starts on its own line; the separator of the one
-        // before goes at the end of that line.
-        if (depth > 0 && !afterKey) {
-            if (!first[depth])
-                sink.Char(u',');
-            first[depth] = false;
-            sink.LineBreak(depth);
-        }
-        afterKey = false;
-        switch (node.kind) {
-        case Kind::Object:
-        case Kind::Array:
-            sink.Char(node.kind == Kind::Object ? u'{' : u'[');
-            first[++depth] = true;
-            break;
-        case Kind::Key:
-            sink.String(node);
-            sink.Char(u':');
-            sink.Char(u' ');
-            afterKey = true;
-            break;
-        case Kind::String: sink.String(node); break;
-        case Kind::Number: sink.Number(node); break;
-        case Kind::True: sink.Word(u"true", 4); break;
-        case Kind::False: sink.Word(u"false", 5); break;
-        case Kind::Null: sink.Word(u"null", 4); break;
-        case Kind::Close: break;
-        }
+public:
+    // Covers the line break, indent and separators of any one entry.
+    static constexpr qsizetype kSlack = 16 + kIndentUnit * kMaxDepth;
+
+    Writer(QString& result, const char16_t* input, const char16_t* decoded)
+        : result_(result), input_(input), decoded_(decoded)
+    {
+        Attach(0);
     }
-}
 
-struct CountingSink
-{
-    std::uint64_t size = 0;
-    void Char(char16_t) { ++size; }
-    void LineBreak(int depth) { size += 2 + std::uint64_t(kIndentUnit) * depth; }
-    void String(const Node& n) { size += 2 + std::uint64_t(n.length); }
-    void Number(const Node& n) { size += n.length; }
-    void Word(const char16_t*, int length) { size += length; }
-};
+    void Print(const std::vector<Node>& tape);
+    qsizetype Used() const { return out - base_; }
 
-struct WritingSink
-{
-    char16_t* out;
-    const char16_t* input;
-    const char16_t* decoded;
+private:
+    void Attach(qsizetype used)
+    {
+        base_ = reinterpret_cast<char16_t*>(result_.data());
+        out = base_ + used;
+        end_ = base_ + result_.size();
+    }
+    void Reserve(std::uint64_t need)
+    {
+        if (static_cast<std::uint64_t>(end_ - out) >= need)
+            return;
+        const qsizetype used = Used();
+        result_.resize(used + static_cast<qsizetype>(need) + kSlack);
+        Attach(used);
+    }
 
     void Char(char16_t c) { *out++ = c; }
     void LineBreak(int depth)
@@ -490,9 +478,9 @@ struct WritingSink
     }
     void String(const Node& n)
     {
-        const char16_t* s = (n.decoded ? decoded : input) + n.offset;
+        const char16_t* s = (n.decoded ? decoded_ : input_) + n.offset;
         *out++ = u'"';
-        if (!n.escaped) {
+        if (n.escapes == 0) {
             Copy(s, n.length);
         } else {
             const char16_t* end = s + n.length;
@@ -514,9 +502,60 @@ struct WritingSink
         }
         *out++ = u'"';
     }
-    void Number(const Node& n) { Copy(input + n.offset, n.length); }
+    void Number(const Node& n) { Copy(input_ + n.offset, n.length); }
     void Word(const char16_t* w, int length) { Copy(w, std::size_t(length)); }
+
+    QString& result_;
+    const char16_t* input_;
+    const char16_t* decoded_;
+    char16_t* base_ = nullptr;
+    char16_t* end_ = nullptr;
+    char16_t* out = nullptr;  // next character to write
 };
+
+void Writer::Print(const std::vector<Node>& tape)
+{
+    bool first[kMaxDepth + 1];
+    int depth = 0;
+    bool afterKey = false;
+    for (const Node& node : tape) {
+        Reserve(kSlack + std::uint64_t(node.length) + node.escapes);
+        if (node.kind == Kind::Close) {
+            --depth;
+            LineBreak(depth);
+            Char(static_cast<char16_t>(node.offset));
+            continue;
+        }
+        // Each element starts on its own line; the separator of the one
+        // before goes at the end of that line.
+        if (depth > 0 && !afterKey) {
+            if (!first[depth])
+                Char(u',');
+            first[depth] = false;
+            LineBreak(depth);
+        }
+        afterKey = false;
+        switch (node.kind) {
+        case Kind::Object:
+        case Kind::Array:
+            Char(node.kind == Kind::Object ? u'{' : u'[');
+            first[++depth] = true;
+            break;
+        case Kind::Key:
+            String(node);
+            Char(u':');
+            Char(u' ');
+            afterKey = true;
+            break;
+        case Kind::String: String(node); break;
+        case Kind::Number: Number(node); break;
+        case Kind::True: Word(u"true", 4); break;
+        case Kind::False: Word(u"false", 5); break;
+        case Kind::Null: Word(u"null", 4); break;
+        case Kind::Close: break;
+        }
+    }
+}
 
 QString Format(const QString& text)
 {
@@ -535,20 +574,14 @@ QString Format(const QString& text)
     if (!parser.Parse())
         return text;
 
-    CountingSink counter;
-    Print(parser.tape, counter);
-    counter.size += parser.totalEscapes;  // the second character of each escape
-    if (counter.size > static_cast<std::uint64_t>(std::numeric_limits<qsizetype>::max() / 4))
+    if (parser.printedSize > static_cast<std::uint64_t>(std::numeric_limits<qsizetype>::max() / 4))
         return text;
-    const auto size = static_cast<qsizetype>(counter.size);
-    QString result(size, Qt::Uninitialized);
-    if (result.size() != size)
-        return text;
-    char16_t* out = reinterpret_cast<char16_t*>(result.data());
-    WritingSink writer{out, begin, parser.store.get()};
-    Print(parser.tape, writer);
-    if (writer.out != out + size)
-        return text;
+    QString result(static_cast<qsizetype>(parser.printedSize) + Writer::kSlack, Qt::Uninitialized);
+    Writer writer(result, begin, parser.store.get());
+    writer.Print(parser.tape);
+    // The count and the layout are two descriptions of one format.
+    Q_ASSERT(writer.Used() == static_cast<qsizetype>(parser.printedSize));
+    result.truncate(writer.Used());
     return result;
 }
 
