@@ -261,10 +261,7 @@ std::vector<int> TFoldRanges::FoldsAtLevel(int level) const
         const TFoldRange& r = fRanges[std::size_t(i)];
         if (r.FoldType == FoldTypeRegion)
             continue;
-        while (!open.empty() && open.back() < r.FromLine)
-            open.pop_back();
-        // Ranges that end before this one starts but were pushed below an
-        // enclosing one are dropped too.
+        // Enclosing ranges are those still open at this range's header.
         open.erase(std::remove_if(open.begin(), open.end(), [&](int to) { return to < r.FromLine; }), open.end());
         if (int(open.size()) == level - 1)
             result.push_back(i);

@@ -88,9 +88,10 @@ void TEditorCore::SetTabWidth(int value)
     if (value < 1 || value == FLines->TabWidth())
         return;
     FLines->SetTabWidth(value);
-    // Fold indentation counts tabs by the tab width.
+    // Fold indentation counts tabs by the tab width; collapsed blocks stay
+    // collapsed where they still start at the same line.
     if (CodeFoldingActive())
-        FullFoldScan();
+        ReScanForFoldRanges(0, FLines->Count() - 1);
     Invalidate(0, -1);
 }
 

@@ -172,6 +172,14 @@ TEST(CodeFolding, EditsMoveExpandAndRebuild)
     g.core.Lines().EndUpdate();
     EXPECT_EQ(g.ranges(), std::vector<R>{});
 
+    // Tabs count as the tab width; changing it rescans the indentation.
+    Folding t({"\tif a:", "        b = 1"});
+    EXPECT_EQ(t.ranges(), (std::vector<R>{{1, 2, FoldTypeBlock}}));
+    t.core.Collapse(0);
+    t.core.SetTabWidth(8);
+    EXPECT_EQ(t.ranges(), (std::vector<R>{{1, 1, FoldTypeBlock}}));
+    EXPECT_TRUE(t.folds().Get(0).Collapsed);
+
     // Folding off: the model is idle and empty.
     f.core.SetUseCodeFolding(false);
     EXPECT_TRUE(f.ranges().empty());
