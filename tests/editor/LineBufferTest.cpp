@@ -246,6 +246,16 @@ TEST(LineBuffer, LoadAndSaveRoundTrips)
         EXPECT_EQ(c.GetText(), b.GetText());
     }
 
+    // An explicit encoding is used as given; its own preamble is skipped.
+    {
+        QByteArray bytes = QByteArray("\xFF\xFE") + QByteArray("h\0i\0", 4);
+        QBuffer dev(&bytes);
+        dev.open(QIODevice::ReadOnly);
+        b.LoadFromStream(dev, TEncoding::Unicode);
+        EXPECT_EQ(LinesOf(b), (QStringList{"hi"}));
+        EXPECT_TRUE(b.WriteBOM());
+    }
+
     // Only the first bytes decide; a multi-byte character cut by the check
     // limit still counts as UTF-8.
     QByteArray longText(16383, 'a');

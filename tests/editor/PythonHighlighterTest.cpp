@@ -256,6 +256,21 @@ TEST(PythonHighlighter, AttributesAndFixedValues)
     EXPECT_EQ(h.GetTokenAttribute(), h.IdentifierAttri);
 }
 
+namespace {
+// Adds a second attribute under an existing storage name.
+class DuplicateAttributeHighlighter : public TPythonHighlighter {
+public:
+    void AddDuplicate() { AddAttribute(std::make_unique<THighlighterAttributes>("Comment", "Again")); }
+};
+} // namespace
+
+TEST(PythonHighlighter, DuplicateAttributeNamesAreRejected)
+{
+    DuplicateAttributeHighlighter h;
+    EXPECT_THROW(h.AddDuplicate(), EHighlighterError);
+    EXPECT_EQ(h.AttrCount(), 14);
+}
+
 TEST(PythonHighlighter, CharacterClasses)
 {
     TPythonHighlighter h;
