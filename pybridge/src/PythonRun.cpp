@@ -558,6 +558,17 @@ PPyObject TPythonEngine::NewContainer(PPyObject obj, const char* what)
     return obj;
 }
 
+PPyObject TPythonEngine::ConvertedItem(PPyObject container, PPyObject item)
+{
+    // A value the runtime could not make must not leave a hole in the container.
+    if (!item) {
+        Py_DECREF(container);
+        CheckError(false);
+        throw EPythonError(QStringLiteral("Could not convert a value to a Python object"));
+    }
+    return item;
+}
+
 PPyObject TPythonEngine::MakePyTuple(const std::vector<PPyObject>& objects)
 {
     PPyObject t = NewContainer(PyTuple_New(static_cast<Py_ssize_t>(objects.size())), "tuple");
@@ -585,7 +596,7 @@ PPyObject TPythonEngine::ArrayToPyTuple(const QVariantList& items)
 {
     PPyObject t = NewContainer(PyTuple_New(items.size()), "tuple");
     for (qsizetype i = 0; i < items.size(); ++i)
-        PyTuple_SetItem(t, i, VarRecAsPyObject(items.at(i)));
+        PyTuple_SetItem(t, i, ConvertedItem(t, VarRecAsPyObject(items.at(i))));
     return t;
 }
 
@@ -593,7 +604,7 @@ PPyObject TPythonEngine::ArrayToPyList(const QVariantList& items)
 {
     PPyObject l = NewContainer(PyList_New(items.size()), "list");
     for (qsizetype i = 0; i < items.size(); ++i)
-        PyList_SetItem(l, i, VarRecAsPyObject(items.at(i)));
+        PyList_SetItem(l, i, ConvertedItem(l, VarRecAsPyObject(items.at(i))));
     return l;
 }
 
@@ -621,7 +632,7 @@ PPyObject TPythonEngine::StringsToPyList(const QStringList& strings)
 {
     PPyObject l = NewContainer(PyList_New(strings.size()), "list");
     for (qsizetype i = 0; i < strings.size(); ++i)
-        PyList_SetItem(l, i, PyUnicodeFromString(strings.at(i)));
+        PyList_SetItem(l, i, ConvertedItem(l, PyUnicodeFromString(strings.at(i))));
     return l;
 }
 
@@ -629,7 +640,7 @@ PPyObject TPythonEngine::StringsToPyTuple(const QStringList& strings)
 {
     PPyObject t = NewContainer(PyTuple_New(strings.size()), "tuple");
     for (qsizetype i = 0; i < strings.size(); ++i)
-        PyTuple_SetItem(t, i, PyUnicodeFromString(strings.at(i)));
+        PyTuple_SetItem(t, i, ConvertedItem(t, PyUnicodeFromString(strings.at(i))));
     return t;
 }
 
@@ -751,9 +762,11 @@ PPyObject TPythonEngine::VariantAsPyObject(const QVariant& V)
         const QVariantMap m = V.toMap();
         PPyObject d = NewContainer(PyDict_New(), "dict");
         for (auto it = m.cbegin(); it != m.cend(); ++it) {
-            PPyObject v = VariantAsPyObject(it.value());
-            PyDict_SetItemString(d, it.key().toUtf8().constData(), v);
-            Py_XDECREF(v);
+            PPyObject v = ConvertedItem(d, VariantAsPyObject(it.value()));
+            const int rc = PyDict_SetItemString(d, it.key().toUtf8().constData(), v);
+            Py_DECREF(v);
+            if (rc != 0)
+                ConvertedItem(d, nullptr);
         }
         return d;
     }

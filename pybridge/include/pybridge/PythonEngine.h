@@ -289,6 +289,7 @@ private:
                        const QString& valueText);
     QByteArray StringsToCommand(const QStringList& strings) const;
     PPyObject NewContainer(PPyObject obj, const char* what);
+    PPyObject ConvertedItem(PPyObject container, PPyObject item);
     bool TypeCheckOf(PPyObject obj, PPyObject t) const
     {
         return t && PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(t));
