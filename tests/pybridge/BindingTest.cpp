@@ -94,6 +94,46 @@ TEST(Binding, ReferenceCountingIsPlainArithmeticAndClearNullsFirst)
     e.Py_DECREF(ref);
 }
 
+namespace {
+
+PPyObject gHeld = nullptr;
+int gHeldSeenNullInDealloc = -1;
+
+// Called from the probe object's __del__: is the stored reference already gone?
+PPyObject CheckHeld(PPyObject, PPyObject)
+{
+    gHeldSeenNullInDealloc = gHeld == nullptr ? 1 : 0;
+    return CurrentEngine().ReturnNone();
+}
+
+PyMethodDef gClearProbeMethods[] = {
+    {"check_held", reinterpret_cast<void*>(&CheckHeld), METH_VARARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+} // namespace
+
+TEST(Binding, ClearNullsTheStoredReferenceBeforeTheDeallocatorRuns)
+{
+    TPythonEngine& e = pycore::Engine();
+    static PyModuleDef def{};
+    def.m_base.ob_base.ob_refcnt = 1;
+    def.m_name = "pycore_clear_probe";
+    def.m_size = -1;
+    def.m_methods = gClearProbeMethods;
+    e.Py_DECREF(e.Py_InitModule(def));
+    e.ExecString("import pycore_clear_probe\n"
+                 "class ClearProbe:\n"
+                 "    def __del__(self):\n"
+                 "        pycore_clear_probe.check_held()\n");
+    gHeld = e.EvalString("ClearProbe()");
+    ASSERT_NE(gHeld, nullptr);
+    ASSERT_EQ(gHeld->ob_refcnt, 1);
+    e.Py_CLEAR(gHeld);
+    EXPECT_EQ(gHeld, nullptr);
+    EXPECT_EQ(gHeldSeenNullInDealloc, 1);
+}
+
 TEST(Binding, TypeChecks)
 {
     TPythonEngine& e = pycore::Engine();

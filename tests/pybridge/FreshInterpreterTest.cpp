@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <memory>
 
 using namespace pybridge;
 
@@ -209,6 +210,34 @@ TEST(FreshInterpreter, VenvScriptAndSysPathEvent)
     EXPECT_THROW(e.EvalString("path"), EPyNameError);
 }
 
+TEST(FreshInterpreter, DestroyFinalisesClientsThenTheInterpreterThenUnloads)
+{
+    CHILD_ONLY();
+    QStringList order;
+    auto engine = std::make_unique<TPythonEngine>();
+    TPythonEngine* e = engine.get();
+    ConfigureSystemRuntime(*e);
+    TEngineClient client;
+    client.SetEngine(e);
+    client.OnFinalization = [&](TComponent*) {
+        order << QStringLiteral("client, running=%1").arg(e->Py_IsInitialized());
+    };
+    int (*isInitialized)() = nullptr;
+    e->OnBeforeUnload = [&](TComponent*) {
+        order << QStringLiteral("unload, running=%1").arg(isInitialized());
+    };
+    e->LoadDll();
+    isInitialized = e->Py_IsInitialized;
+    PPyObject dict = e->PyDict_New();
+    e->SetGlobalVars(dict);
+    e->Py_DECREF(dict);
+    engine.reset();
+    EXPECT_EQ(order, (QStringList{QStringLiteral("client, running=1"), QStringLiteral("unload, running=0")}));
+    EXPECT_EQ(client.Engine(), nullptr);
+    EXPECT_FALSE(client.Initialized());
+    EXPECT_EQ(ActiveEngine(), nullptr);
+}
+
 TEST(FreshInterpreter, RegisteredPathMayBeRewritten)
 {
     CHILD_ONLY();
@@ -277,7 +306,7 @@ TEST(Fresh, OwnInterpreterCases)
 {
     for (const char* name : {"KnownVersionsSearch", "FlagsProgramNameInitScriptAndClients", "FinalizeStopsTheInterpreter",
                              "FinalizeWithoutAutoFinalizeLetsASecondEngineIn", "VenvScriptAndSysPathEvent",
-                             "RegisteredPathMayBeRewritten"}) {
+                             "RegisteredPathMayBeRewritten", "DestroyFinalisesClientsThenTheInterpreterThenUnloads"}) {
         const pycore::ChildResult r = pycore::RunChild(QString::fromLatin1(name));
         EXPECT_EQ(r.exitCode, 0) << name << "\n" << r.output.toStdString();
         EXPECT_TRUE(r.output.contains(QLatin1String("[  PASSED  ] 1 test"))) << name << "\n" << r.output.toStdString();

@@ -144,6 +144,13 @@ TEST_F(Run, SystemExitNeverEndsTheProcess)
     EXPECT_EQ(e.EvalStringAsStr("'still here'"), QStringLiteral("still here"));
 }
 
+TEST_F(Run, AnInterruptStopsALongScript)
+{
+    e.PyErr_SetInterrupt(); // as if the user pressed Ctrl+C
+    EXPECT_TRUE(FailureOf<EPyKeyboardInterrupt>([&] { e.ExecString("for i in range(10**9): pass"); }));
+    EXPECT_EQ(e.EvalStringAsStr("'usable'"), QStringLiteral("usable"));
+}
+
 TEST_F(Run, TracebackRunsOutermostFirstAndHonoursTheLimit)
 {
     e.ExecString("def tb_inner():\n    raise ValueError('x')\n"
