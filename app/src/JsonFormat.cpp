@@ -444,13 +444,18 @@ private:
     void Char(char16_t c) { *out++ = c; }
     void LineBreak(int depth)
     {
-        // CR LF, then the indent in four-space units of eight bytes each.
+        // CR LF, then the indent two units (sixteen bytes) at a time.
         static constexpr char16_t kBreak[2] = {u'\r', u'\n'};
-        static constexpr char16_t kUnit[4] = {u' ', u' ', u' ', u' '};
+        static constexpr char16_t kSpaces[2 * kIndentUnit] = {u' ', u' ', u' ', u' ', u' ', u' ', u' ', u' '};
         std::memcpy(out, kBreak, sizeof kBreak);
         out += 2;
-        for (int i = 0; i < depth; ++i) {
-            std::memcpy(out, kUnit, sizeof kUnit);
+        int units = depth;
+        for (; units >= 2; units -= 2) {
+            std::memcpy(out, kSpaces, sizeof kSpaces);
+            out += 2 * kIndentUnit;
+        }
+        if (units != 0) {
+            std::memcpy(out, kSpaces, sizeof kSpaces / 2);
             out += kIndentUnit;
         }
     }
