@@ -554,6 +554,17 @@ void TPythonType::Initialize()
         return;
     CheckEngine();
     TPythonEngine& e = *FEngine;
+    // A start after a stop begins from a clean record: what the runtime put
+    // there (dictionary, method resolution order, subclass list) belonged to
+    // the interpreter that has gone.
+    const Py_ssize_t basicSize = FType.tp_basicsize;
+    PyTypeObject* base = FType.tp_base;
+    std::memset(static_cast<void*>(&FType), 0, sizeof(FType));
+    FType.tp_basicsize = basicSize;
+    FType.tp_base = base;
+    FNumber = PyNumberMethods{};
+    FSequence = PySequenceMethods{};
+    FMapping = PyMappingMethods{};
     FType.ob_base.ob_base.ob_type = e.PyType_Type;
     FType.ob_base.ob_base.ob_refcnt = 1;
     FType.tp_name = FTypeName.constData();

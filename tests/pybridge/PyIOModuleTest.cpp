@@ -244,6 +244,36 @@ TEST(FreshInterpreter, PyIOGetTypesStats)
     e.ExecString("del a2");
 }
 
+TEST(FreshInterpreter, HostTypeSurvivesARestartOfTheInterpreter)
+{
+    HOST_CHILD_ONLY();
+    TPythonEngine e;
+    Configure(e);
+    auto* m = new TPythonModule(&e);
+    m->SetEngine(&e);
+    m->SetModuleName("restart_mod");
+    auto* t = new TPythonType(&e);
+    t->SetEngine(&e);
+    t->SetTypeName("Phoenix");
+    t->SetPyObjectClass<TThing>();
+    t->SetModule(m);
+    e.LoadDll();
+    e.ExecString("import restart_mod\np = restart_mod.Phoenix()\nclass Sub(restart_mod.Phoenix): pass\ns = Sub()");
+    EXPECT_EQ(t->InstanceCount(), 2);
+
+    e.Finalize(); // the interpreter stops; its objects go with it
+    EXPECT_FALSE(e.Initialized());
+    EXPECT_EQ(t->InstanceCount(), 0);
+    EXPECT_FALSE(t->Initialized());
+
+    e.Initialize();
+    ASSERT_TRUE(t->Initialized());
+    e.ExecString("import restart_mod\nq = restart_mod.CreatePhoenix()\nclass Sub(restart_mod.Phoenix): pass\ns = Sub()");
+    EXPECT_EQ(e.EvalStringAsStr("type(q).__name__ + type(s).__mro__[1].__name__"), QStringLiteral("PhoenixPhoenix"));
+    EXPECT_EQ(t->InstanceCount(), 2);
+    EXPECT_EQ(t->CreateHits(), 4);
+}
+
 // ---------------------------------------------------------------- parents
 
 TEST(Redirection, EachCaseInAFreshInterpreter)
@@ -252,7 +282,7 @@ TEST(Redirection, EachCaseInAFreshInterpreter)
         GTEST_SKIP() << "parent only";
     for (const char* name : {"PyIOPrintReachesTheIOComponentAsLines", "PyIOThreadsAndTheGUIComponent",
                              "PyIOInputAsksTheInputBox", "PyIOStreamsRestoredAfterFinalizeAndRedirectedAgainOnRestart",
-                             "PyIOGetTypesStats"}) {
+                             "PyIOGetTypesStats", "HostTypeSurvivesARestartOfTheInterpreter"}) {
         const pycore::ChildResult r = pycore::RunChild(QString::fromLatin1(name));
         EXPECT_EQ(r.exitCode, 0) << name << "\n" << r.output.toStdString();
         EXPECT_TRUE(r.output.contains(QLatin1String("[  PASSED  ] 1 test"))) << name << "\n" << r.output.toStdString();
