@@ -9,6 +9,7 @@
 
 #include <QSet>
 
+#include <cfenv>
 #include <cstring>
 #include <tuple>
 #include <dlfcn.h>
@@ -214,8 +215,10 @@ TEST(Binding, A39RuntimeAlsoBindsTheParserInterface)
     lib.SetFatalAbort(false);
     lib.SetFatalMsgDlg(false);
     lib.SetDllPath(QStringLiteral(PYCORE_STANDIN_PY39_DIR));
+    ASSERT_EQ(std::fegetround(), FE_TONEAREST);
     lib.OpenDll(QStringLiteral("libpython3.9.so.1.0"));
     ASSERT_TRUE(lib.IsHandleValid());
+    EXPECT_EQ(std::fegetround(), FE_TONEAREST); // its start-up changed it; the loader put it back
     EXPECT_EQ(lib.MajorVersion(), 3);
     EXPECT_EQ(lib.MinorVersion(), 9);
     EXPECT_NE(lib.PyParser_SimpleParseStringFlags, nullptr);

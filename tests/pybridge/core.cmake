@@ -20,6 +20,9 @@ foreach(_quoted IN LISTS _pycore_names)
     string(APPEND _pycore_src "extern \"C\" { char ${_name}[16]; }\n")
   endif()
 endforeach()
+# The 3.9 stand-in also changes the rounding mode while it loads, as a
+# library's start-up code may; the loader must undo that.
+string(APPEND _pycore_src "#ifdef STANDIN_CHANGES_FP\n#include <cfenv>\nnamespace {\nstruct ChangeFp {\n    ChangeFp() { std::fesetround(FE_UPWARD); }\n} gChangeFp;\n}\n#endif\n")
 file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/StandInRuntime.cpp CONTENT "${_pycore_src}" @ONLY)
 
 add_library(pybridge_standin_missing SHARED ${CMAKE_CURRENT_BINARY_DIR}/StandInRuntime.cpp)
@@ -28,6 +31,7 @@ set_target_properties(pybridge_standin_missing PROPERTIES
   OUTPUT_NAME python3.11 SUFFIX .so.1.0
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/standin-missing)
 add_library(pybridge_standin_py39 SHARED ${CMAKE_CURRENT_BINARY_DIR}/StandInRuntime.cpp)
+target_compile_definitions(pybridge_standin_py39 PRIVATE STANDIN_CHANGES_FP)
 set_target_properties(pybridge_standin_py39 PROPERTIES
   OUTPUT_NAME python3.9 SUFFIX .so.1.0
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/standin-py39)
