@@ -5,7 +5,6 @@
 #include <QtEndian>
 
 #include <algorithm>
-#include <map>
 
 namespace editor {
 
@@ -94,8 +93,17 @@ void TFoldRanges::RecreateFoldRanges(const TLineBuffer& lines)
     // type for explicit closes. A range closed through one view is marked
     // closed and dropped lazily from the other.
     std::vector<int> indentStack;
-    std::map<int, std::vector<int>> typeStacks;
+    // Few fold types exist, so a flat list beats a map here.
+    std::vector<std::pair<int, std::vector<int>>> typeStacks;
+    auto typeStack = [&typeStacks](int type) -> std::vector<int>& {
+        for (auto& entry : typeStacks)
+            if (entry.first == type)
+                return entry.second;
+        typeStacks.emplace_back(type, std::vector<int>());
+        return typeStacks.back().second;
+    };
     std::vector<char> closed;
+    closed.reserve(fFoldInfoList.size());
 
     auto closeIndented = [&](int indent, int toLine) {
         while (!indentStack.empty()) {
@@ -121,12 +129,9 @@ void TFoldRanges::RecreateFoldRanges(const TLineBuffer& lines)
             closed.push_back(0);
             if (info.Indent >= 0)
                 indentStack.push_back(index);
-            typeStacks[info.FoldType].push_back(index);
+            typeStack(info.FoldType).push_back(index);
         } else if (info.Indent < 0) {
-            auto it = typeStacks.find(info.FoldType);
-            if (it == typeStacks.end())
-                continue;
-            std::vector<int>& stack = it->second;
+            std::vector<int>& stack = typeStack(info.FoldType);
             while (!stack.empty() && closed[std::size_t(stack.back())])
                 stack.pop_back();
             if (stack.empty())
