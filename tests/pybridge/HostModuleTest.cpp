@@ -217,6 +217,31 @@ TEST(HostModule, ClassErrorsHaveQualifiedNamesAndParents)
     ASSERT_NE(E().PyErr_Occurred(), nullptr);
     EXPECT_EQ(E().PyErr_ExceptionMatches(base.Error()), 1);
     E().PyErr_Clear();
+
+    // With a dictionary, the raised instance carries its items as attributes.
+    PPyObject extra = E().EvalString("{'code': 7, 'where': 'here'}");
+    m->RaiseErrorObj("SubErr", "with details", extra);
+    E().Py_DECREF(extra);
+    ASSERT_NE(E().PyErr_Occurred(), nullptr);
+    PPyObject type = nullptr, value = nullptr, tb = nullptr;
+    E().PyErr_Fetch(&type, &value, &tb);
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(E().PyObjectAsString(value), QStringLiteral("with details"));
+    PPyObject code = E().PyObject_GetAttrString(value, "code");
+    ASSERT_NE(code, nullptr);
+    EXPECT_EQ(E().PyLong_AsLong(code), 7);
+    E().Py_DECREF(code);
+    E().Py_XDECREF(type);
+    E().Py_XDECREF(value);
+    E().Py_XDECREF(tb);
+
+    m->RaiseErrorFmt("BaseErr", QStringLiteral("%s failed %d times"), {QStringLiteral("job"), QStringLiteral("3")});
+    E().PyErr_Fetch(&type, &value, &tb);
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(E().PyObjectAsString(value), QStringLiteral("job failed 3 times"));
+    E().Py_XDECREF(type);
+    E().Py_XDECREF(value);
+    E().Py_XDECREF(tb);
 }
 
 TEST(HostModule, ErrorBuildFailuresNameWhatIsMissing)
