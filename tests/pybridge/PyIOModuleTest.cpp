@@ -274,6 +274,27 @@ TEST(FreshInterpreter, HostTypeSurvivesARestartOfTheInterpreter)
     EXPECT_EQ(t->CreateHits(), 4);
 }
 
+TEST(FreshInterpreter, ModuleErrorsAfterARestartOfTheInterpreter)
+{
+    HOST_CHILD_ONLY();
+    TPythonEngine e;
+    Configure(e);
+    auto* m = new TPythonModule(&e);
+    m->SetEngine(&e);
+    m->SetModuleName("restart_err_mod");
+    TError& err = m->Errors().Add();
+    err.SetName("Oops");
+    err.SetErrorType(TErrorType::etClass);
+    e.LoadDll();
+    e.ExecString("import restart_err_mod\nassert issubclass(restart_err_mod.Oops, Exception)");
+    e.Finalize();
+    e.Initialize();
+    e.ExecString("import gc\ngc.collect()\nimport restart_err_mod\n"
+                 "try:\n  raise restart_err_mod.Oops('x')\nexcept Exception as x:\n  r = type(x).__name__ + str(isinstance(x, Exception))\n");
+    EXPECT_EQ(e.EvalStringAsStr("r"), QStringLiteral("OopsTrue"));
+    EXPECT_EQ(e.EvalStringAsStr("restart_err_mod.Oops.__mro__[1] is Exception"), QStringLiteral("True"));
+}
+
 // ---------------------------------------------------------------- parents
 
 TEST(Redirection, EachCaseInAFreshInterpreter)
@@ -282,7 +303,8 @@ TEST(Redirection, EachCaseInAFreshInterpreter)
         GTEST_SKIP() << "parent only";
     for (const char* name : {"PyIOPrintReachesTheIOComponentAsLines", "PyIOThreadsAndTheGUIComponent",
                              "PyIOInputAsksTheInputBox", "PyIOStreamsRestoredAfterFinalizeAndRedirectedAgainOnRestart",
-                             "PyIOGetTypesStats", "HostTypeSurvivesARestartOfTheInterpreter"}) {
+                             "PyIOGetTypesStats", "HostTypeSurvivesARestartOfTheInterpreter",
+                             "ModuleErrorsAfterARestartOfTheInterpreter"}) {
         const pycore::ChildResult r = pycore::RunChild(QString::fromLatin1(name));
         EXPECT_EQ(r.exitCode, 0) << name << "\n" << r.output.toStdString();
         EXPECT_TRUE(r.output.contains(QLatin1String("[  PASSED  ] 1 test"))) << name << "\n" << r.output.toStdString();
