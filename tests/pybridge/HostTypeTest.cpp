@@ -258,6 +258,47 @@ TEST(HostType, PublishingWaitsForBothTheTypeAndItsModule)
     E().ExecString("del l");
 }
 
+TEST(HostType, NumberSlotsFollowTheServicesAndTheRuntimeVersion)
+{
+    // Not published: only the filled record is looked at.
+    auto* inplaceOnly = new TPythonType(&E());
+    inplaceOnly->SetEngine(&E());
+    inplaceOnly->SetTypeName("InplaceOnly");
+    inplaceOnly->SetPyObjectClass<TThing>();
+    inplaceOnly->Services().InplaceNumber = nsInplaceAdd;
+    inplaceOnly->Initialize();
+    EXPECT_EQ(inplaceOnly->TheType().tp_as_number, nullptr);
+
+    auto* matmul = new TPythonType(&E());
+    matmul->SetEngine(&E());
+    matmul->SetTypeName("MatMul");
+    matmul->SetPyObjectClass<TThing>();
+    matmul->Services().Number = nsAdd | nsMatrixMultiply;
+    matmul->Services().InplaceNumber = nsInplaceMatrixMultiply;
+    matmul->Services().Sequence = ssLength;
+    matmul->Services().Mapping = msSubscript;
+    matmul->Initialize();
+    auto* numbers = static_cast<PyNumberMethods*>(matmul->TheType().tp_as_number);
+    ASSERT_NE(numbers, nullptr);
+    EXPECT_NE(numbers->nb_add, nullptr);
+    EXPECT_NE(numbers->nb_matrix_multiply, nullptr);
+    EXPECT_NE(numbers->nb_inplace_matrix_multiply, nullptr);
+    EXPECT_EQ(numbers->nb_subtract, nullptr);
+    EXPECT_NE(static_cast<PySequenceMethods*>(matmul->TheType().tp_as_sequence)->sq_length, nullptr);
+    EXPECT_NE(static_cast<PyMappingMethods*>(matmul->TheType().tp_as_mapping)->mp_subscript, nullptr);
+
+    // Against a runtime before 3.5 the matrix product has no slot.
+    matmul->Finalize();
+    const int minor = E().FMinorVersion;
+    E().FMinorVersion = 4;
+    matmul->Initialize();
+    E().FMinorVersion = minor;
+    numbers = static_cast<PyNumberMethods*>(matmul->TheType().tp_as_number);
+    EXPECT_NE(numbers->nb_add, nullptr);
+    EXPECT_EQ(numbers->nb_matrix_multiply, nullptr);
+    EXPECT_EQ(numbers->nb_inplace_matrix_multiply, nullptr);
+}
+
 TEST(HostType, ObjectsOfOtherTypesAreNotHostObjects)
 {
     PPyObject five = E().PyLong_FromLong(5);
