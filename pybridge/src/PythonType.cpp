@@ -317,8 +317,12 @@ TPythonType::~TPythonType()
 
 void TPythonType::SetTypeName(const QByteArray& Value)
 {
-    if (!Value.isEmpty() && Value != FTypeName)
-        FTypeName = Value;
+    if (Value.isEmpty() || Value == FTypeName)
+        return;
+    FTypeName = Value;
+    // The type object reads its name from our text.
+    if (FType.tp_name)
+        FType.tp_name = FTypeName.constData();
 }
 
 void TPythonType::SetModule(TPythonModule* Value)
@@ -613,10 +617,13 @@ void TPythonType::AddTypeVar()
             platform::Format(QStringLiteral("Type \"%s\" has no initialized module"), {QString::fromUtf8(FTypeName)}));
     TPythonEngine& e = *FEngine;
     EnsureReady();
+    const QByteArray funcName = FPrefix + FTypeName;
     if (FGenerateCreateFunction) {
-        FCreateFuncName = FPrefix + FTypeName;
-        FCreateFuncDoc = "Creates a new instance of type " + FTypeName;
+        // The existing function object points to the current name and doc:
+        // they are only replaced together with it.
         if (!FCreateFunc) {
+            FCreateFuncName = funcName;
+            FCreateFuncDoc = "Creates a new instance of type " + FTypeName;
             if (!FCreateThunk)
                 FCreateThunk = MakeMethodThunk<&TPythonType::CreateMethod>(this);
             FCreateFuncDef.ml_name = FCreateFuncName.constData();
@@ -630,7 +637,7 @@ void TPythonType::AddTypeVar()
     PPyObject dict = e.PyModule_GetDict(FModule->Module());
     e.PyDict_SetItemString(dict, FTypeName.constData(), TheTypePtr());
     if (FGenerateCreateFunction && FCreateFunc)
-        e.PyDict_SetItemString(dict, FCreateFuncName.constData(), FCreateFunc);
+        e.PyDict_SetItemString(dict, funcName.constData(), FCreateFunc);
     e.CheckError();
 }
 

@@ -146,6 +146,14 @@ TEST(HostType, DefaultTypeReprStrCreationFunctionAndStatistics)
     EXPECT_EQ(t->InstanceCount(), 0);
     EXPECT_EQ(t->DeleteHits(), 2);
     EXPECT_EQ(E().FindPythonType("Thing"), t);
+
+    // Publishing again keeps the creation function whole.
+    t->AddTypeVar();
+    EXPECT_EQ(Eval("types_mod.CreateThing.__name__ + ' ' + types_mod.CreateThing.__doc__"),
+              QStringLiteral("CreateThing Creates a new instance of type Thing"));
+    // A renamed type shows its new name at once.
+    t->SetTypeName("Thingy");
+    EXPECT_EQ(Eval("types_mod.Thing.__name__"), QStringLiteral("Thingy"));
 }
 
 TEST(HostType, ArgumentsSlotsTablesAndFailingConstructors)
