@@ -504,7 +504,14 @@ void TSDIAppForm::HelpAbout1Execute()
 
 void TSDIAppForm::ToolButton5Click()
 {
+    // Whatever the run printed is in the pane when the click is over, also
+    // when it ended with an error.
+    struct ShowOutput {
+        pybridge::TPythonGUIInputOutput* io;
+        ~ShowOutput() { io->FlushDisplay(); }
+    } showOutput{PythonGUIInputOutput};
     Memo1->clear();
+    PythonGUIInputOutput->FlushDisplay();
     mePythonOutput->clear();
     if (!PythonEngine->IsHandleValid()) {
         PythonEngine->SetUseLastKnownVersion(false);

@@ -4,6 +4,7 @@
 #include "platform/Process.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <QMutexLocker>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -126,21 +127,72 @@ QPlainTextEdit* TPythonGUIInputOutput::Output() const { return FCustomMemo.data(
 
 void TPythonGUIInputOutput::SetOutput(QPlainTextEdit* Value) { FCustomMemo = Value; }
 
+namespace {
+
+int PaneLineCount(QPlainTextEdit* pane)
+{
+    // An empty pane holds no lines, though the document keeps one empty block.
+    return pane->document()->isEmpty() ? 0 : pane->document()->blockCount();
+}
+
+} // namespace
+
+// Lines are collected and reach the pane in one edit per round of the event
+// loop (or at FlushDisplay): the pane ends up exactly as if each line had been
+// appended alone, with the first line dropped whenever the pane held MaxLines
+// or more, but without laying the text out once per line.
 void TPythonGUIInputOutput::DisplayString(const QString& S)
 {
     QPlainTextEdit* pane = FCustomMemo.data();
     if (!pane)
         return;
+    if (FPendingTotal == 0)
+        FPendingLimit = std::max({PaneLineCount(pane), FMaxLines, 1});
+    FPending.append(S);
+    ++FPendingTotal;
+    if (FPending.size() > FPendingLimit)
+        FPending.removeFirst();
+    if (!FDisplayScheduled) {
+        FDisplayScheduled = true;
+        QMetaObject::invokeMethod(FWinHandle.get(), [this] { FlushDisplay(); }, Qt::QueuedConnection);
+    }
+}
+
+void TPythonGUIInputOutput::FlushDisplay()
+{
+    FDisplayScheduled = false;
+    QPlainTextEdit* pane = FCustomMemo.data();
+    const qsizetype added = FPendingTotal;
+    QStringList pending;
+    pending.swap(FPending);
+    FPendingTotal = 0;
+    if (!pane || added == 0)
+        return;
+
+    const qsizetype before = PaneLineCount(pane);
+    const qsizetype after = (before > 0 && before >= FMaxLines)
+                                ? before
+                                : std::min<qsizetype>(before + added, std::max(FMaxLines, 1));
+    const qsizetype keepOld = std::max<qsizetype>(0, after - added);
+    const qsizetype keepNew = std::min<qsizetype>(after - keepOld, pending.size());
+
     QTextDocument* doc = pane->document();
-    // An empty pane holds no lines, though the document keeps one empty block.
-    const int lines = doc->isEmpty() ? 0 : doc->blockCount();
-    if (lines > 0 && lines >= FMaxLines) {
-        QTextCursor cursor(doc->firstBlock());
-        cursor.select(QTextCursor::BlockUnderCursor);
-        cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+    QTextCursor cursor(doc);
+    cursor.beginEditBlock();
+    if (keepOld == 0) {
+        cursor.select(QTextCursor::Document);
+        cursor.removeSelectedText();
+    } else if (before > keepOld) {
+        cursor.movePosition(QTextCursor::Start);
+        cursor.setPosition(doc->findBlockByNumber(int(before - keepOld)).position(), QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
     }
-    pane->appendPlainText(S);
+    QString text = QStringList(pending.mid(pending.size() - keepNew)).join(u'\n');
+    cursor.movePosition(QTextCursor::End);
+    if (keepOld > 0)
+        text.prepend(u'\n');
+    cursor.insertText(text);
+    cursor.endEditBlock();
     // Keep the newest line in view.
     pane->moveCursor(QTextCursor::End);
     pane->ensureCursorVisible();

@@ -132,6 +132,7 @@ TEST(PythonGUIInputOutput, ShowsLinesInThePaneBoundedByMaxLines)
     io.SetMaxLines(3);
     for (int i = 1; i <= 5; ++i)
         io.WriteLine(QStringLiteral("line %1").arg(i));
+    QCoreApplication::processEvents(); // the pane catches up on the next round
     EXPECT_EQ(PaneLines(pane), (QStringList{"line 3", "line 4", "line 5"}));
     EXPECT_EQ(pane.textCursor().blockNumber(), 2); // caret on the last line
 }
@@ -149,6 +150,7 @@ TEST(PythonGUIInputOutput, DelayedWritesFromAnotherThreadArriveThroughTheEventLo
     writer.join();
     EXPECT_TRUE(PaneLines(pane).isEmpty()); // nothing before the drain
     QCoreApplication::processEvents();
+    io.FlushDisplay();
     const QStringList lines = PaneLines(pane);
     ASSERT_EQ(lines.size(), 1000);
     EXPECT_EQ(lines.first(), QStringLiteral("5"));
@@ -186,4 +188,36 @@ TEST(PythonGUIInputOutput, InputComesFromTheInputBox)
     io.ReceiveUniData(data);
     EXPECT_EQ(data, QStringLiteral("from handler"));
     EXPECT_EQ(dialogs.inputs.size(), 2u);
+}
+
+// Lines reach the pane in batches; the result must be what appending them one
+// at a time gives, whatever the pane held before and whatever MaxLines is.
+TEST(PythonGUIInputOutput, BatchedDisplayEqualsLineByLineAppending)
+{
+    for (int maxLines : {0, 1, 3, 1000}) {
+        for (int before : {0, 1, 2, 3, 5}) {
+            for (int added : {0, 1, 2, 4, 7}) {
+                QStringList expected;
+                for (int i = 0; i < before; ++i)
+                    expected << QStringLiteral("old %1").arg(i);
+                QPlainTextEdit pane;
+                pane.setPlainText(expected.join(u'\n'));
+                TPythonGUIInputOutput io;
+                io.SetOutput(&pane);
+                io.SetMaxLines(maxLines);
+                for (int i = 0; i < added; ++i) {
+                    const QString line = i == 1 ? QString() : QStringLiteral("new %1").arg(i);
+                    if (!expected.isEmpty() && expected.size() >= maxLines)
+                        expected.removeFirst();
+                    expected << line;
+                    io.DisplayString(line);
+                }
+                io.FlushDisplay();
+                // An empty pane given one empty line still reads as empty.
+                if (expected == QStringList{QString()})
+                    expected.clear();
+                EXPECT_EQ(PaneLines(pane), expected) << maxLines << " " << before << " " << added;
+            }
+        }
+    }
 }

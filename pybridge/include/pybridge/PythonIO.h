@@ -96,6 +96,9 @@ public:
     void SetOutput(QPlainTextEdit* Value);
 
     void DisplayString(const QString& S);
+    // Brings the pane up to date with every line displayed so far (it is
+    // otherwise updated on the next round of the event loop).
+    void FlushDisplay();
 
     void SendData(const QByteArray& Data) override;
     void ReceiveData(QByteArray& Data) override;
@@ -110,6 +113,10 @@ private:
     QString AskForInput();
 
     QPointer<QPlainTextEdit> FCustomMemo;
+    QStringList FPending;        // the newest lines not yet in the pane
+    qsizetype FPendingTotal = 0; // lines displayed since the last flush
+    qsizetype FPendingLimit = 0;
+    bool FDisplayScheduled = false;
     std::unique_ptr<QObject> FWinHandle; // receives the flush requests on the main thread
 };
 
