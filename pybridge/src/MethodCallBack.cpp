@@ -15,17 +15,39 @@ namespace {
 constexpr std::size_t kWord = sizeof(std::uintptr_t);
 constexpr std::size_t kNextOffset = 0;
 constexpr std::size_t kTopOffset = kWord;
-// Header words plus the block word: a page whose room left is not greater
+// Header words plus the block word: a pair whose room left is not greater
 // than the request plus this is abandoned for a new one.
 constexpr std::size_t kPageReserve = 3 * kWord;
 
-// Guards the page list, the tops and the page protections.
+// A thunk's slot: the object, then the function.
+constexpr std::size_t kSlotSize = 2 * kWord;
+// Slot grid: a slot with its block word. A fresh page's first slot lies on
+// the grid, so thunks made one after another fill it without padding.
+constexpr std::size_t kSlotStride = kSlotSize + kWord;
+static_assert((ThunkPageSize - kSlotSize) % kSlotStride == 0);
+
+// The code shared by every thunk of a page, at code page offset 0; r11 holds
+// the thunk's slot.
+constexpr std::uint8_t kSharedCode[] = {
+    0x4D, 0x89, 0xC1,       // mov r9, r8
+    0x49, 0x89, 0xC8,       // mov r8, rcx
+    0x48, 0x89, 0xD1,       // mov rcx, rdx
+    0x48, 0x89, 0xF2,       // mov rdx, rsi
+    0x48, 0x89, 0xFE,       // mov rsi, rdi
+    0x49, 0x8B, 0x3B,       // mov rdi, [r11]
+    0x41, 0xFF, 0x63, 0x08, // jmp [r11 + 8]
+};
+// Per-slot entry: lea r11, [rip + disp32]; jmp rel32.
+constexpr std::size_t kEntrySize = 12;
+static_assert(sizeof kSharedCode <= kSlotStride && kEntrySize <= kSlotSize);
+
+// Guards the page list and the tops.
 std::mutex PagesLock;
-// Newest page first; 0 when empty.
+// Code page of the newest pair; 0 when empty.
 std::uintptr_t CodePages = 0;
 
-// Blocks are not aligned, so words inside pages are copied, never
-// dereferenced in place.
+// Blocks of AllocThunkMemory are not aligned, so words inside pages are
+// copied, never dereferenced in place.
 std::uintptr_t ReadWord(std::uintptr_t at)
 {
     std::uintptr_t value;
@@ -38,14 +60,52 @@ void WriteWord(std::uintptr_t at, std::uintptr_t value)
     std::memcpy(reinterpret_cast<void*>(at), &value, kWord);
 }
 
+void WriteInt32(std::uint8_t* at, std::int32_t value)
+{
+    std::memcpy(at, &value, sizeof value);
+}
+
+std::uintptr_t DataOf(std::uintptr_t page)
+{
+    return page + ThunkPageSize;
+}
+
+std::uintptr_t TopOf(std::uintptr_t page)
+{
+    return ReadWord(DataOf(page) + kTopOffset);
+}
+
+bool HasRoom(std::uintptr_t page, std::size_t n)
+{
+    return page != 0 && TopOf(page) - DataOf(page) > n + kPageReserve;
+}
+
+// Request that puts the next thunk's slot on the grid: the slot plus the
+// padding between it and the top.
+std::size_t SlotRequest(std::uintptr_t page)
+{
+    const std::size_t room = TopOf(page) - DataOf(page);
+    return room - (room - kSlotSize) / kSlotStride * kSlotStride;
+}
+
+// Carves n bytes below the pair's top; returns their data page address.
+std::uintptr_t Carve(std::uintptr_t page, std::size_t n)
+{
+    const std::uintptr_t top = TopOf(page);
+    const std::uintptr_t block = top - (n + kWord);
+    WriteWord(block, top);
+    WriteWord(DataOf(page) + kTopOffset, block);
+    return block + kWord;
+}
+
 QString SystemErrorText(int code)
 {
     return QString::fromLocal8Bit(std::strerror(code));
 }
 
-bool Protect(std::uintptr_t page, int protection)
+bool Protect(std::uintptr_t at, std::size_t size, int protection)
 {
-    return mprotect(reinterpret_cast<void*>(page), ThunkPageSize, protection) == 0;
+    return mprotect(reinterpret_cast<void*>(at), size, protection) == 0;
 }
 
 [[noreturn]] void ThrowProtectError(int code)
@@ -54,28 +114,51 @@ bool Protect(std::uintptr_t page, int protection)
                                        {SystemErrorText(code)}));
 }
 
-// Every code page gets an inaccessible guard page on each side, so it is a
-// mapping of its own: the kernel then flips its protection in place instead
-// of splitting and re-merging neighbouring mappings, which halves the cost of
-// adding a thunk. A stray jump off either end of a page faults, too.
-std::uintptr_t MapCodePage()
+void FillCodePage(std::uint8_t* code)
 {
-    void* area = mmap(nullptr, 3 * ThunkPageSize, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    // Anything that is neither the shared code nor an entry traps.
+    std::memset(code, 0xCC, ThunkPageSize);
+    std::memcpy(code, kSharedCode, sizeof kSharedCode);
+    for (std::size_t at = kSlotStride; at + kSlotSize <= ThunkPageSize; at += kSlotStride) {
+        std::uint8_t* entry = code + at;
+        entry[0] = 0x4C; // lea r11, [rip + disp32]
+        entry[1] = 0x8D;
+        entry[2] = 0x1D;
+        WriteInt32(entry + 3, std::int32_t(ThunkPageSize - 7));
+        entry[7] = 0xE9; // jmp rel32 to the shared code
+        WriteInt32(entry + 8, -std::int32_t(at + kEntrySize));
+    }
+}
+
+// A pair gets an inaccessible guard page on each side, so a stray jump or
+// write off either end faults. The code page is written while it is still
+// read-write only and becomes read-and-execute before any thunk exists.
+// Returns the code page; the pair is not linked yet.
+std::uintptr_t MapPagePair()
+{
+    void* area = mmap(nullptr, 4 * ThunkPageSize, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     int error = errno;
     if (area != MAP_FAILED) {
         const std::uintptr_t page = reinterpret_cast<std::uintptr_t>(area) + ThunkPageSize;
-        if (Protect(page, PROT_READ | PROT_WRITE))
-            return page;
+        if (Protect(page, 2 * ThunkPageSize, PROT_READ | PROT_WRITE)) {
+            FillCodePage(reinterpret_cast<std::uint8_t*>(page));
+            if (Protect(page, ThunkPageSize, PROT_READ | PROT_EXEC)) {
+                __builtin___clear_cache(reinterpret_cast<char*>(page), reinterpret_cast<char*>(page + ThunkPageSize));
+                WriteWord(DataOf(page) + kNextOffset, CodePages);
+                WriteWord(DataOf(page) + kTopOffset, DataOf(page) + ThunkPageSize);
+                return page;
+            }
+        }
         error = errno;
-        munmap(area, 3 * ThunkPageSize);
+        munmap(area, 4 * ThunkPageSize);
     }
     throw EThunkError(platform::Format("Could not obtain a code page for callback thunks: %s",
                                        {SystemErrorText(error)}));
 }
 
-void UnmapCodePage(std::uintptr_t page)
+void UnmapPagePair(std::uintptr_t page)
 {
-    munmap(reinterpret_cast<void*>(page - ThunkPageSize), 3 * ThunkPageSize);
+    munmap(reinterpret_cast<void*>(page - ThunkPageSize), 4 * ThunkPageSize);
 }
 
 // Releases the pages at program end; declared after PagesLock so it runs
@@ -100,39 +183,37 @@ void* AllocThunkMemory(std::size_t n, const void* code)
     std::lock_guard<std::mutex> guard(PagesLock);
 
     std::uintptr_t page = CodePages;
-    const bool fresh = page == 0 || ReadWord(page + kTopOffset) - page <= n + kPageReserve;
-    if (fresh) {
-        page = MapCodePage();
-        WriteWord(page + kNextOffset, CodePages);
-        WriteWord(page + kTopOffset, page + ThunkPageSize);
-    } else if (!Protect(page, PROT_READ | PROT_WRITE)) {
-        ThrowProtectError(errno);
-    }
+    const bool fresh = !HasRoom(page, n);
+    if (fresh)
+        page = MapPagePair();
+    const std::uintptr_t top = TopOf(page);
+    const std::uintptr_t result = Carve(page, n) - ThunkPageSize;
 
-    const std::uintptr_t top = ReadWord(page + kTopOffset);
-    const std::uintptr_t block = top - (n + kWord);
-    WriteWord(block, top);
-    WriteWord(page + kTopOffset, block);
-    void* result = reinterpret_cast<void*>(block + kWord);
-    if (code != nullptr && n > 0)
-        std::memcpy(result, code, n);
-
-    if (!Protect(page, PROT_READ | PROT_EXEC)) {
-        const int error = errno;
-        if (fresh) {
-            UnmapCodePage(page);
+    if (code != nullptr && n > 0) {
+        int error = 0;
+        if (!Protect(page, ThunkPageSize, PROT_READ | PROT_WRITE)) {
+            error = errno;
         } else {
-            // Give the block back so the page stays as it was.
-            WriteWord(page + kTopOffset, top);
+            std::memcpy(reinterpret_cast<void*>(result), code, n);
+            if (!Protect(page, ThunkPageSize, PROT_READ | PROT_EXEC))
+                error = errno;
         }
-        ThrowProtectError(error);
+        if (error != 0) {
+            if (fresh) {
+                UnmapPagePair(page);
+            } else {
+                // Give the block back so the pair stays as it was.
+                WriteWord(DataOf(page) + kTopOffset, top);
+            }
+            ThrowProtectError(error);
+        }
+        __builtin___clear_cache(reinterpret_cast<char*>(result), reinterpret_cast<char*>(result + n));
     }
-    __builtin___clear_cache(static_cast<char*>(result), static_cast<char*>(result) + n);
 
     // Linked only now, so a failure above leaves the list untouched.
     if (fresh)
         CodePages = page;
-    return result;
+    return reinterpret_cast<void*>(result);
 }
 
 void FreeThunkMemory()
@@ -140,8 +221,8 @@ void FreeThunkMemory()
     std::lock_guard<std::mutex> guard(PagesLock);
     while (CodePages != 0) {
         const std::uintptr_t page = CodePages;
-        CodePages = ReadWord(page + kNextOffset);
-        UnmapCodePage(page);
+        CodePages = ReadWord(DataOf(page) + kNextOffset);
+        UnmapPagePair(page);
     }
 }
 
@@ -149,7 +230,7 @@ std::size_t ThunkPageCount()
 {
     std::lock_guard<std::mutex> guard(PagesLock);
     std::size_t count = 0;
-    for (std::uintptr_t page = CodePages; page != 0; page = ReadWord(page + kNextOffset))
+    for (std::uintptr_t page = CodePages; page != 0; page = ReadWord(DataOf(page) + kNextOffset))
         ++count;
     return count;
 }
@@ -164,37 +245,21 @@ void* MakeCallbackThunk(void* object, void* code, int argCount, TCallType callTy
     if (code == nullptr)
         throw EThunkError(QStringLiteral("A callback thunk needs a method to call"));
 
-    // Move register k-1 into register k, the last one first, so every
-    // argument slides one place to make room for the object in rdi.
-    static constexpr std::uint8_t kShift[MaxThunkArguments][3] = {
-        {0x48, 0x89, 0xFE}, // mov rsi, rdi
-        {0x48, 0x89, 0xF2}, // mov rdx, rsi
-        {0x48, 0x89, 0xD1}, // mov rcx, rdx
-        {0x49, 0x89, 0xC8}, // mov r8, rcx
-        {0x4D, 0x89, 0xC1}, // mov r9, r8
-    };
+    std::lock_guard<std::mutex> guard(PagesLock);
 
-    std::uint8_t bytes[3 * MaxThunkArguments + 23];
-    std::size_t at = 0;
-    for (int k = argCount; k >= 1; --k) {
-        std::memcpy(bytes + at, kShift[k - 1], 3);
-        at += 3;
+    std::uintptr_t page = CodePages;
+    std::size_t n = page != 0 ? SlotRequest(page) : kSlotSize;
+    if (!HasRoom(page, n)) {
+        page = MapPagePair();
+        CodePages = page;
+        n = kSlotSize;
     }
-    const std::uintptr_t objectWord = reinterpret_cast<std::uintptr_t>(object);
-    const std::uintptr_t codeWord = reinterpret_cast<std::uintptr_t>(code);
-    bytes[at++] = 0x48; // mov rdi, imm64
-    bytes[at++] = 0xBF;
-    std::memcpy(bytes + at, &objectWord, kWord);
-    at += kWord;
-    bytes[at++] = 0x49; // mov r11, imm64 (r11 carries no argument and al stays intact)
-    bytes[at++] = 0xBB;
-    std::memcpy(bytes + at, &codeWord, kWord);
-    at += kWord;
-    bytes[at++] = 0x41; // jmp r11
-    bytes[at++] = 0xFF;
-    bytes[at++] = 0xE3;
-
-    return AllocThunkMemory(at, bytes);
+    // Filled before the address leaves the lock; the code that reads it has
+    // been executable since the pair was made.
+    const std::uintptr_t slot = Carve(page, n);
+    WriteWord(slot, reinterpret_cast<std::uintptr_t>(object));
+    WriteWord(slot + kWord, reinterpret_cast<std::uintptr_t>(code));
+    return reinterpret_cast<void*>(slot - ThunkPageSize);
 }
 
 void* MakeMethodCallbackThunk(const TMethod& method, int argCount, TCallType callType)

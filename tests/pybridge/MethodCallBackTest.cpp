@@ -136,24 +136,56 @@ TEST(MethodCallBack, BadRequestsAreRejected)
     EXPECT_NO_THROW(AllocThunkMemory(ThunkPageSize - 25)); // the largest block a fresh page takes
 }
 
-TEST(MethodCallBack, BlocksAreCarvedDownwardWithTheirEndWordBeforeThem)
+TEST(MethodCallBack, BlocksAreCarvedDownwardInTheDataPageWithTheirEndWordBeforeThem)
 {
     FreeThunkMemory();
     auto* a = static_cast<std::uint8_t*>(AllocThunkMemory(29));
     const std::uintptr_t page = PageOf(a);
+    const std::uintptr_t data = page + ThunkPageSize;
     EXPECT_EQ(Addr(a), page + ThunkPageSize - 29);
-    EXPECT_EQ(WordAt(Addr(a) - 8), page + ThunkPageSize);
+    EXPECT_EQ(WordAt(Addr(a) + ThunkPageSize - 8), data + ThunkPageSize);
     auto* b = static_cast<std::uint8_t*>(AllocThunkMemory(32));
     EXPECT_EQ(Addr(b), Addr(a) - 8 - 32);
-    EXPECT_EQ(WordAt(Addr(b) - 8), Addr(a) - 8);
-    EXPECT_EQ(WordAt(page), 0u);               // no older page
-    EXPECT_EQ(WordAt(page + 8), Addr(b) - 8);  // top
-    // A two-argument thunk is 29 bytes, a three-argument one 32.
-    std::intptr_t object = 0;
-    void* t2 = MakeCallbackThunk(&object, reinterpret_cast<void*>(&Collect), 2, ctCDECL);
-    void* t3 = MakeCallbackThunk(&object, reinterpret_cast<void*>(&Collect), 3, ctCDECL);
-    EXPECT_EQ(Addr(t2), Addr(b) - 8 - 29);
-    EXPECT_EQ(Addr(t3), Addr(t2) - 8 - 32);
+    EXPECT_EQ(WordAt(Addr(b) + ThunkPageSize - 8), Addr(a) + ThunkPageSize - 8);
+    EXPECT_EQ(WordAt(data), 0u);                              // no older pair
+    EXPECT_EQ(WordAt(data + 8), Addr(b) + ThunkPageSize - 8); // top
+
+    // A thunk's slot (object, function) is padded down to the next multiple of
+    // 24 from the page start, where the code page has an entry for it.
+    std::intptr_t object = 6;
+    void* t1 = MakeCallbackThunk(&object, reinterpret_cast<void*>(&ObjectOnly), 0, ctCDECL);
+    const std::uintptr_t top = Addr(b) - 8 - page; // 4019
+    EXPECT_EQ(Addr(t1) - page, (top - 16) / 24 * 24);
+    EXPECT_EQ(WordAt(Addr(t1) + ThunkPageSize - 8), data + top);
+    EXPECT_EQ(WordAt(Addr(t1) + ThunkPageSize), Addr(&object));
+    EXPECT_EQ(WordAt(Addr(t1) + ThunkPageSize + 8), Addr(reinterpret_cast<void*>(&ObjectOnly)));
+    TCounter counter{6};
+    auto t2 = MakeMethodThunk<&TCounter::Mix2>(&counter);
+    EXPECT_EQ(Addr(reinterpret_cast<void*>(t2)), Addr(t1) - 24); // on the grid: slot and word, nothing more
+    EXPECT_EQ(reinterpret_cast<std::intptr_t (*)()>(t1)(), 6);
+    EXPECT_EQ(t2(1, 2), 6012);
+
+    // Thunks made one after another from a fresh pair.
+    FreeThunkMemory();
+    void* f1 = MakeCallbackThunk(&object, reinterpret_cast<void*>(&ObjectOnly), 0, ctCDECL);
+    void* f2 = MakeCallbackThunk(&object, reinterpret_cast<void*>(&ObjectOnly), 3, ctSTDCALL);
+    EXPECT_EQ(Addr(f1), PageOf(f1) + ThunkPageSize - 16);
+    EXPECT_EQ(Addr(f2), Addr(f1) - 24);
+}
+
+TEST(MethodCallBack, CallerCodeIsCopiedAndRunsBesideThunks)
+{
+    FreeThunkMemory();
+    TCounter o{5};
+    auto before = MakeMethodThunk<&TCounter::Add1>(&o);
+    static const std::uint8_t kReturn42[] = {0xB8, 0x2A, 0x00, 0x00, 0x00, 0xC3}; // mov eax, 42; ret
+    auto code = reinterpret_cast<int (*)()>(AllocThunkMemory(sizeof kReturn42, kReturn42));
+    EXPECT_EQ(PageOf(reinterpret_cast<void*>(code)), PageOf(reinterpret_cast<void*>(before)));
+    EXPECT_EQ(std::memcmp(reinterpret_cast<const void*>(code), kReturn42, sizeof kReturn42), 0);
+    auto after = MakeMethodThunk<&TCounter::Add1>(&o);
+    EXPECT_EQ(code(), 42);
+    EXPECT_EQ(before(1), 6);
+    EXPECT_EQ(after(2), 7);
 }
 
 TEST(MethodCallBack, NewPageWhenRoomLeftIsNotGreaterThanRequestPlus24)
@@ -171,10 +203,24 @@ TEST(MethodCallBack, NewPageWhenRoomLeftIsNotGreaterThanRequestPlus24)
     // n + 8 bytes would still fit above the header, but the rule asks for more.
     void* next = AllocThunkMemory(3088 - 24);
     EXPECT_NE(PageOf(next), old);
-    EXPECT_EQ(WordAt(PageOf(next)), old); // linked in front of the old page
+    EXPECT_EQ(WordAt(PageOf(next) + ThunkPageSize), old); // linked in front of the old pair
     EXPECT_EQ(ThunkPageCount(), 2u);
-    // Space left in the older page is never used again.
+    // Space left in the older pair is never used again.
     EXPECT_EQ(PageOf(AllocThunkMemory(1)), PageOf(next));
+
+    // 169 thunks to a pair: the last one leaves 40 bytes, which is not more
+    // than 16 + 24.
+    FreeThunkMemory();
+    std::intptr_t object = 0;
+    std::vector<void*> thunks;
+    for (int i = 0; i < 170; ++i)
+        thunks.push_back(MakeCallbackThunk(&object, reinterpret_cast<void*>(&ObjectOnly), 0, ctCDECL));
+    EXPECT_EQ(Addr(thunks[168]), PageOf(thunks[0]) + 48);
+    EXPECT_EQ(PageOf(thunks[168]), PageOf(thunks[0]));
+    EXPECT_NE(PageOf(thunks[169]), PageOf(thunks[0]));
+    EXPECT_EQ(ThunkPageCount(), 2u);
+    for (void* t : thunks)
+        ASSERT_EQ(reinterpret_cast<std::intptr_t (*)()>(t)(), 0);
 }
 
 TEST(MethodCallBack, FreeReleasesEveryPageAndAllocationStartsOver)
@@ -186,10 +232,11 @@ TEST(MethodCallBack, FreeReleasesEveryPageAndAllocationStartsOver)
     EXPECT_EQ(ThunkPageCount(), 3u);
     FreeThunkMemory();
     EXPECT_EQ(ThunkPageCount(), 0u);
-    for (std::uintptr_t page : pages) {
-        EXPECT_EQ(msync(reinterpret_cast<void*>(page), ThunkPageSize, MS_ASYNC), -1);
-        EXPECT_EQ(errno, ENOMEM) << "page still mapped";
-    }
+    for (std::uintptr_t page : pages)
+        for (std::uintptr_t at : {page, page + ThunkPageSize}) {
+            EXPECT_EQ(msync(reinterpret_cast<void*>(at), ThunkPageSize, MS_ASYNC), -1);
+            EXPECT_EQ(errno, ENOMEM) << "page still mapped";
+        }
     TCounter o{3};
     EXPECT_EQ(MakeMethodThunk<&TCounter::Add1>(&o)(4), 7);
     EXPECT_EQ(ThunkPageCount(), 1u);
@@ -218,17 +265,49 @@ TEST(MethodCallBack, PagesAreNeverWritableAndExecutableAtOnce)
     for (const TMapping& m : seen)
         for (auto t : thunks)
             ASSERT_FALSE(Addr(reinterpret_cast<void*>(t)) >= m.From && Addr(reinterpret_cast<void*>(t)) < m.To);
+    // Code pages are read-and-execute, their data pages read-write only.
     const auto maps = ReadMaps();
+    auto permsAt = [&](std::uintptr_t at) {
+        for (const TMapping& m : maps)
+            if (at >= m.From && at < m.To)
+                return m.Perms.substr(0, 3);
+        return std::string("unmapped");
+    };
     for (auto t : thunks) {
         const std::uintptr_t at = Addr(reinterpret_cast<void*>(t));
-        bool found = false;
-        for (const TMapping& m : maps)
-            if (at >= m.From && at < m.To) {
-                EXPECT_EQ(m.Perms.substr(0, 3), "r-x");
-                found = true;
-            }
-        ASSERT_TRUE(found);
+        ASSERT_EQ(permsAt(at), "r-x");
+        ASSERT_EQ(permsAt(at + ThunkPageSize), "rw-");
     }
+}
+
+TEST(MethodCallBack, ThunksStayCallableWhileOthersAreMade)
+{
+    FreeThunkMemory();
+    std::vector<TCounter> objects(8);
+    std::vector<std::intptr_t (*)(std::intptr_t, std::intptr_t)> early;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        objects[i].Base = std::intptr_t(i);
+        early.push_back(MakeMethodThunk<&TCounter::Mix2>(&objects[i]));
+    }
+    std::atomic<bool> done{false};
+    std::atomic<long> wrong{0};
+    std::atomic<long> calls{0};
+    std::thread caller([&] {
+        while (!done.load())
+            for (std::size_t i = 0; i < early.size(); ++i) {
+                if (early[i](3, 4) != std::intptr_t(i) * 1000 + 34)
+                    ++wrong;
+                ++calls;
+            }
+    });
+    std::vector<TCounter> more(5000);
+    for (auto& o : more)
+        MakeMethodThunk<&TCounter::Add1>(&o);
+    while (calls.load() == 0)
+        std::this_thread::yield();
+    done = true;
+    caller.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(MethodCallBack, TenThousandThunksFromFourThreads)
@@ -249,8 +328,8 @@ TEST(MethodCallBack, TenThousandThunksFromFourThreads)
         m.join();
     for (std::size_t i = 0; i < thunks.size(); ++i)
         ASSERT_EQ(thunks[i](1, 2), std::intptr_t(i) * 1000 + 12) << i;
-    // 37 bytes per two-argument thunk, about 110 to a page.
-    EXPECT_EQ(ThunkPageCount(), (thunks.size() + 109) / 110);
+    // 169 thunks to a pair, whatever their argument count.
+    EXPECT_EQ(ThunkPageCount(), (thunks.size() + 168) / 169);
 }
 
 TEST(MethodCallBack, NoCodePageIsAClearError)

@@ -4,31 +4,45 @@
 // pointer, so the Python runtime (which only calls plain C functions) can
 // reach methods of host objects.
 //
-// Memory: a process-wide list of 4096-byte code pages, newest first. A page
-// starts with two 8-byte words (address of the next, older page or 0; the
-// current lower bound "top" of the carved area, initially page + 4096).
-// Blocks are carved downward from the end: a block for n code bytes takes
-// n + 8 bytes, an 8-byte word holding the top before the allocation (the end
-// of the block) followed by the code. Only the newest page receives new
-// blocks; a new page is started when the room left (top - page) is not
-// greater than n + 24. Pages are never writable and executable at once:
-// they are switched to read-write while a block is added and back to
-// read-execute before the thunk is handed out.
+// Memory: a process-wide list of page pairs, newest first. A pair is a
+// 4096-byte code page directly followed by a 4096-byte data page. The code
+// page is filled once, when the pair is made, and is read-and-execute from
+// then on; the data page is read-write and never executable. So no page is
+// ever writable and executable at once, and making a thunk needs no system
+// call: it only writes the object and the function into a free slot of the
+// data page. Every thunk of a page runs the same code; only the slot it
+// reads differs.
 //
-// Thunk format (x86-64 System V), for n = argument count (0..5):
-//   for k = n down to 1: move argument register k-1 into register k
-//       (rdi, rsi, rdx, rcx, r8, r9; 3 bytes each: mov r9,r8 = 4D 89 C1,
-//        mov r8,rcx = 49 89 C8, mov rcx,rdx = 48 89 D1,
-//        mov rdx,rsi = 48 89 F2, mov rsi,rdi = 48 89 FE)
-//   48 BF <8-byte object>   mov rdi, object        (offset 3n)
-//   49 BB <8-byte code>     mov r11, code          (offset 3n + 10)
-//   41 FF E3                jmp r11                (offset 3n + 20)
-// 23 + 3n bytes in all. The thunk leaves the stack, the return address, the
+// Bookkeeping lives in the data page: two 8-byte words (address of the next,
+// older pair's code page or 0; the current lower bound "top" of the carved
+// area, initially data page + 4096). Blocks are carved downward from the
+// end: a block for n bytes takes n + 8 bytes, an 8-byte word holding the top
+// before the allocation (the end of the block) followed by the n bytes. Only
+// the newest pair receives new blocks; a new pair is started when the room
+// left (top - data page) is not greater than n + 24. A block at data page
+// offset x belongs to the code at code page offset x, which is the address
+// handed out.
+//
+// A thunk's block is its slot: the object, then the function (16 bytes,
+// plus padding up to the old top when earlier blocks of other sizes left the
+// top off the slot grid). Slots start at multiples of 24 from the page start;
+// the code page holds, at each such offset,
+//   4C 8D 1D F9 0F 00 00    lea r11, [rip + 4089]   (the slot, 4096 further)
+//   E9 <rel32>              jmp to offset 0
+// and, at offset 0, the code shared by all of them:
+//   4D 89 C1  mov r9, r8        49 89 C8  mov r8, rcx
+//   48 89 D1  mov rcx, rdx      48 89 F2  mov rdx, rsi
+//   48 89 FE  mov rsi, rdi      49 8B 3B  mov rdi, [r11]   (the object)
+//   41 FF 63 08                 jmp [r11 + 8]              (the function)
+// Every argument register slides one place to make room for the object in
+// rdi (sliding unused ones is harmless, so the code serves any argument
+// count up to 5). The thunk leaves the stack, the return address, the
 // vector registers and al (the vector-register count of variadic calls)
-// alone and jumps, so the target returns straight to the thunk's caller.
-// Only integer/pointer arguments are counted; floating-point arguments pass
-// through untouched. The target must return its result in registers
-// (scalars, pointers, void), never through a hidden result pointer.
+// alone and jumps, so the target returns straight to the thunk's caller and
+// exceptions unwind from the target to that caller. Only integer/pointer
+// arguments are counted; floating-point arguments pass through untouched.
+// The target must return its result in registers (scalars, pointers, void),
+// never through a hidden result pointer.
 #include "platform/Exception.h"
 
 #include <cstddef>
@@ -61,22 +75,25 @@ struct TMethod {
     void* Data = nullptr;
 };
 
-// Carves n bytes from the newest code page and returns their address. When
-// code is given, its n bytes are copied in while the page is writable; the
-// returned memory is read-and-execute only. Throws EThunkError when no page
-// can be obtained or n cannot fit into a page.
+// Carves a block of n bytes from the newest pair and returns the address of
+// its code (read-and-execute memory). When code is given, its n bytes are
+// copied there: that switches the whole code page to read-write and back, so
+// unlike thunks made by MakeCallbackThunk, the page's thunks must not be
+// called meanwhile. Throws EThunkError when no page can be obtained or n
+// cannot fit into a page.
 void* AllocThunkMemory(std::size_t n, const void* code = nullptr);
 
-// Releases every code page and empties the list. Every thunk made so far is
+// Releases every page pair and empties the list. Every thunk made so far is
 // invalid afterwards. Also runs at program end.
 void FreeThunkMemory();
 
-// Number of code pages in the list (for diagnostics and tests).
+// Number of page pairs in the list (for diagnostics and tests).
 std::size_t ThunkPageCount();
 
 // A plain function pointer that calls code(object, a1, ..., aN) with the
 // caller's arguments a1..aN (N = argCount integer/pointer arguments) and
-// returns its result.
+// returns its result. Thread-safe; thunks already made stay callable while
+// others are being made.
 void* MakeCallbackThunk(void* object, void* code, int argCount, TCallType callType = DefaultCallType);
 void* MakeMethodCallbackThunk(const TMethod& method, int argCount, TCallType callType = DefaultCallType);
 
