@@ -255,10 +255,15 @@ TEST(MethodCallBack, PagesAreNeverWritableAndExecutableAtOnce)
                     seen.push_back(m);
         }
     });
+    // Blocks with copied code, which switch their code page, are mixed in.
+    static const std::uint8_t kReturn42[] = {0xB8, 0x2A, 0x00, 0x00, 0x00, 0xC3};
     std::vector<TCounter> objects(3000);
     std::vector<std::intptr_t (*)(std::intptr_t)> thunks;
-    for (auto& o : objects)
+    for (auto& o : objects) {
         thunks.push_back(MakeMethodThunk<&TCounter::Add1>(&o));
+        if (thunks.size() % 100 == 0)
+            AllocThunkMemory(sizeof kReturn42, kReturn42);
+    }
     done = true;
     watcher.join();
 

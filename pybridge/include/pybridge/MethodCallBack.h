@@ -9,9 +9,9 @@
 // page is filled once, when the pair is made, and is read-and-execute from
 // then on; the data page is read-write and never executable. So no page is
 // ever writable and executable at once, and making a thunk needs no system
-// call: it only writes the object and the function into a free slot of the
-// data page. Every thunk of a page runs the same code; only the slot it
-// reads differs.
+// call except once per new pair: it only writes the object and the function
+// into a free slot of the data page. Every thunk of a page runs the same
+// code; only the slot it reads differs.
 //
 // Bookkeeping lives in the data page: two 8-byte words (address of the next,
 // older pair's code page or 0; the current lower bound "top" of the carved
@@ -34,6 +34,9 @@
 //   48 89 D1  mov rcx, rdx      48 89 F2  mov rdx, rsi
 //   48 89 FE  mov rsi, rdi      49 8B 3B  mov rdi, [r11]   (the object)
 //   41 FF 63 08                 jmp [r11 + 8]              (the function)
+// The code is shared because a self-contained entry (28 bytes) would not fit
+// the 24-byte slot grid; a pair holds 169 thunks this way. r11 is a scratch
+// register that carries no argument.
 // Every argument register slides one place to make room for the object in
 // rdi (sliding unused ones is harmless, so the code serves any argument
 // count up to 5). The thunk leaves the stack, the return address, the
