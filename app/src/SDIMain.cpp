@@ -173,6 +173,9 @@ void TSDIAppForm::BuildBridge()
     PythonEngine->SetAPIVersion(1013);
     PythonEngine->SetRegVersion(QStringLiteral("3.12"));
     PythonEngine->SetUseLastKnownVersion(false);
+    // A missing runtime is reported, but must not end the program and take
+    // unsaved work with it; the next click tries again.
+    PythonEngine->SetFatalAbort(false);
 
     PythonGUIInputOutput = new pybridge::TPythonGUIInputOutput(FBridgeOwner.get());
     PythonGUIInputOutput->SetName(QStringLiteral("PythonGUIInputOutput"));
@@ -502,6 +505,8 @@ void TSDIAppForm::HelpAbout1Execute()
     AboutBox->exec();
 }
 
+QString TSDIAppForm::RuntimeLibraryFolder() const { return RuntimeFolder(platform::ExecutableFolder()); }
+
 void TSDIAppForm::ToolButton5Click()
 {
     // Whatever the run printed is in the pane when the click is over, also
@@ -515,9 +520,11 @@ void TSDIAppForm::ToolButton5Click()
     mePythonOutput->clear();
     if (!PythonEngine->IsHandleValid()) {
         PythonEngine->SetUseLastKnownVersion(false);
-        PythonEngine->SetDllPath(RuntimeFolder(platform::ExecutableFolder()));
+        PythonEngine->SetDllPath(RuntimeLibraryFolder());
         PythonEngine->SetDllName(RuntimeLibraryName);
         PythonEngine->LoadDll();
+        if (!PythonEngine->IsHandleValid())
+            return; // the loader has shown why
     }
     // Code then runs in the module registered under the empty name, which
     // keeps its definitions from run to run.

@@ -212,3 +212,29 @@ TEST_F(TestRun, TimeStampIsUniversalWhateverTheTimeZone)
     EXPECT_LE(qAbs(stamps[0] - stamps[1]), 1);
     EXPECT_LE(qAbs(stamps[1] - now), 2);
 }
+
+namespace {
+class TFormWithoutRuntime : public TSDIAppForm {
+protected:
+    QString RuntimeLibraryFolder() const override { return QStringLiteral("/nonexistent/python3-linux-3.11/"); }
+};
+} // namespace
+
+// Without a runtime the run reports the load failure and the program, with
+// its unsaved script, goes on; a later click tries again.
+TEST_F(TestRun, MissingRuntimeIsReportedWithoutEndingTheProgram)
+{
+    TFormWithoutRuntime other;
+    other.SetEditorText(QStringLiteral("unsaved work"));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        ScriptedDialogs dialogs;
+        dialogs.AnswerMessage(ModalResult::mrOk);
+        other.ToolButton5->click();
+        ASSERT_EQ(dialogs.messages.size(), 1u);
+        EXPECT_TRUE(dialogs.messages[0].text.contains(QStringLiteral("Could not open Dll \"libpython3.11.so.1.0\"")))
+            << dialogs.messages[0].text.toStdString();
+        EXPECT_FALSE(other.PythonEngine->IsHandleValid());
+    }
+    EXPECT_EQ(other.EditorText(), QStringLiteral("unsaved work"));
+    EXPECT_TRUE(other.Memo1->toPlainText().isEmpty());
+}

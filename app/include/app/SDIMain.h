@@ -119,6 +119,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Folder the run button loads the runtime from (beside the executable).
+    virtual QString RuntimeLibraryFolder() const;
 
 private:
     enum class SaveOutcome { Cancelled, Written };
