@@ -482,13 +482,22 @@ TSDIAppForm::SaveOutcome TSDIAppForm::SaveWithDialog()
     if (!chosen)
         return SaveOutcome::Cancelled;
     fFilePath = *chosen;
-    AddToHistory(fFilePath);
+    // A damaged recent-file store must not keep the user from saving: its
+    // error is shown once the file is written.
+    std::optional<QString> historyError;
+    try {
+        AddToHistory(fFilePath);
+    } catch (const platform::Exception& error) {
+        historyError = error.Message();
+    }
     const QString text = EditorText();
     SaveScriptFile(fFilePath, text);
     // The baseline is the text as the editor held it, so a just-saved
     // document is not modified.
     fOrigScript = text;
     UpdateTitle();
+    if (historyError)
+        ShowErrorBox(*historyError, this);
     return SaveOutcome::Written;
 }
 

@@ -13,7 +13,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTest>
@@ -194,6 +196,23 @@ TEST_F(Workbench, FailedSaveLeavesThePreviousFileIntact)
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_TRUE(dialogs.messages[0].text.contains(QStringLiteral("を作成できません。")));
     EXPECT_TRUE(form->IsModified());
+}
+
+TEST_F(Workbench, DamagedHistoryStoreDoesNotStopASave)
+{
+    const QString storeFile = store.UserRoot() + QStringLiteral("/Software/OpnFilHs/OFH/values.reg");
+    ASSERT_TRUE(QFile::exists(storeFile) || QDir().mkpath(QFileInfo(storeFile).path()));
+    WriteBytes(storeFile, "damaged");
+    Edit(QStringLiteral("precious"));
+    dialogs.AnswerFile(File(QStringLiteral("kept.py")));
+    dialogs.AnswerMessage(ModalResult::mrOk);
+    form->FileSave1->trigger();
+    EXPECT_EQ(ReadBytes(File(QStringLiteral("kept.py"))), QByteArray("\xEF\xBB\xBFprecious\r\n"));
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("'Quorbel' の設定に失敗しました."));
+    EXPECT_FALSE(form->IsModified());
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("kept.py  Quorbel"));
+    EXPECT_EQ(ReadBytes(storeFile), QByteArray("damaged")); // reported, never overwritten
 }
 
 TEST_F(Workbench, OpenReadsTheFileAndRecordsIt)
