@@ -4,6 +4,7 @@
 #include "app/TestRun.h"
 #include "pybridge/PythonEngine.h"
 
+#include "PaneLines.h"
 #include "ScriptedDialogs.h"
 #include "TempStore.h"
 
@@ -20,15 +21,6 @@ using platform::ModalResult;
 
 namespace {
 
-QStringList Lines(QPlainTextEdit* pane)
-{
-    QStringList out;
-    if (pane->document()->isEmpty())
-        return out;
-    for (QTextBlock b = pane->document()->begin(); b.isValid(); b = b.next())
-        out << b.text();
-    return out;
-}
 
 class TestRun : public ::testing::Test {
 protected:
@@ -60,7 +52,7 @@ protected:
     }
 
     static QString Result() { return form->Memo1->toPlainText(); }
-    static QStringList Output() { return Lines(form->mePythonOutput); }
+    static QStringList Output() { return PaneLines(*form->mePythonOutput); }
 
     static TempStore* store;
     static TSDIAppForm* form;

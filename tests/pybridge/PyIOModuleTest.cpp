@@ -3,6 +3,7 @@
 // a process of its own (FreshInterpreter.<name>, started by the Redirection
 // cases below).
 #include "PyCoreSupport.h"
+#include "PaneLines.h"
 #include "ScriptedDialogs.h"
 
 #include "pybridge/PythonIO.h"
@@ -30,15 +31,6 @@ void Configure(TPythonEngine& e)
     e.SetDllName(pycore::LibPythonName());
 }
 
-QStringList PaneLines(QPlainTextEdit& pane)
-{
-    QStringList out;
-    if (pane.document()->isEmpty())
-        return out;
-    for (QTextBlock b = pane.document()->begin(); b.isValid(); b = b.next())
-        out << b.text();
-    return out;
-}
 
 // Lets the event loop deliver whatever is on its way to the pane.
 void Settle()

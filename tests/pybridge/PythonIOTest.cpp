@@ -1,5 +1,6 @@
 #include "pybridge/PythonIO.h"
 
+#include "PaneLines.h"
 #include "ScriptedDialogs.h"
 
 #include <QCoreApplication>
@@ -23,15 +24,6 @@ struct Recorder {
     }
 };
 
-QStringList PaneLines(QPlainTextEdit& pane)
-{
-    QStringList out;
-    if (pane.document()->isEmpty())
-        return out;
-    for (QTextBlock b = pane.document()->begin(); b.isValid(); b = b.next())
-        out << b.text();
-    return out;
-}
 
 } // namespace
 
