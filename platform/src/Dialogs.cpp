@@ -43,7 +43,13 @@ QString ToQtFilter(const QString& filter)
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         QString patterns = parts.at(i + 1);
         patterns.replace(u';', u' ');
-        out << parts.at(i) + QStringLiteral(" (") + patterns + u')';
+        const QString& description = parts.at(i);
+        // A description that already ends with its patterns in brackets is
+        // shown as it is; Qt reads the patterns from those brackets.
+        if (description.endsWith(u'(' + patterns + u')'))
+            out << description;
+        else
+            out << description + QStringLiteral(" (") + patterns + u')';
     }
     return out.join(QStringLiteral(";;"));
 }

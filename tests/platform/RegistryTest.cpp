@@ -152,7 +152,8 @@ TEST(Platform, DialogHelpersAndProcessFacts)
     EXPECT_EQ(ApplyDefaultExt(QStringLiteral("/t/conv"), QStringLiteral(".py")), QStringLiteral("/t/conv.py"));
     EXPECT_EQ(ApplyDefaultExt(QStringLiteral("/t/conv.txt"), QStringLiteral("py")), QStringLiteral("/t/conv.txt"));
     EXPECT_EQ(ToQtFilter(QStringLiteral("Python(*.py)|*.py|すべてのファイル (*.*)|*.*")),
-              QStringLiteral("Python(*.py) (*.py);;すべてのファイル (*.*) (*.*)"));
+              QStringLiteral("Python(*.py);;すべてのファイル (*.*)"));
+    EXPECT_EQ(ToQtFilter(QStringLiteral("Scripts|*.py;*.pyw|Broken")), QStringLiteral("Scripts (*.py *.pyw)"));
     EXPECT_EQ(ApplicationTitleOf(QStringLiteral("/usr/bin/quorbel")), QStringLiteral("quorbel"));
     EXPECT_EQ(ApplicationTitleOf(QStringLiteral("/a.b/tool.x.y")), QStringLiteral("tool"));
     EXPECT_TRUE(IsMainThread());
