@@ -132,7 +132,6 @@ TSDIAppForm::TSDIAppForm(QWidget* parent) : QMainWindow(parent)
     setObjectName(QStringLiteral("SDIAppForm"));
     setWindowTitle(QStringLiteral("Quorbel"));
     setFont(PixelFont(QStringLiteral("System"), 13));
-    resize(1118, 525);
     move(197, 111);
 
     OpenFileHistories1 = new TOpenFileHistories(this);
@@ -142,6 +141,9 @@ TSDIAppForm::TSDIAppForm(QWidget* parent) : QMainWindow(parent)
     BuildMenus();
     BuildToolBar();
     BuildPanes();
+    // The designed client area leaves the menu bar out, as it sits in the
+    // window frame on the original desktop.
+    resize(1118, 525 + menuBar()->sizeHint().height());
 
     OpenFileHistories1->SetSubFileItem(idR->menuAction());
     OpenFileHistories1->SetMaxHistory(10);
