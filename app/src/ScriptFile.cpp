@@ -64,31 +64,20 @@ void SaveScriptFile(const QString& path, const QString& text)
 
 QString LoadScriptFile(const QString& path)
 {
+    auto fail = [&](const QString& reason) {
+        throw EScriptFileError(platform::Format(SOpenFailed, {FullPath(path), reason}));
+    };
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw EScriptFileError(platform::Format(SOpenFailed, {FullPath(path), file.errorString()}));
+        fail(file.errorString());
     QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw EScriptFileError(platform::Format(SOpenFailed, {FullPath(path), file.errorString()}));
+        fail(file.errorString());
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(bytes);
     if (decoder.hasError())
-        throw EScriptFileError(platform::Format(SOpenFailed, {FullPath(path), QStringLiteral("UTF-8 として正しくないバイト列があります")}));
-    // Every break becomes CR LF; a break at the end stays, so that the editor
-    // shows an empty last line and a save writes the same bytes again.
-    QString normalized;
-    normalized.reserve(text.size() + text.size() / 16);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        QChar c = text.at(i);
-        if (c == u'\r' || c == u'\n') {
-            if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n')
-                ++i;
-            normalized += QStringLiteral("\r\n");
-        } else {
-            normalized += c;
-        }
-    }
-    return normalized;
+        fail(QStringLiteral("UTF-8 として正しくないバイト列があります"));
+    return text;
 }

@@ -39,7 +39,6 @@ void PrepareApplication(QApplication&)
 TSDIAppForm* CreateWorkbench()
 {
     auto* form = new TSDIAppForm();
-    form->setAttribute(Qt::WA_DeleteOnClose, false);
     AboutBox = new TAboutBox(form);
     AboutBox->hide();
     return form;

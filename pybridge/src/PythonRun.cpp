@@ -8,6 +8,7 @@
 #include <QTextStream>
 
 #include <cstring>
+#include <functional>
 
 namespace pybridge {
 
@@ -569,43 +570,43 @@ PPyObject TPythonEngine::ConvertedItem(PPyObject container, PPyObject item)
     return item;
 }
 
-PPyObject TPythonEngine::MakePyTuple(const std::vector<PPyObject>& objects)
+// A new tuple or list of n items made by item(i); a null item fails the whole
+// container instead of leaving a hole.
+PPyObject TPythonEngine::NewSequence(bool tuple, Py_ssize_t n, const std::function<PPyObject(Py_ssize_t)>& item)
 {
-    PPyObject t = NewContainer(PyTuple_New(static_cast<Py_ssize_t>(objects.size())), "tuple");
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        // A null slot would crash whoever reads the tuple; it holds None instead.
-        PPyObject o = objects[i] ? objects[i] : Py_None;
-        Py_INCREF(o);
-        PyTuple_SetItem(t, static_cast<Py_ssize_t>(i), o);
+    PPyObject seq = tuple ? NewContainer(PyTuple_New(n), "tuple") : NewContainer(PyList_New(n), "list");
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PPyObject o = ConvertedItem(seq, item(i));
+        if (tuple)
+            PyTuple_SetItem(seq, i, o);
+        else
+            PyList_SetItem(seq, i, o);
     }
-    return t;
+    return seq;
 }
 
-PPyObject TPythonEngine::MakePyList(const std::vector<PPyObject>& objects)
+PPyObject TPythonEngine::MakePySequence(bool tuple, const std::vector<PPyObject>& objects)
 {
-    PPyObject l = NewContainer(PyList_New(static_cast<Py_ssize_t>(objects.size())), "list");
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        PPyObject o = objects[i] ? objects[i] : Py_None;
+    return NewSequence(tuple, static_cast<Py_ssize_t>(objects.size()), [&](Py_ssize_t i) {
+        // A null slot would crash whoever reads the container; it holds None instead.
+        PPyObject o = objects[static_cast<std::size_t>(i)] ? objects[static_cast<std::size_t>(i)] : Py_None;
         Py_INCREF(o);
-        PyList_SetItem(l, static_cast<Py_ssize_t>(i), o);
-    }
-    return l;
+        return o;
+    });
 }
+
+PPyObject TPythonEngine::MakePyTuple(const std::vector<PPyObject>& objects) { return MakePySequence(true, objects); }
+
+PPyObject TPythonEngine::MakePyList(const std::vector<PPyObject>& objects) { return MakePySequence(false, objects); }
 
 PPyObject TPythonEngine::ArrayToPyTuple(const QVariantList& items)
 {
-    PPyObject t = NewContainer(PyTuple_New(items.size()), "tuple");
-    for (qsizetype i = 0; i < items.size(); ++i)
-        PyTuple_SetItem(t, i, ConvertedItem(t, VarRecAsPyObject(items.at(i))));
-    return t;
+    return NewSequence(true, items.size(), [&](Py_ssize_t i) { return VarRecAsPyObject(items.at(i)); });
 }
 
 PPyObject TPythonEngine::ArrayToPyList(const QVariantList& items)
 {
-    PPyObject l = NewContainer(PyList_New(items.size()), "list");
-    for (qsizetype i = 0; i < items.size(); ++i)
-        PyList_SetItem(l, i, ConvertedItem(l, VarRecAsPyObject(items.at(i))));
-    return l;
+    return NewSequence(false, items.size(), [&](Py_ssize_t i) { return VarRecAsPyObject(items.at(i)); });
 }
 
 PPyObject TPythonEngine::ArrayToPyDict(const QVariantList& items)
@@ -630,18 +631,12 @@ PPyObject TPythonEngine::ArrayToPyDict(const QVariantList& items)
 
 PPyObject TPythonEngine::StringsToPyList(const QStringList& strings)
 {
-    PPyObject l = NewContainer(PyList_New(strings.size()), "list");
-    for (qsizetype i = 0; i < strings.size(); ++i)
-        PyList_SetItem(l, i, ConvertedItem(l, PyUnicodeFromString(strings.at(i))));
-    return l;
+    return NewSequence(false, strings.size(), [&](Py_ssize_t i) { return PyUnicodeFromString(strings.at(i)); });
 }
 
 PPyObject TPythonEngine::StringsToPyTuple(const QStringList& strings)
 {
-    PPyObject t = NewContainer(PyTuple_New(strings.size()), "tuple");
-    for (qsizetype i = 0; i < strings.size(); ++i)
-        PyTuple_SetItem(t, i, ConvertedItem(t, PyUnicodeFromString(strings.at(i))));
-    return t;
+    return NewSequence(true, strings.size(), [&](Py_ssize_t i) { return PyUnicodeFromString(strings.at(i)); });
 }
 
 void TPythonEngine::PyListToStrings(PPyObject list, QStringList& strings, bool ClearStrings)

@@ -15,15 +15,7 @@ using namespace pybridge;
 
 namespace {
 
-QString MessageOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const platform::Exception& e) {
-        return e.Message();
-    }
-    return QStringLiteral("<no exception>");
-}
+using pycore::MessageOf;
 
 } // namespace
 

@@ -26,15 +26,7 @@ QString Eval(const char* expr) { return E().EvalStringAsStr(expr); }
 
 PPyObject ReturnNoneFn(PPyObject, PPyObject) { return CurrentEngine().ReturnNone(); }
 
-QString MessageOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const platform::Exception& e) {
-        return e.Message();
-    }
-    return QStringLiteral("<no exception>");
-}
+using pycore::MessageOf;
 
 bool IsZero(const void* p, std::size_t n)
 {

@@ -84,4 +84,14 @@ QStringList BoxLines(const QString& output)
     return boxes;
 }
 
+QString MessageOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const platform::Exception& e) {
+        return e.Message();
+    }
+    return QStringLiteral("<no exception>");
+}
+
 } // namespace pycore

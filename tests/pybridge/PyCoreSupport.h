@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace pycore {
 
 inline const char* const kLibPython = PYCORE_LIBPYTHON;
@@ -28,5 +30,8 @@ bool InChild();
 // Message boxes of a child, printed as "BOX|caption|type|modal|text" lines
 // (the process may end inside the loader).
 QStringList BoxLines(const QString& output);
+
+// The message of the host error f raises, or "<no exception>".
+QString MessageOf(const std::function<void()>& f);
 
 } // namespace pycore

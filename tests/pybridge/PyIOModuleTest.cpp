@@ -31,6 +31,17 @@ void Configure(TPythonEngine& e)
     e.SetDllName(pycore::LibPythonName());
 }
 
+// Starts e with its streams going to io, and one client attached as the
+// program has.
+void StartRedirected(TPythonEngine& e, TComponent& io)
+{
+    Configure(e);
+    e.SetIO(&io);
+    auto* anchor = new TEngineClient(&e);
+    anchor->SetEngine(&e);
+    e.LoadDll();
+}
+
 
 // Lets the event loop deliver whatever is on its way to the pane.
 void Settle()
@@ -64,11 +75,7 @@ TEST(FreshInterpreter, PyIOPrintReachesTheIOComponentAsLines)
     QStringList lines;
     io.OnSendUniData = [&](TComponent*, const QString& s) { lines << s; };
     TPythonEngine e;
-    Configure(e);
-    e.SetIO(&io);
-    auto* anchor = new TEngineClient(&e);
-    anchor->SetEngine(&e);
-    e.LoadDll();
+    StartRedirected(e, io);
     ASSERT_TRUE(e.IORedirected());
     auto* pyio = dynamic_cast<TPythonModule*>(e.IOPythonModule());
     ASSERT_NE(pyio, nullptr);
@@ -121,11 +128,7 @@ TEST(FreshInterpreter, PyIOThreadsAndTheGUIComponent)
     TPythonGUIInputOutput io;
     io.SetOutput(&pane);
     TPythonEngine e;
-    Configure(e);
-    e.SetIO(&io);
-    auto* anchor = new TEngineClient(&e);
-    anchor->SetEngine(&e);
-    e.LoadDll();
+    StartRedirected(e, io);
 
     e.ExecString("print('main')");
     Settle();
@@ -159,11 +162,7 @@ TEST(FreshInterpreter, PyIOInputAsksTheInputBox)
     TPythonGUIInputOutput io;
     io.SetOutput(&pane);
     TPythonEngine e;
-    Configure(e);
-    e.SetIO(&io);
-    auto* anchor = new TEngineClient(&e);
-    anchor->SetEngine(&e);
-    e.LoadDll();
+    StartRedirected(e, io);
     e.ExecString("answer = input()");
     EXPECT_EQ(e.EvalStringAsStr("answer"), QStringLiteral("hello"));
     // A cancelled box gives an empty line, which input() takes as the end of the input.
@@ -183,12 +182,8 @@ TEST(FreshInterpreter, PyIOStreamsRestoredAfterFinalizeAndRedirectedAgainOnResta
     QStringList lines;
     io.OnSendUniData = [&](TComponent*, const QString& s) { lines << s; };
     TPythonEngine e;
-    Configure(e);
     e.SetAutoFinalize(false); // keep the interpreter so the streams can be looked at
-    e.SetIO(&io);
-    auto* anchor = new TEngineClient(&e);
-    anchor->SetEngine(&e);
-    e.LoadDll();
+    StartRedirected(e, io);
     PPyObject before = e.PySys_GetObject("old_stdout");
     ASSERT_NE(before, nullptr);
     EXPECT_EQ(e.EvalStringAsStr("type(sys.stdout).__name__"), QStringLiteral("DebugOutput"));
@@ -216,11 +211,7 @@ TEST(FreshInterpreter, PyIOGetTypesStats)
     HOST_CHILD_ONLY();
     TPythonInputOutput io;
     TPythonEngine e;
-    Configure(e);
-    e.SetIO(&io);
-    auto* anchor = new TEngineClient(&e);
-    anchor->SetEngine(&e);
-    e.LoadDll();
+    StartRedirected(e, io);
     e.ExecString("import pyio");
     EXPECT_EQ(e.EvalStringAsStr("pyio.GetTypesStats()"), QStringLiteral("[]"));
 

@@ -22,7 +22,7 @@ QByteArray ScriptFileBytes(const QString& text);
 // EScriptFileError("ファイル "%s" を作成できません。%s").
 void SaveScriptFile(const QString& path, const QString& text);
 
-// Reads a UTF-8 file (with or without a byte-order mark; CR LF, LF or CR line
-// ends) as text with every break made CR LF. Throws EScriptFileError("ファイル "%s" を開けません。%s")
+// Reads a UTF-8 file (with or without a byte-order mark) as text; its line
+// breaks stay as they are, the editor takes CR LF, LF and CR alike. Throws EScriptFileError("ファイル "%s" を開けません。%s")
 // when the file cannot be read or is not valid UTF-8.
 QString LoadScriptFile(const QString& path);

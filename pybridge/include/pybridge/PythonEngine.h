@@ -289,6 +289,8 @@ private:
                        const QString& valueText);
     QByteArray StringsToCommand(const QStringList& strings) const;
     PPyObject NewContainer(PPyObject obj, const char* what);
+    PPyObject NewSequence(bool tuple, Py_ssize_t n, const std::function<PPyObject(Py_ssize_t)>& item);
+    PPyObject MakePySequence(bool tuple, const std::vector<PPyObject>& objects);
     PPyObject ConvertedItem(PPyObject container, PPyObject item);
     bool TypeCheckOf(PPyObject obj, PPyObject t) const
     {
