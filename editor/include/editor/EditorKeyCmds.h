@@ -286,8 +286,9 @@ QString KeyCodeToText(quint16 key);
 
 namespace editor {
 
-// Raised by the binding table for a duplicate binding, a binding the table
-// cannot hold, and malformed stream data.
+// Raised by the binding table for a duplicate binding, a malformed binding
+// (no first key, unknown modifier bits, a second-stroke modifier without a
+// second key) and malformed stream data.
 class EKeyBindingError : public platform::Exception {
 public:
     using Exception::Exception;
@@ -295,6 +296,7 @@ public:
 
 // Message texts (%s: the keys, the command name, the detail).
 inline const QString SDuplicateShortCut = QStringLiteral("ショートカット '%s' は既に %s に割り当てられています");
+inline const QString SInvalidKeyBinding = QStringLiteral("キー割り当て '%s' は不正です");
 inline const QString SInvalidKeyStream = QStringLiteral("キー割り当てのデータが不正です: %s");
 
 // One binding: a single stroke (Key2 == 0) or a two-stroke chord.
@@ -312,6 +314,8 @@ struct TEditorKeyStroke {
     void SetShortCut2(TShortCut value);
 
     bool SameKeys(const TEditorKeyStroke& other) const;
+    // Throws EKeyBindingError for a malformed stroke.
+    void Validate() const;
     // "Ctrl+K Ctrl+L" for a chord, "Ctrl+Z" for a single stroke.
     QString GetDisplayName() const;
 
@@ -335,7 +339,7 @@ public:
     const std::vector<TEditorKeyStroke>& All() const { return FItems; }
 
     // Each throws EKeyBindingError when the keys are already bound (by
-    // another entry, for SetItem) or the key codes cannot be stored.
+    // another entry, for SetItem) or the stroke is malformed.
     void Add(const TEditorKeyStroke& stroke);
     void AddKey(TEditorCommand ACmd, quint16 AKey, TShiftState AShift, quint16 AKey2 = 0, TShiftState AShift2 = ssNone);
     void SetItem(int index, const TEditorKeyStroke& stroke);
@@ -361,7 +365,6 @@ public:
     void Assign(const TEditorKeyStrokes& source) { FItems = source.FItems; }
 
 private:
-    void CheckStorable(const TEditorKeyStroke& stroke) const;
     int FindKeys(const TEditorKeyStroke& stroke, int except) const;
 
     std::vector<TEditorKeyStroke> FItems;
