@@ -220,22 +220,30 @@ bool TFoldRanges::FoldHidesLine(int line, int* index) const
 
 int TFoldRanges::FoldLineToRow(int line) const
 {
-    int result = line;
+    // A hidden line answers the row of the header that hides it, so the
+    // row never falls into the rows of the lines before the fold.
+    int hidden = 0;
     int lastLine = -1;
+    int lastHeaderRow = 0;
     for (const TFoldRange& r : fRanges) {
         if (r.FromLine >= line)
             break;
         if (!r.Collapsed)
             continue;
         if (r.FromLine > lastLine) {
-            result -= r.LinesCollapsed();
+            lastHeaderRow = r.FromLine - hidden;
+            if (line <= r.ToLine)
+                return lastHeaderRow;
+            hidden += r.LinesCollapsed();
             lastLine = r.ToLine;
         } else if (r.ToLine > lastLine) {
-            result -= r.ToLine - lastLine;
+            if (line <= r.ToLine)
+                return lastHeaderRow;
+            hidden += r.ToLine - lastLine;
             lastLine = r.ToLine;
         }
     }
-    return result;
+    return line - hidden;
 }
 
 int TFoldRanges::FoldRowToLine(int row) const

@@ -1,6 +1,9 @@
 #include "editor/EditorCore.h"
 
+#include "editor/FoldingHighlighter.h"
+
 #include <algorithm>
+#include <climits>
 
 namespace editor {
 
@@ -67,6 +70,7 @@ void TEditorCore::AttachToLines()
         call([&](TEditorCore& e) { e.LinePut(index, oldLine); });
     });
     ChainEvent(FLines->OnCleared, [call](TLineBuffer*) { call([&](TEditorCore& e) { e.LinesCleared(); }); });
+    ChainEvent(FLines->OnChanging, [call](TLineBuffer*) { call([&](TEditorCore& e) { e.LinesChanging(); }); });
     ChainEvent(FLines->OnChange, [call](TLineBuffer*) { call([&](TEditorCore& e) { e.LinesChanged(); }); });
 }
 
@@ -159,6 +163,7 @@ void TEditorCore::FinishFoldScan()
 void TEditorCore::Collapse(int foldRangeIndex)
 {
     FAllFoldRanges.Collapse(foldRangeIndex);
+    FoldCollapsed(FAllFoldRanges.Get(foldRangeIndex));
     Invalidate(FAllFoldRanges.Get(foldRangeIndex).FromLine - 1, -1);
 }
 
@@ -204,6 +209,45 @@ void TEditorCore::RescanAllRanges()
     }
 }
 
+TPluginSubscription::TPluginSubscription(std::weak_ptr<TEditorCore*> core, TEditorPlugin* plugin)
+    : FCore(std::move(core)), FPlugin(plugin)
+{
+}
+
+TPluginSubscription::TPluginSubscription(TPluginSubscription&& other) noexcept
+    : FCore(std::move(other.FCore)), FPlugin(other.FPlugin)
+{
+    other.FPlugin = nullptr;
+}
+
+TPluginSubscription& TPluginSubscription::operator=(TPluginSubscription&& other) noexcept
+{
+    if (this != &other) {
+        Reset();
+        FCore = std::move(other.FCore);
+        FPlugin = other.FPlugin;
+        other.FPlugin = nullptr;
+    }
+    return *this;
+}
+
+TPluginSubscription::~TPluginSubscription() { Reset(); }
+
+void TPluginSubscription::Reset()
+{
+    if (FPlugin)
+        if (auto core = FCore.lock(); core && *core)
+            (*core)->RemovePlugin(FPlugin);
+    FPlugin = nullptr;
+    FCore.reset();
+}
+
+TPluginSubscription TEditorCore::Subscribe(TEditorPlugin* plugin)
+{
+    AddPlugin(plugin);
+    return TPluginSubscription(FSelf, plugin);
+}
+
 void TEditorCore::AddPlugin(TEditorPlugin* plugin)
 {
     if (plugin && std::find(FPlugins.begin(), FPlugins.end(), plugin) == FPlugins.end())
@@ -212,13 +256,63 @@ void TEditorCore::AddPlugin(TEditorPlugin* plugin)
 
 void TEditorCore::RemovePlugin(TEditorPlugin* plugin)
 {
-    FPlugins.erase(std::remove(FPlugins.begin(), FPlugins.end(), plugin), FPlugins.end());
+    auto it = std::find(FPlugins.begin(), FPlugins.end(), plugin);
+    if (it == FPlugins.end())
+        return;
+    // A plug-in may leave from inside a notification; the slot is emptied
+    // now and compacted once no dispatch is running.
+    if (FDispatching > 0) {
+        *it = nullptr;
+        FPluginsRemoved = true;
+    } else {
+        FPlugins.erase(it);
+    }
+}
+
+template <typename F>
+void TEditorCore::ForEachPlugin(F&& f)
+{
+    struct Dispatch {
+        TEditorCore& core;
+        explicit Dispatch(TEditorCore& c) : core(c) { ++core.FDispatching; }
+        ~Dispatch()
+        {
+            if (--core.FDispatching == 0 && core.FPluginsRemoved) {
+                auto& list = core.FPlugins;
+                list.erase(std::remove(list.begin(), list.end(), nullptr), list.end());
+                core.FPluginsRemoved = false;
+            }
+        }
+    } dispatch(*this);
+    for (std::size_t i = 0; i < FPlugins.size(); ++i)
+        if (TEditorPlugin* plugin = FPlugins[i])
+            f(*plugin);
 }
 
 void TEditorCore::Invalidate(int firstLine, int lastLine)
 {
+    const int last = lastLine < 0 ? INT_MAX : lastLine;
+    if (FInvalidFirst > FInvalidLast) {
+        FInvalidFirst = firstLine;
+        FInvalidLast = last;
+    } else {
+        FInvalidFirst = std::min(FInvalidFirst, firstLine);
+        FInvalidLast = std::max(FInvalidLast, last);
+    }
+    if (!FInBatch)
+        FlushInvalidation();
+}
+
+void TEditorCore::FlushInvalidation()
+{
+    if (FInvalidFirst > FInvalidLast)
+        return;
+    const int first = FInvalidFirst;
+    const int last = FInvalidLast == INT_MAX ? -1 : FInvalidLast;
+    FInvalidFirst = 0;
+    FInvalidLast = -2;
     if (OnLinesInvalidated)
-        OnLinesInvalidated(this, firstLine, lastLine);
+        OnLinesInvalidated(this, first, last);
 }
 
 void TEditorCore::LinesInserted(int index, int count)
@@ -247,15 +341,13 @@ void TEditorCore::LinesInserted(int index, int count)
             FAllFoldRanges.RequestRebuild();
         ReScanForFoldRanges(index, lastScanned);
     }
-    for (TEditorPlugin* plugin : FPlugins)
-        plugin->LinesInserted(index, count);
+    ForEachPlugin([&](TEditorPlugin& p) { p.LinesInserted(index, count); });
     Invalidate(index, -1);
 }
 
 void TEditorCore::LinesBeforeDeleted(int index, int count)
 {
-    for (TEditorPlugin* plugin : FPlugins)
-        plugin->LinesBeforeDeleted(index, count);
+    ForEachPlugin([&](TEditorPlugin& p) { p.LinesBeforeDeleted(index, count); });
 }
 
 void TEditorCore::LinesDeleted(int index, int count)
@@ -267,8 +359,7 @@ void TEditorCore::LinesDeleted(int index, int count)
         FAllFoldRanges.LinesDeleted(index, count);
         ReScanForFoldRanges(index, lastScanned);
     }
-    for (TEditorPlugin* plugin : FPlugins)
-        plugin->LinesDeleted(index, count);
+    ForEachPlugin([&](TEditorPlugin& p) { p.LinesDeleted(index, count); });
     Invalidate(index, -1);
 }
 
@@ -287,8 +378,7 @@ void TEditorCore::LinePut(int index, const QString& oldLine)
             FAllFoldRanges.RequestRebuild();
         ReScanForFoldRanges(index, lastScanned);
     }
-    for (TEditorPlugin* plugin : FPlugins)
-        plugin->LinePut(index, oldLine);
+    ForEachPlugin([&](TEditorPlugin& p) { p.LinePut(index, oldLine); });
     Invalidate(index, lastScanned);
 }
 
@@ -296,15 +386,138 @@ void TEditorCore::LinesCleared()
 {
     FAllFoldRanges.Reset();
     FFoldRebuildPending = false;
+    ForEachPlugin([](TEditorPlugin& p) { p.LinesCleared(); });
     if (OnCleared)
         OnCleared(this);
     Invalidate(0, -1);
+}
+
+void TEditorCore::LinesChanging()
+{
+    FInBatch = true;
+    ForEachPlugin([](TEditorPlugin& p) { p.BatchBegin(); });
 }
 
 void TEditorCore::LinesChanged()
 {
     if (FFoldRebuildPending && CodeFoldingActive())
         FinishFoldScan();
+    FInBatch = false;
+    ForEachPlugin([](TEditorPlugin& p) { p.BatchEnd(); });
+    FlushInvalidation();
+}
+
+} // namespace editor
+
+namespace editor {
+
+QStringList TEditorCore::SplitTextLines(QStringView text)
+{
+    QStringList lines;
+    const qsizetype n = text.size();
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c != 13 && c != 10 && c != 0x2028 && c != 0x2029)
+            continue;
+        lines.append(text.mid(start, i - start).toString());
+        if (c == 13 && i + 1 < n && text[i + 1].unicode() == 10)
+            ++i;
+        start = i + 1;
+    }
+    lines.append(text.mid(start).toString());
+    return lines;
+}
+
+TBufferCoord TEditorCore::InsertTextAt(TBufferCoord pos, QStringView text)
+{
+    TLineBufferUpdate batch(*FLines);
+    if (FLines->Count() == 0)
+        FLines->Add(QString());
+    const int line = std::clamp(LineIndexOf(pos), 0, FLines->Count() - 1);
+    const int at = std::max(0, CharIndexOf(pos));
+    if (text.isEmpty())
+        return CoordOfIndexes(at, line);
+    QString current = FLines->Get(line);
+    if (current.size() < at)
+        current.append(QString(at - current.size(), u' '));
+    QStringList parts = SplitTextLines(text);
+    if (parts.size() == 1) {
+        const int end = at + int(parts.front().size());
+        current.insert(at, parts.front());
+        FLines->Put(line, current);
+        return CoordOfIndexes(end, line);
+    }
+    const int lastLength = int(parts.back().size());
+    parts.back().append(QStringView(current).mid(at));
+    current.truncate(at);
+    current.append(parts.front());
+    FLines->Put(line, current);
+    FLines->InsertStrings(line + 1, parts, 1);
+    return CoordOfIndexes(lastLength, line + int(parts.size()) - 1);
+}
+
+void TEditorCore::DeleteTextRange(TBufferCoord from, TBufferCoord to)
+{
+    if (to < from)
+        std::swap(from, to);
+    const int count = FLines->Count();
+    if (count == 0 || from == to || LineIndexOf(from) >= count)
+        return;
+    const int first = std::max(0, LineIndexOf(from));
+    const int last = std::clamp(LineIndexOf(to), first, count - 1);
+    const int at = std::max(0, CharIndexOf(from));
+    TLineBufferUpdate batch(*FLines);
+    if (first == last) {
+        const QString& current = FLines->GetRef(first);
+        const int end = std::min(int(current.size()), CharIndexOf(to));
+        if (end <= at)
+            return;
+        FLines->Put(first, QString(current).remove(at, end - at));
+        return;
+    }
+    QString joined = FLines->Get(first);
+    if (joined.size() < at)
+        joined.append(QString(at - joined.size(), u' '));
+    joined.truncate(at);
+    const QString& tail = FLines->GetRef(last);
+    joined.append(QStringView(tail).mid(std::clamp(CharIndexOf(to), 0, int(tail.size()))));
+    FLines->Put(first, joined);
+    FLines->DeleteLines(first + 1, last - first);
+}
+
+TBufferCoord TEditorCore::ReplaceTextRange(TBufferCoord from, TBufferCoord to, QStringView text)
+{
+    if (to < from)
+        std::swap(from, to);
+    TLineBufferUpdate batch(*FLines);
+    DeleteTextRange(from, to);
+    return InsertTextAt(from, text);
+}
+
+QString TEditorCore::TextRange(TBufferCoord from, TBufferCoord to) const
+{
+    if (to < from)
+        std::swap(from, to);
+    const int count = FLines->Count();
+    if (count == 0 || LineIndexOf(from) >= count)
+        return QString();
+    const int first = std::max(0, LineIndexOf(from));
+    const int last = std::clamp(LineIndexOf(to), first, count - 1);
+    auto clampChar = [](const QString& s, int index) { return std::clamp(index, 0, int(s.size())); };
+    const QString& head = FLines->GetRef(first);
+    const int at = clampChar(head, CharIndexOf(from));
+    if (first == last)
+        return head.mid(at, std::max(0, clampChar(head, CharIndexOf(to)) - at));
+    QString result = head.mid(at);
+    for (int i = first + 1; i < last; ++i) {
+        result += QLatin1String("\r\n");
+        result += FLines->GetRef(i);
+    }
+    const QString& tail = FLines->GetRef(last);
+    result += QLatin1String("\r\n");
+    result += QStringView(tail).left(clampChar(tail, CharIndexOf(to)));
+    return result;
 }
 
 } // namespace editor

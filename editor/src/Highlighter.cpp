@@ -1,7 +1,5 @@
 #include "editor/Highlighter.h"
 
-#include "editor/CodeFolding.h"
-
 #include <algorithm>
 
 namespace editor {
@@ -194,12 +192,5 @@ void TCustomHighlighter::ResetDefaults()
         attr->ResetToDefaults();
     EndUpdate();
 }
-
-void TCustomFoldingHighlighter::InitFoldRanges(TFoldRanges& foldRanges)
-{
-    foldRanges.SetCodeFoldingMode(cfmStandard);
-}
-
-void TCustomFoldingHighlighter::AdjustFoldRanges(TFoldRanges&, const TLineBuffer&) {}
 
 } // namespace editor

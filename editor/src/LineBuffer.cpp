@@ -18,32 +18,7 @@ namespace {
 
 const QString kEmptyLine;
 
-// Closes a begin/end update pair on every way out; a failure while
-// unwinding must not replace the error that is already on its way.
-class UpdateGuard {
-public:
-    explicit UpdateGuard(TLineBuffer& buffer) : FBuffer(buffer), FExceptions(std::uncaught_exceptions())
-    {
-        FBuffer.BeginUpdate();
-    }
-    ~UpdateGuard() noexcept(false)
-    {
-        if (std::uncaught_exceptions() > FExceptions) {
-            try {
-                FBuffer.EndUpdate();
-            } catch (...) {
-            }
-        } else {
-            FBuffer.EndUpdate();
-        }
-    }
-    UpdateGuard(const UpdateGuard&) = delete;
-    UpdateGuard& operator=(const UpdateGuard&) = delete;
-
-private:
-    TLineBuffer& FBuffer;
-    int FExceptions;
-};
+using UpdateGuard = TLineBufferUpdate;
 
 inline bool IsBreak(char16_t c) { return c == 13 || c == 10 || c == 0x2028; }
 
@@ -100,6 +75,24 @@ QString EncodingName(TEncoding encoding)
 }
 
 } // namespace
+
+// A failure while unwinding must not replace the error already on its way.
+TLineBufferUpdate::TLineBufferUpdate(TLineBuffer& buffer) : FBuffer(buffer), FExceptions(std::uncaught_exceptions())
+{
+    FBuffer.BeginUpdate();
+}
+
+TLineBufferUpdate::~TLineBufferUpdate() noexcept(false)
+{
+    if (std::uncaught_exceptions() > FExceptions) {
+        try {
+            FBuffer.EndUpdate();
+        } catch (...) {
+        }
+    } else {
+        FBuffer.EndUpdate();
+    }
+}
 
 TLineBuffer::TLineBuffer(TTextWidthFunc textWidthFunc) : TextWidthFunc(std::move(textWidthFunc)) {}
 
@@ -360,8 +353,10 @@ void TLineBuffer::DeleteLines(int index, int numLines)
     if (index < 0 || index >= FCount)
         ListIndexError(index);
     UpdateGuard guard(*this);
+    // Listeners capture the lines about to go, so they are told the count
+    // that will really be removed, not the one asked for.
     if (OnBeforeDeleted)
-        OnBeforeDeleted(this, index, numLines);
+        OnBeforeDeleted(this, index, std::min(numLines, FCount - index));
     // The handler may have changed the list; cut to what exists now.
     if (index >= FCount)
         return;

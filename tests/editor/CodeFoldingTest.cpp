@@ -124,6 +124,9 @@ TEST(CodeFolding, Queries)
     EXPECT_EQ(folds.FoldRowToLine(3), 6);
     for (int line : {1, 2, 6, 7, 8, 9, 10})
         EXPECT_EQ(folds.FoldRowToLine(folds.FoldLineToRow(line)), line) << line;
+    // Hidden lines answer the row of the header that hides them.
+    for (int line : {3, 4, 5})
+        EXPECT_EQ(folds.FoldLineToRow(line), 2) << line;
 
     QByteArray state;
     QBuffer out(&state);

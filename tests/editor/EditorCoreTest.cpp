@@ -139,6 +139,9 @@ public:
     void LinesBeforeDeleted(int i, int n) override { log << QString("before %1 %2").arg(i).arg(n); }
     void LinesDeleted(int i, int n) override { log << QString("del %1 %2").arg(i).arg(n); }
     void LinePut(int i, const QString& old) override { log << QString("put %1 %2").arg(i).arg(old); }
+    void LinesCleared() override { log << "cleared"; }
+    void BatchBegin() override { log << "["; }
+    void BatchEnd() override { log << "]"; }
 };
 
 TEST(EditorCore, PluginsSeeEveryChange)
@@ -149,12 +152,95 @@ TEST(EditorCore, PluginsSeeEveryChange)
     core.AddPlugin(&plugin);
     core.SetText("a\nb");
     core.Lines().Put(1, "c");
+    // The deletion is reported with the count really removed.
     core.Lines().DeleteLines(0, 5);
     EXPECT_EQ(plugin.log,
-        (QStringList{"ins 0 2", "put 1 b", "before 0 5", "del 0 2"}));
+        (QStringList{"[", "ins 0 2", "]", "[", "put 1 b", "]", "[", "before 0 2", "del 0 2", "]"}));
+    plugin.log.clear();
+    core.SetText("x");
+    core.SetText("y");
+    EXPECT_EQ(plugin.log, (QStringList{"[", "ins 0 1", "]", "[", "before 0 1", "del 0 1", "cleared", "ins 0 1", "]"}));
     core.RemovePlugin(&plugin);
     core.Lines().Add("z");
-    EXPECT_EQ(plugin.log.size(), 4);
+    EXPECT_EQ(plugin.log.size(), 9);
+}
+
+TEST(EditorCore, SubscriptionsEndWithTheirHandleEvenInsideANotification)
+{
+    auto core = std::make_unique<TEditorCore>();
+    RecordingPlugin first, second;
+    TPluginSubscription a = core->Subscribe(&first);
+    {
+        TPluginSubscription b = core->Subscribe(&second);
+        core->Lines().Add("x");
+    }
+    core->Lines().Add("y");
+    EXPECT_EQ(first.log.size(), 6);
+    EXPECT_EQ(second.log.size(), 3);
+
+    // A plug-in that unsubscribes itself while being notified.
+    struct Leaving : TEditorPlugin {
+        TPluginSubscription self;
+        int seen = 0;
+        void LinePut(int, const QString&) override
+        {
+            ++seen;
+            self.Reset();
+        }
+    } leaving;
+    leaving.self = core->Subscribe(&leaving);
+    core->Lines().Put(0, "p");
+    core->Lines().Put(0, "q");
+    EXPECT_EQ(leaving.seen, 1);
+    EXPECT_EQ(first.log.size(), 12);
+    // The editor may go first; the handle is then inert.
+    core.reset();
+    a.Reset();
+}
+
+TEST(EditorCore, InvalidationIsReportedOncePerBatch)
+{
+    TEditorCore core;
+    core.SetText("a\nb\nc\nd\ne");
+    std::vector<std::pair<int, int>> seen;
+    core.OnLinesInvalidated = [&](TEditorCore*, int first, int last) { seen.emplace_back(first, last); };
+    {
+        TLineBufferUpdate batch(core.Lines());
+        core.Lines().Put(3, "x");
+        core.Lines().Put(1, "y");
+        EXPECT_TRUE(seen.empty());
+    }
+    EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{1, 3}}));
+    seen.clear();
+    core.Lines().Put(2, "z");
+    core.Lines().Delete(4);
+    EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{2, 2}, {4, -1}}));
+}
+
+TEST(EditorCore, TextEditsAtPositions)
+{
+    TEditorCore core;
+    // An empty buffer gets its first line; a gap past the line end is blanks.
+    EXPECT_EQ(core.InsertTextAt({3, 1}, u"ab"), (TBufferCoord{5, 1}));
+    EXPECT_EQ(core.Text(), "  ab");
+    // Every kind of line break in inserted text becomes a real line break.
+    EXPECT_EQ(core.InsertTextAt({3, 1}, u"1\r\n2\r3\n4\u20285\u2029"), (TBufferCoord{1, 6}));
+    EXPECT_EQ(core.Lines().Count(), 6);
+    EXPECT_EQ(core.Text(), "  1\r\n2\r\n3\r\n4\r\n5\r\nab");
+    EXPECT_EQ(core.TextRange({3, 1}, {2, 3}), "1\r\n2\r\n3");
+    EXPECT_EQ(core.TextRange({9, 6}, {1, 1}), "  1\r\n2\r\n3\r\n4\r\n5\r\nab");
+    // Deleting joins lines; the order of the ends does not matter.
+    core.DeleteTextRange({1, 5}, {4, 1});
+    EXPECT_EQ(core.Text(), "  15\r\nab");
+    // Joining from past the end of a line pads it first.
+    core.DeleteTextRange({7, 1}, {1, 2});
+    EXPECT_EQ(core.Text(), "  15  ab");
+    core.DeleteTextRange({12, 1}, {15, 1}); // past the end of the line: nothing
+    EXPECT_EQ(core.Text(), "  15  ab");
+    EXPECT_EQ(core.ReplaceTextRange({1, 1}, {9, 1}, u"x"), (TBufferCoord{2, 1}));
+    EXPECT_EQ(core.Text(), "x");
+    EXPECT_EQ(TEditorCore::SplitTextLines(u"a\n"), (QStringList{"a", ""}));
+    EXPECT_EQ(TEditorCore::SplitTextLines(u"\n\r"), (QStringList{"", "", ""}));
 }
 
 TEST(EditorCore, IncrementalRangesAndFoldsEqualAFullRescan)

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "editor/Highlighter.h"
+#include "editor/CodeFoldingMode.h"
 #include "platform/Exception.h"
 
 namespace editor {

@@ -1,13 +1,17 @@
 #pragma once
 // The non-visual side of the script editor: owns (or shares) the line
 // buffer, drives the highlighter's range rescan and the fold model from the
-// buffer's events. Caret, selection, commands and undo build on this class.
+// buffer's events, and edits text at (line, character) positions. Caret,
+// selection, commands and undo build on this class.
 #include <QString>
+#include <QStringList>
+#include <QStringView>
 
 #include <functional>
 #include <memory>
 #include <vector>
 
+#include "editor/BufferCoord.h"
 #include "editor/CodeFolding.h"
 #include "editor/Highlighter.h"
 #include "editor/LineBuffer.h"
@@ -15,6 +19,7 @@
 namespace editor {
 
 // A listener on the buffer's structural changes (the undo recorder is one).
+// Indexes are 0-based; counts are the lines really inserted or removed.
 class TEditorPlugin {
 public:
     virtual ~TEditorPlugin() = default;
@@ -22,6 +27,31 @@ public:
     virtual void LinesBeforeDeleted(int /*index*/, int /*count*/) {}
     virtual void LinesDeleted(int /*index*/, int /*count*/) {}
     virtual void LinePut(int /*index*/, const QString& /*oldLine*/) {}
+    // The whole text was removed (after the deletion was reported).
+    virtual void LinesCleared() {}
+    // A batch of changes begins / has ended (outermost begin and end only).
+    virtual void BatchBegin() {}
+    virtual void BatchEnd() {}
+};
+
+class TEditorCore;
+
+// Keeps a plug-in subscribed while it lives; safe to outlive the editor.
+class TPluginSubscription {
+public:
+    TPluginSubscription() = default;
+    TPluginSubscription(TPluginSubscription&& other) noexcept;
+    TPluginSubscription& operator=(TPluginSubscription&& other) noexcept;
+    TPluginSubscription(const TPluginSubscription&) = delete;
+    TPluginSubscription& operator=(const TPluginSubscription&) = delete;
+    ~TPluginSubscription();
+    void Reset();
+
+private:
+    friend class TEditorCore;
+    TPluginSubscription(std::weak_ptr<TEditorCore*> core, TEditorPlugin* plugin);
+    std::weak_ptr<TEditorCore*> FCore;
+    TEditorPlugin* FPlugin = nullptr;
 };
 
 class TEditorCore {
@@ -35,15 +65,30 @@ public:
     // and the buffer must outlive the editor's use of it; otherwise the
     // editor owns a buffer of its own.
     explicit TEditorCore(TLineBuffer* sharedLines = nullptr);
-    ~TEditorCore();
+    virtual ~TEditorCore();
     TEditorCore(const TEditorCore&) = delete;
     TEditorCore& operator=(const TEditorCore&) = delete;
 
     TLineBuffer& Lines() { return *FLines; }
     const TLineBuffer& Lines() const { return *FLines; }
+    bool SharesLines() const { return !FOwnedLines; }
 
     QString Text() const { return FLines->GetText(); }
     void SetText(const QString& text) { FLines->SetText(text); }
+
+    // Text edits at 1-based positions. A position past the end of its line
+    // is reached by padding the line with blanks; a line past the end of the
+    // text is clamped to the last line (an empty buffer gets its first line).
+    // CR LF, CR, LF, U+2028 and U+2029 in the text all become line breaks.
+    // Returns the position just after the inserted text.
+    TBufferCoord InsertTextAt(TBufferCoord pos, QStringView text);
+    // Removes the text between two positions (in either order).
+    void DeleteTextRange(TBufferCoord from, TBufferCoord to);
+    // Replaces the text between two positions; returns the end of the new text.
+    TBufferCoord ReplaceTextRange(TBufferCoord from, TBufferCoord to, QStringView text);
+    // The text between two positions, lines joined by CR LF.
+    QString TextRange(TBufferCoord from, TBufferCoord to) const;
+    static QStringList SplitTextLines(QStringView text);
 
     TCustomHighlighter* Highlighter() const { return FHighlighter; }
     // The highlighter is not owned; it must outlive its use here.
@@ -72,12 +117,19 @@ public:
 
     void AddPlugin(TEditorPlugin* plugin);
     void RemovePlugin(TEditorPlugin* plugin);
+    [[nodiscard]] TPluginSubscription Subscribe(TEditorPlugin* plugin);
 
     TScanForFoldRangesEvent OnScanForFoldRanges;
-    // Lines whose display is out of date (lastLine -1: to the end of the text).
+    // Lines whose display is out of date (0-based; lastLine -1: to the end
+    // of the text), reported once per batch of buffer changes.
     TLinesInvalidatedEvent OnLinesInvalidated;
     TNotifyEvent OnFoldsChanged;
     TNotifyEvent OnCleared;
+
+protected:
+    // Called after a range was collapsed (the caret leaves hidden lines).
+    virtual void FoldCollapsed(const TFoldRange& /*range*/) {}
+    void Invalidate(int firstLine, int lastLine);
 
 private:
     void AttachToLines();
@@ -86,10 +138,13 @@ private:
     void LinesDeleted(int index, int count);
     void LinePut(int index, const QString& oldLine);
     void LinesCleared();
+    void LinesChanging();
     void LinesChanged();
     void FinishFoldScan();
-    void Invalidate(int firstLine, int lastLine);
+    void FlushInvalidation();
     int ColumnWidth(const QString& line) const;
+    template <typename F>
+    void ForEachPlugin(F&& f);
 
     std::unique_ptr<TLineBuffer> FOwnedLines;
     TLineBuffer* FLines;
@@ -102,6 +157,12 @@ private:
     bool FWordWrap = false;
     bool FFoldRebuildPending = false;
     std::vector<TEditorPlugin*> FPlugins;
+    int FDispatching = 0;
+    bool FPluginsRemoved = false;
+    bool FInBatch = false;
+    // Coalesced invalidation of the running batch (first > last: none).
+    int FInvalidFirst = 0;
+    int FInvalidLast = -2;
 };
 
 } // namespace editor

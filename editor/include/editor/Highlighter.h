@@ -14,9 +14,6 @@
 
 namespace editor {
 
-class TLineBuffer;
-class TFoldRanges;
-
 // Colours are QRgb-compatible (0xAARRGGBB); an alpha of 0 means "not set",
 // so the editor's own colour applies. Kept free of QtGui on purpose.
 using TColor = std::uint32_t;
@@ -157,17 +154,6 @@ private:
     std::bitset<256> FAdditionalWordBreakChars;
     int FUpdateCount = 0;
     bool FChangedWhileLocked = false;
-};
-
-enum TCodeFoldingMode { cfmStandard = 0, cfmIndentation = 1 };
-
-// A highlighter that also reports fold markers.
-class TCustomFoldingHighlighter : public TCustomHighlighter {
-public:
-    virtual void InitFoldRanges(TFoldRanges& foldRanges);
-    // Line indexes are 0-based and inclusive.
-    virtual void ScanForFoldRanges(TFoldRanges& foldRanges, const TLineBuffer& linesToScan, int fromLine, int toLine) = 0;
-    virtual void AdjustFoldRanges(TFoldRanges& foldRanges, const TLineBuffer& linesToScan);
 };
 
 } // namespace editor

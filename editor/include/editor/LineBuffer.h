@@ -172,6 +172,20 @@ private:
     int FUpdateCount = 0;
 };
 
+// Holds one begin/end update pair of a buffer: the changes made while it
+// lives form one batch for the buffer's listeners.
+class TLineBufferUpdate {
+public:
+    explicit TLineBufferUpdate(TLineBuffer& buffer);
+    ~TLineBufferUpdate() noexcept(false);
+    TLineBufferUpdate(const TLineBufferUpdate&) = delete;
+    TLineBufferUpdate& operator=(const TLineBufferUpdate&) = delete;
+
+private:
+    TLineBuffer& FBuffer;
+    int FExceptions;
+};
+
 // Calls the previous handler of an event first, then the new one.
 template <typename Event, typename Handler>
 void ChainEvent(Event& event, Handler handler)

@@ -1,7 +1,7 @@
 #pragma once
 // Python highlighter: token kinds, attributes, multi-line string ranges and
 // the indentation-based fold scan.
-#include "editor/Highlighter.h"
+#include "editor/FoldingHighlighter.h"
 
 #include <cstdint>
 #include <vector>
