@@ -297,12 +297,9 @@ void ReadAll(QIODevice& stream, char* data, qint64 size, const char* what)
         const qint64 n = stream.read(data + got, size - got);
         if (n < 0)
             StreamError(QStringLiteral("read failed (%1)").arg(stream.errorString()));
-        if (n == 0) {
-            // A sequential device may deliver the rest later.
-            if (!stream.isSequential() || !stream.waitForReadyRead(-1))
-                StreamError(QStringLiteral("truncated %1").arg(QLatin1StringView(what)));
-            continue;
-        }
+        // Reads what the device holds; no waiting for more to arrive.
+        if (n == 0)
+            StreamError(QStringLiteral("truncated %1").arg(QLatin1StringView(what)));
         got += n;
     }
 }
@@ -396,6 +393,8 @@ QString ShortCutToText(TShortCut shortCut)
 
 QString KeyCodeToText(quint16 key)
 {
+    if (key == 0)
+        return {};
     if ((key >= '0' && key <= '9') || (key >= 'A' && key <= 'Z'))
         return QString(QChar(key));
     if (key >= VK_NUMPAD0 && key <= VK_NUMPAD9)
@@ -406,6 +405,90 @@ QString KeyCodeToText(quint16 key)
         if (entry.Key == key)
             return QString::fromLatin1(entry.Name);
     return QStringLiteral("Key %1").arg(key);
+}
+
+// ---------------------------------------------------------------------------
+// Qt keys
+
+namespace {
+
+struct TQtKey {
+    int QtKey;
+    quint16 Key;
+};
+
+// Keys whose code does not depend on the keypad. Punctuation follows the US
+// layout: a shifted symbol maps to the key that carries it, so Ctrl+Shift+1
+// (delivered as '!') still finds the binding of '1' with Ctrl+Shift.
+constexpr TQtKey kQtKeys[] = {
+    {Qt::Key_Backspace, VK_BACK}, {Qt::Key_Tab, VK_TAB}, {Qt::Key_Backtab, VK_TAB},
+    {Qt::Key_Clear, VK_CLEAR}, {Qt::Key_Return, VK_RETURN}, {Qt::Key_Enter, VK_RETURN},
+    {Qt::Key_Shift, VK_SHIFT}, {Qt::Key_Control, VK_CONTROL}, {Qt::Key_Alt, VK_MENU},
+    {Qt::Key_Pause, VK_PAUSE}, {Qt::Key_CapsLock, VK_CAPITAL}, {Qt::Key_Escape, VK_ESCAPE},
+    {Qt::Key_Space, VK_SPACE}, {Qt::Key_PageUp, VK_PRIOR}, {Qt::Key_PageDown, VK_NEXT},
+    {Qt::Key_End, VK_END}, {Qt::Key_Home, VK_HOME}, {Qt::Key_Left, VK_LEFT},
+    {Qt::Key_Up, VK_UP}, {Qt::Key_Right, VK_RIGHT}, {Qt::Key_Down, VK_DOWN},
+    {Qt::Key_Select, VK_SELECT}, {Qt::Key_Printer, VK_PRINT}, {Qt::Key_Execute, VK_EXECUTE},
+    {Qt::Key_Print, VK_SNAPSHOT}, {Qt::Key_Insert, VK_INSERT}, {Qt::Key_Delete, VK_DELETE},
+    {Qt::Key_Help, VK_HELP}, {Qt::Key_Meta, VK_LWIN}, {Qt::Key_Super_L, VK_LWIN},
+    {Qt::Key_Super_R, VK_RWIN}, {Qt::Key_Menu, VK_APPS}, {Qt::Key_Sleep, VK_SLEEP},
+    {Qt::Key_NumLock, VK_NUMLOCK}, {Qt::Key_ScrollLock, VK_SCROLL},
+    {Qt::Key_Exclam, '1'}, {Qt::Key_At, '2'}, {Qt::Key_NumberSign, '3'}, {Qt::Key_Dollar, '4'},
+    {Qt::Key_Percent, '5'}, {Qt::Key_AsciiCircum, '6'}, {Qt::Key_Ampersand, '7'},
+    {Qt::Key_ParenLeft, '9'}, {Qt::Key_ParenRight, '0'},
+    {Qt::Key_Semicolon, VK_OEM_1}, {Qt::Key_Colon, VK_OEM_1}, {Qt::Key_Equal, VK_OEM_PLUS},
+    {Qt::Key_Comma, VK_OEM_COMMA}, {Qt::Key_Less, VK_OEM_COMMA}, {Qt::Key_Underscore, VK_OEM_MINUS},
+    {Qt::Key_Greater, VK_OEM_PERIOD}, {Qt::Key_Question, VK_OEM_2}, {Qt::Key_QuoteLeft, VK_OEM_3},
+    {Qt::Key_AsciiTilde, VK_OEM_3}, {Qt::Key_BracketLeft, VK_OEM_4}, {Qt::Key_BraceLeft, VK_OEM_4},
+    {Qt::Key_Backslash, VK_OEM_5}, {Qt::Key_Bar, VK_OEM_5}, {Qt::Key_BracketRight, VK_OEM_6},
+    {Qt::Key_BraceRight, VK_OEM_6}, {Qt::Key_Apostrophe, VK_OEM_7}, {Qt::Key_QuoteDbl, VK_OEM_7},
+};
+
+// Keys that are a keypad key with the keypad modifier and another key without.
+struct TQtPadKey {
+    int QtKey;
+    quint16 Pad;
+    quint16 Main;
+};
+
+constexpr TQtPadKey kQtPadKeys[] = {
+    {Qt::Key_Asterisk, VK_MULTIPLY, '8'},
+    {Qt::Key_Plus, VK_ADD, VK_OEM_PLUS},
+    {Qt::Key_Minus, VK_SUBTRACT, VK_OEM_MINUS},
+    {Qt::Key_Period, VK_DECIMAL, VK_OEM_PERIOD},
+    {Qt::Key_Slash, VK_DIVIDE, VK_OEM_2},
+};
+
+} // namespace
+
+quint16 VirtualKeyFromQtKey(int qtKey, Qt::KeyboardModifiers modifiers)
+{
+    const bool keypad = modifiers.testFlag(Qt::KeypadModifier);
+    if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z)
+        return static_cast<quint16>(qtKey);
+    if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)
+        return static_cast<quint16>(keypad ? VK_NUMPAD0 + (qtKey - Qt::Key_0) : qtKey);
+    if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24)
+        return static_cast<quint16>(VK_F1 + (qtKey - Qt::Key_F1));
+    for (const auto& entry : kQtPadKeys)
+        if (entry.QtKey == qtKey)
+            return keypad ? entry.Pad : entry.Main;
+    for (const auto& entry : kQtKeys)
+        if (entry.QtKey == qtKey)
+            return entry.Key;
+    return 0;
+}
+
+TShiftState ShiftStateFromQtModifiers(Qt::KeyboardModifiers modifiers)
+{
+    TShiftState shift = ssNone;
+    if (modifiers.testFlag(Qt::ShiftModifier))
+        shift |= ssShift;
+    if (modifiers.testFlag(Qt::ControlModifier))
+        shift |= ssCtrl;
+    if (modifiers.testFlag(Qt::AltModifier))
+        shift |= ssAlt;
+    return shift;
 }
 
 namespace editor {

@@ -5,6 +5,7 @@
 #include <QChar>
 #include <QString>
 #include <QtGlobal>
+#include <qnamespace.h>
 
 #include <functional>
 #include <vector>
@@ -281,8 +282,16 @@ TShortCut ShortCut(quint16 key, TShiftState shift);
 void ShortCutToKey(TShortCut shortCut, quint16& key, TShiftState& shift);
 // "Ctrl+Shift+K", "Alt+Up", "F1"; empty for scNone.
 QString ShortCutToText(TShortCut shortCut);
-// Key name without modifiers ("BkSp", "A", "Num 5").
+// Key name without modifiers ("BkSp", "A", "Num 5"; empty for 0).
 QString KeyCodeToText(quint16 key);
+
+// ---------------------------------------------------------------------------
+// Qt key events to key codes, for the editor's view. Returns 0 for a key with
+// no code. Keypad digits and operators need Qt::KeypadModifier to map to
+// their keypad codes.
+
+quint16 VirtualKeyFromQtKey(int qtKey, Qt::KeyboardModifiers modifiers);
+TShiftState ShiftStateFromQtModifiers(Qt::KeyboardModifiers modifiers);
 
 namespace editor {
 
