@@ -382,7 +382,9 @@ private:
 // Handler chains that see keyboard and mouse input before the editor acts on
 // it. Handlers run in the order they were added; a key-down, key-up or
 // key-press handler stops the chain by clearing the key (0) or character
-// (null). Removing or adding handlers from within a handler is safe.
+// (null). Removing or adding handlers from within a handler is safe; a
+// handler added during a run first runs on the next input. Adding an empty
+// handler does nothing and returns id 0.
 enum TMouseButton : quint8 { mbLeft, mbRight, mbMiddle };
 
 class TEditorKbdHandler {
