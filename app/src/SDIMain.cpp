@@ -3,6 +3,7 @@
 #include "app/About.h"
 #include "app/DefaultScript.h"
 #include "app/ErrorBox.h"
+#include "app/FileDrop.h"
 #include "app/JsonFormat.h"
 #include "app/ScriptFile.h"
 #include "app/TestRun.h"
@@ -150,6 +151,11 @@ TSDIAppForm::TSDIAppForm(QWidget* parent) : QMainWindow(parent)
     OpenFileHistories1->OnOpenFile = [this](QObject*, const QString& fileName) {
         RunGuarded([&] { OpenScript(fileName); }, this);
     };
+    // A file dropped from a file manager opens as a recent-file item does.
+    auto* drops = new TFileDropFilter(this, [this](const QStringList& files) {
+        RunGuarded([&] { OpenScript(files.constFirst()); }, this);
+    });
+    drops->Watch({this, sePythonCode, Memo1, mePythonOutput});
 
     BuildBridge();
 
@@ -447,6 +453,7 @@ void TSDIAppForm::FileOpen1Execute()
     request.save = false;
     request.filter = OpenDialogFilter;
     request.defaultExt = QStringLiteral(".py");
+    request.folder = DialogStartFolder(fFilePath, OpenFileHistories1->List());
     auto chosen = platform::CurrentDialogs().FileDialog(request);
     if (!chosen)
         return;
@@ -480,6 +487,7 @@ TSDIAppForm::SaveOutcome TSDIAppForm::SaveWithDialog()
     request.filter = OpenDialogFilter;
     request.defaultExt = QStringLiteral("py");
     request.fileName = fFilePath;
+    request.folder = DialogStartFolder(fFilePath, OpenFileHistories1->List());
     auto chosen = platform::CurrentDialogs().FileDialog(request);
     if (!chosen)
         return SaveOutcome::Cancelled;

@@ -1,5 +1,6 @@
 #include "app/ScriptFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -75,9 +76,25 @@ QString LoadScriptFile(const QString& path)
         fail(file.errorString());
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // The file's own mark is gone; a second one is a character of the text.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder.decode(bytes);
     if (decoder.hasError())
         fail(QStringLiteral("UTF-8 として正しくないバイト列があります"));
     return text;
+}
+
+QString DialogStartFolder(const QString& currentFile, const QStringList& recentFiles)
+{
+    QStringList candidates{currentFile};
+    candidates += recentFiles;
+    for (const QString& file : candidates) {
+        if (file.isEmpty())
+            continue;
+        const QFileInfo info(file);
+        if (info.isAbsolute() && info.absoluteDir().exists())
+            return info.absolutePath();
+    }
+    return QDir::homePath();
 }

@@ -56,7 +56,7 @@ ModalResult QtDialogs::MessageBox(const MessageRequest& request)
 
 std::optional<QString> QtDialogs::FileDialog(const FileDialogRequest& request)
 {
-    QFileDialog dialog(OwnerOr(request.owner), request.title, QString(), ToQtFilter(request.filter));
+    QFileDialog dialog(OwnerOr(request.owner), request.title, request.folder, ToQtFilter(request.filter));
     dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     // Existing files are replaced without a question, as the save command expects.

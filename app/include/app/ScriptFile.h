@@ -26,3 +26,8 @@ void SaveScriptFile(const QString& path, const QString& text);
 // breaks stay as they are, the editor takes CR LF, LF and CR alike. Throws EScriptFileError("ファイル "%s" を開けません。%s")
 // when the file cannot be read or is not valid UTF-8.
 QString LoadScriptFile(const QString& path);
+
+// Folder the file dialogs open in: that of the current file, else that of the
+// newest recent file whose folder still exists, else the home folder (never
+// the working folder, which a desktop launcher sets to anything).
+QString DialogStartFolder(const QString& currentFile, const QStringList& recentFiles);

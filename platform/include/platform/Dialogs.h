@@ -42,6 +42,7 @@ struct FileDialogRequest {
     QString filter;
     QString defaultExt; // appended when the chosen name has no extension ("py" or ".py")
     QString fileName;   // preset name (may carry a folder)
+    QString folder;     // folder shown first when fileName carries none
 };
 
 struct InputRequest {
