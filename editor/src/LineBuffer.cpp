@@ -2,6 +2,7 @@
 
 #include <QIODevice>
 #include <QSemaphore>
+#include <QStringDecoder>
 #include <QThreadPool>
 #include <QtEndian>
 
@@ -681,7 +682,10 @@ void TLineBuffer::LoadFromStream(QIODevice& stream, std::optional<TEncoding> enc
             throw EEncodingError(platform::Format(
                 QStringLiteral("The text is not valid %s: invalid byte sequence at byte %d"),
                 {EncodingName(enc), QString::number(valid + bomLength)}));
-        text = QString::fromUtf8(data, size);
+        // The preamble is already cut off: a mark left in the data is a
+        // character of the text, which fromUtf8 would drop.
+        text = QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom)
+                   .decode(QByteArrayView(data, size));
     } else {
         if (size % 2 != 0)
             throw EEncodingError(platform::Format(

@@ -265,6 +265,23 @@ TEST(LineBuffer, LoadAndSaveRoundTrips)
     EXPECT_EQ(b.Get(0).size(), 16385);
 }
 
+TEST(LineBuffer, ByteOrderMarkCharacterAfterThePreambleIsKept)
+{
+    // Found by fuzzing: a U+FEFF that begins the text itself was dropped.
+    TLineBuffer b;
+    const QByteArray twoMarks("\xEF\xBB\xBF\xEF\xBB\xBFx");
+    Load(b, twoMarks);
+    EXPECT_EQ(b.GetText(), QString(QChar(0xFEFF)) + "x");
+    EXPECT_EQ(Save(b), twoMarks);
+    // Read as 8-bit text there is no preamble, so both marks are text.
+    QByteArray copy = twoMarks;
+    QBuffer dev(&copy);
+    dev.open(QIODevice::ReadOnly);
+    b.LoadFromStream(dev, TEncoding::ANSI);
+    EXPECT_EQ(b.GetText(), QString(2, QChar(0xFEFF)) + "x");
+    EXPECT_EQ(Save(b), twoMarks);
+}
+
 TEST(LineBuffer, BrokenEncodingsAreRefusedAndKeepTheText)
 {
     TLineBuffer b;
