@@ -4,6 +4,9 @@ add_library(quorbel_pyhost STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/src/PythonModule.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/PythonType.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/PyIOModule.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/ScriptSession.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/include/pybridge/ScriptSession.h
+  ${CMAKE_CURRENT_SOURCE_DIR}/include/pybridge/PyRef.h
   ${CMAKE_CURRENT_SOURCE_DIR}/include/pybridge/PythonModule.h
   ${CMAKE_CURRENT_SOURCE_DIR}/include/pybridge/PythonType.h
 )

@@ -13,6 +13,8 @@
 #include "pybridge/PythonEngine.h"
 #include "pybridge/PythonIO.h"
 #include "pybridge/PythonModule.h"
+#include "pybridge/PyRef.h"
+#include "pybridge/ScriptSession.h"
 #include "widgets/PlainScriptEdit.h"
 
 #include <QAction>
@@ -29,15 +31,38 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <chrono>
+#include <optional>
+#include <utility>
 
 namespace {
 
 const QString SModifiedSave = QStringLiteral("ファイルが変更されています。保存しますか？");
 const QString SModified = QStringLiteral("ファイルが変更されています");
 const QString SWarning = QStringLiteral("警告");
+const QString SRunning = QStringLiteral("スクリプトを実行しています。Esc キーで中止できます。");
+const QString SStopped = QStringLiteral("実行を中止しました。");
+const QString SStopBeforeClose = QStringLiteral("スクリプトを実行しています。中止して閉じますか？");
+const QString SRunHint = QStringLiteral("実行|スクリプトを実行");
+const QString SStopHint = QStringLiteral("中止|実行中のスクリプトを中止");
+
+// A run's file names: the script is "<string>"; the two generated lines get
+// names of their own, so that a traceback never shows a script line for them.
+const QString SScriptFile = QStringLiteral("<string>");
+const QString SDataFile = QStringLiteral("<datas>");
+const QString SCallFile = QStringLiteral("<call>");
+
+void SetHint(QWidget* w, const QString& hint)
+{
+    const qsizetype bar = hint.indexOf(u'|');
+    w->setToolTip(hint.left(bar));
+    w->setStatusTip(hint.mid(bar + 1));
+}
 
 QFont PixelFont(const QString& family, int pixels, bool bold = false)
 {
@@ -112,6 +137,7 @@ QIcon ImageListIcon(int index)
         {8, "document-save", QStyle::SP_DialogSaveButton},
         {15, "media-playback-start", QStyle::SP_MediaPlay},
         {16, "media-playback-start", QStyle::SP_MediaPlay},
+        {17, "media-playback-stop", QStyle::SP_MediaStop},
     };
     for (const Entry& e : entries) {
         if (e.index != index)
@@ -165,8 +191,32 @@ TSDIAppForm::TSDIAppForm(QWidget* parent) : QMainWindow(parent)
 
 TSDIAppForm::~TSDIAppForm()
 {
-    // The interpreter stops before the panes it writes to go away.
+    // The interpreter stops before the modules it refers to and the panes it
+    // writes to go away.
+    ShutdownRuntime();
     FBridgeOwner.reset();
+}
+
+void TSDIAppForm::ShutdownRuntime()
+{
+    if (!FSession)
+        return;
+    // The script's threads get a moment to end; one that does not would make
+    // the finalisation wait for ever.
+    const bool clean = FSession->Shutdown(std::chrono::seconds(2));
+    if (PythonEngine->Initialized()) {
+        if (!clean)
+            PythonEngine->SetAutoFinalize(false);
+        // The streams are restored first, so exit handlers print to the
+        // process's own output rather than into a closing window.
+        try {
+            PythonEngine->Finalize();
+        } catch (const std::exception&) {
+            // The program is ending; nothing is left to tell.
+        }
+        if (!clean)
+            FSession->RunExitHandlers();
+    }
 }
 
 void TSDIAppForm::BuildBridge()
@@ -196,6 +246,20 @@ void TSDIAppForm::BuildBridge()
     PythonModule->SetName(QStringLiteral("PythonModule"));
     PythonModule->SetEngine(PythonEngine);
     PythonModule->SetModuleName(QByteArrayLiteral("host_module"));
+
+    FSession = std::make_unique<pybridge::TScriptSession>(*PythonEngine);
+    // The window stays live while a script runs: repaints, moves, output,
+    // and the stop command all arrive here.
+    FSession->OnTick = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
+    FSession->OnStopRequested = [] { platform::CurrentDialogs().CancelInputBox(); };
+}
+
+bool TSDIAppForm::IsRunning() const { return FSession && FSession->Running(); }
+
+void TSDIAppForm::StopRun()
+{
+    if (IsRunning())
+        FSession->RequestStop();
 }
 
 QAction* TSDIAppForm::MakeAction(const QString& name, const QString& caption, const QString& hint,
@@ -243,6 +307,11 @@ void TSDIAppForm::BuildActions()
     HelpAbout1 = MakeAction(QStringLiteral("HelpAbout1"), QStringLiteral("バージョン情報(&A)..."),
                             QStringLiteral("バージョン情報|プログラム情報，バージョン番号，著作権の表示"), {}, -1,
                             QStringLiteral("ヘルプ"));
+    const QString test = QStringLiteral("テスト");
+    TestRun1 = MakeAction(QStringLiteral("TestRun1"), QStringLiteral("実行(&R)"), SRunHint, {}, 15, test);
+    TestStop1 = MakeAction(QStringLiteral("TestStop1"), QStringLiteral("中止(&S)"), SStopHint,
+                           QKeySequence(Qt::Key_Escape), 17, test);
+    TestStop1->setEnabled(false);
 
     auto guard = [this](void (TSDIAppForm::*handler)()) {
         return [this, handler] { RunGuarded([&] { (this->*handler)(); }, this); };
@@ -253,6 +322,8 @@ void TSDIAppForm::BuildActions()
     connect(FileSaveAs1, &QAction::triggered, this, guard(&TSDIAppForm::FileSave1Execute));
     connect(FileExit1, &QAction::triggered, this, guard(&TSDIAppForm::FileExit1Execute));
     connect(HelpAbout1, &QAction::triggered, this, guard(&TSDIAppForm::HelpAbout1Execute));
+    connect(TestRun1, &QAction::triggered, this, guard(&TSDIAppForm::ToolButton5Click));
+    connect(TestStop1, &QAction::triggered, this, &TSDIAppForm::StopRun);
     connect(EditCut1, &QAction::triggered, this, [this] { EditAction(&QPlainTextEdit::cut); });
     connect(EditCopy1, &QAction::triggered, this, [this] { EditAction(&QPlainTextEdit::copy); });
     connect(EditPaste1, &QAction::triggered, this, [this] { EditAction(&QPlainTextEdit::paste); });
@@ -286,6 +357,8 @@ void TSDIAppForm::BuildMenus()
 
     T1 = bar->addMenu(QStringLiteral("テスト(&T)"));
     T1->setObjectName(QStringLiteral("T1"));
+    T1->addAction(TestRun1);
+    T1->addAction(TestStop1);
 
     Help1 = bar->addMenu(QStringLiteral("ヘルプ(&H)"));
     Help1->setObjectName(QStringLiteral("Help1"));
@@ -321,6 +394,7 @@ void TSDIAppForm::BuildToolBar()
     ToolButton5->setObjectName(QStringLiteral("ToolButton5"));
     ToolButton5->setIcon(ImageListIcon(15));
     ToolButton5->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    SetHint(ToolButton5, SRunHint);
     ToolBar1->addWidget(ToolButton5);
     connect(ToolButton5, &QToolButton::clicked, this, [this] { RunGuarded([this] { ToolButton5Click(); }, this); });
 
@@ -462,6 +536,9 @@ void TSDIAppForm::FileOpen1Execute()
 
 void TSDIAppForm::OpenScript(const QString& fileName)
 {
+    // The script cannot be replaced while a run is in progress.
+    if (IsRunning())
+        return;
     if (!ConfirmDiscardBeforeOpen())
         return;
     // Read first: a file that cannot be read changes nothing.
@@ -528,12 +605,44 @@ QString TSDIAppForm::RuntimeLibraryFolder() const { return RuntimeFolder(platfor
 
 void TSDIAppForm::ToolButton5Click()
 {
+    // While a run is in progress the run button is the stop button.
+    if (IsRunning()) {
+        StopRun();
+        return;
+    }
+    // A close asked for during the run goes ahead once it is over, however it ended.
+    struct CloseAfterRun {
+        TSDIAppForm* form;
+        ~CloseAfterRun()
+        {
+            if (std::exchange(form->fCloseAfterRun, false))
+                QTimer::singleShot(0, form, &QWidget::close);
+        }
+    } closeAfterRun{this};
+    try {
+        RunScript();
+    } catch (const pybridge::EPyKeyboardInterrupt&) {
+        // A stop the user asked for is no error: its traceback is in the pane.
+        if (!FSession->StopRequested())
+            throw;
+        statusBar()->showMessage(SStopped);
+    }
+}
+
+void TSDIAppForm::RunScript()
+{
     // Whatever the run printed is in the pane when the click is over, also
     // when it ended with an error.
     struct ShowOutput {
         pybridge::TPythonGUIInputOutput* io;
-        ~ShowOutput() { io->FlushDisplay(); }
+        ~ShowOutput()
+        {
+            io->FlushUnfinishedLine();
+            io->FlushDisplay();
+        }
     } showOutput{PythonGUIInputOutput};
+    // The number is the one shown when the button was pressed.
+    const qint64 n = SpinEdit1->text().trimmed().toLongLong();
     Memo1->clear();
     PythonGUIInputOutput->FlushDisplay();
     mePythonOutput->clear();
@@ -545,24 +654,50 @@ void TSDIAppForm::ToolButton5Click()
         if (!PythonEngine->IsHandleValid())
             return; // the loader has shown why
     }
+    if (PythonEngine->Initialized() && !FSession->Attached())
+        FSession->Attach();
     // Code then runs in the module registered under the empty name, which
     // keeps its definitions from run to run.
     PythonEngine->ResetTextSettings();
-    const QString fileName = QStringLiteral("<string>");
-    PythonEngine->ExecString(platform::ToAnsi(EditorText()), fileName);
-    PythonEngine->ExecString(platform::ToAnsi(SampleDataAssignment()), fileName);
-    const qint64 n = SpinEdit1->text().trimmed().toLongLong();
-    const QString call = CallExpression(n, platform::UniversalSecondsNow());
-    pybridge::PPyObject result = PythonEngine->EvalString(platform::ToAnsi(call), fileName);
-    QString text;
-    try {
-        text = PythonEngine->PyObjectAsString(result);
-    } catch (...) {
-        PythonEngine->Py_XDECREF(result);
-        throw;
+    std::optional<pybridge::TScriptSession::TRun> run;
+    if (FSession->Attached())
+        run.emplace(*FSession);
+    struct RunningState {
+        TSDIAppForm* form;
+        explicit RunningState(TSDIAppForm* f) : form(f) { form->ShowRunningState(true); }
+        ~RunningState() { form->ShowRunningState(false); }
+    } runningState(this);
+
+    // The run uses the text the editor held when it started.
+    const QByteArray script = platform::ToAnsi(EditorText());
+    const QByteArray data = platform::ToAnsi(SampleDataAssignment());
+    const QByteArray call = platform::ToAnsi(CallExpression(n, platform::UniversalSecondsNow()));
+    if (run) {
+        FSession->RegisterSource(SScriptFile, script);
+        FSession->RegisterSource(SCallFile, call);
     }
-    PythonEngine->Py_XDECREF(result);
+    PythonEngine->ExecString(script, SScriptFile);
+    PythonEngine->ExecString(data, SDataFile);
+    pybridge::TPyRef result = pybridge::TPyRef::Steal(*PythonEngine, PythonEngine->EvalString(call, SCallFile));
+    const QString text = PythonEngine->PyObjectAsString(result.Get());
+    result.Reset();
     SetMemoText(Memo1, FormatJsonResult(text));
+}
+
+void TSDIAppForm::ShowRunningState(bool running)
+{
+    // A second run, and commands that replace the script, wait for the end
+    // of the run; the editor stays usable (the run has its own copy).
+    for (QAction* a : {FileNew1, FileOpen1, FileSave1, FileSaveAs1, TestRun1})
+        a->setEnabled(!running);
+    idR->setEnabled(!running);
+    TestStop1->setEnabled(running);
+    ToolButton5->setIcon(ImageListIcon(running ? 17 : 15));
+    SetHint(ToolButton5, running ? SStopHint : SRunHint);
+    if (running)
+        statusBar()->showMessage(SRunning);
+    else
+        statusBar()->clearMessage();
 }
 
 void TSDIAppForm::UpdateTitle()
@@ -573,6 +708,22 @@ void TSDIAppForm::UpdateTitle()
 
 void TSDIAppForm::closeEvent(QCloseEvent* event)
 {
+    if (IsRunning()) {
+        // The run ends first; then the window closes as usual, asking about
+        // unsaved changes.
+        event->ignore();
+        platform::MessageRequest ask;
+        ask.owner = this;
+        ask.text = SStopBeforeClose;
+        ask.caption = SWarning;
+        ask.type = platform::MsgDlgType::mtConfirmation;
+        ask.buttons = platform::mbYes | platform::mbNo;
+        if (platform::CurrentDialogs().MessageBox(ask) == platform::ModalResult::mrYes && IsRunning()) {
+            fCloseAfterRun = true;
+            StopRun();
+        }
+        return;
+    }
     if (!IsModified()) {
         event->accept();
         return;

@@ -72,12 +72,23 @@ std::optional<QString> QtDialogs::FileDialog(const FileDialogRequest& request)
 
 std::optional<QString> QtDialogs::InputBox(const InputRequest& request)
 {
-    bool ok = false;
-    QString text = QInputDialog::getText(OwnerOr(request.owner), request.caption, request.prompt,
-                                         QLineEdit::Normal, request.value, &ok);
+    QInputDialog dialog(OwnerOr(request.owner));
+    dialog.setWindowTitle(request.caption);
+    dialog.setLabelText(request.prompt);
+    dialog.setTextValue(request.value);
+    dialog.setInputMode(QInputDialog::TextInput);
+    FOpenInputBox = &dialog;
+    const bool ok = dialog.exec() == QDialog::Accepted;
+    FOpenInputBox = nullptr;
     if (!ok)
         return std::nullopt;
-    return text;
+    return dialog.textValue();
+}
+
+void QtDialogs::CancelInputBox()
+{
+    if (FOpenInputBox)
+        FOpenInputBox->reject();
 }
 
 } // namespace platform

@@ -13,23 +13,54 @@ namespace pybridge {
 
 namespace {
 
+// The streams follow the text-stream protocol, so that library code writing
+// to them (logging, warnings, faulthandler, pprint) works or fails as it
+// would on a real stream.
 const char* const kRedirectScript = "import sys\n"
                                     "class DebugOutput:\n"
                                     "  pyio = __import__(\"pyio\")\n"
                                     "  softspace=0\n"
-                                    "  encoding=None\n"
+                                    "  encoding=\"utf-8\"\n"
+                                    "  errors=\"strict\"\n"
+                                    "  newlines=None\n"
+                                    "  line_buffering=False\n"
+                                    "  closed=False\n"
+                                    "  def __init__(self, name):\n"
+                                    "     self.name=name\n"
                                     "  def write(self,message):\n"
+                                    "     if not isinstance(message, str):\n"
+                                    "        raise TypeError(\"write() argument must be str, not %s\" % type(message).__name__)\n"
                                     "     self.pyio.write(message)\n"
+                                    "     return len(message)\n"
+                                    "  def writelines(self, lines):\n"
+                                    "     for line in lines:\n"
+                                    "        self.write(line)\n"
                                     "  def readline(self, size=None):\n"
                                     "     return self.pyio.read(size)\n"
+                                    "  def read(self, size=-1):\n"
+                                    "     return self.pyio.read(size)\n"
+                                    "  def readlines(self, hint=-1):\n"
+                                    "     line = self.readline()\n"
+                                    "     return [line] if line else []\n"
                                     "  def flush(self):\n"
                                     "     pass\n"
                                     "  def isatty(self):\n"
                                     "     return False\n"
+                                    "  def readable(self):\n"
+                                    "     return True\n"
+                                    "  def writable(self):\n"
+                                    "     return True\n"
+                                    "  def seekable(self):\n"
+                                    "     return False\n"
+                                    "  def fileno(self):\n"
+                                    "     import io\n"
+                                    "     raise io.UnsupportedOperation(\"fileno\")\n"
                                     "sys.old_stdin=sys.stdin\n"
                                     "sys.old_stdout=sys.stdout\n"
                                     "sys.old_stderr=sys.stderr\n"
-                                    "sys.stdin=sys.stderr=sys.stdout=DebugOutput()\n";
+                                    "sys.stdin=DebugOutput(\"<stdin>\")\n"
+                                    "sys.stdout=DebugOutput(\"<stdout>\")\n"
+                                    "sys.stderr=DebugOutput(\"<stderr>\")\n";
 
 TPythonInputOutput* IOOf(TPythonEngine& e) { return dynamic_cast<TPythonInputOutput*>(e.IO()); }
 
@@ -66,16 +97,30 @@ PPyObject pyio_read(PPyObject, PPyObject)
         TPythonInputOutput* io = IOOf(e);
         if (!io)
             return e.PyUnicode_FromString("");
+        // An input box belongs to the user-interface thread; from any other
+        // thread the request would never be answered.
+        if (!platform::IsMainThread() && qstrcmp(io->ClassName(), "TPythonInputOutput") != 0) {
+            e.PyErr_SetString(*e.PyExc_RuntimeError,
+                              "input() is only available on the main thread of the script");
+            return nullptr;
+        }
+        // The prompt written so far is shown before the box opens.
+        io->FlushUnfinishedLine();
         if (io->UnicodeIO()) {
             QString data;
             io->ReceiveUniData(data);
             if (e.PyErr_Occurred())
+                return nullptr;
+            // A stop asked for while the box was open takes effect here.
+            if (e.PyErr_CheckSignals() < 0)
                 return nullptr;
             return e.PyUnicodeFromString(data);
         }
         QByteArray data;
         io->ReceiveData(data);
         if (e.PyErr_Occurred())
+            return nullptr;
+        if (e.PyErr_CheckSignals() < 0)
             return nullptr;
         return e.PyUnicodeFromString(data);
     });

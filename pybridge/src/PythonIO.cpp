@@ -57,6 +57,14 @@ void TPythonInputOutput::Write(const QString& S)
 
 void TPythonInputOutput::WriteLine(const QString& S) { Write(S + QChar(10)); }
 
+void TPythonInputOutput::FlushUnfinishedLine()
+{
+    QMutexLocker lock(&FLock);
+    FLine_Buffer = FLinesPerThread.at(CurrentThreadEntry()).Text;
+    if (!FLine_Buffer.isEmpty())
+        FlushLine();
+}
+
 void TPythonInputOutput::FlushLine()
 {
     if (FDelayWrites)
@@ -216,6 +224,8 @@ void TPythonGUIInputOutput::SendData(const QByteArray& Data)
 
 QString TPythonGUIInputOutput::AskForInput()
 {
+    // The prompt the script wrote is in the pane before the box opens.
+    FlushDisplay();
     platform::InputRequest request;
     request.owner = nullptr;
     request.caption = QStringLiteral("Query from Python");

@@ -1,5 +1,6 @@
 // Running code, converting values and turning Python errors into host exceptions.
 #include "pybridge/PythonEngine.h"
+#include "pybridge/PyRef.h"
 
 #include "platform/Process.h"
 
@@ -56,6 +57,14 @@ PPyObject TPythonEngine::Run_CommandAsObjectWithDict(const QByteArray& command, 
         throw EPythonError(QStringLiteral("Run_CommandAsObject: can't create __main__"));
     PPyObject l = locals ? locals : (FLocalVars ? FLocalVars : PyModule_GetDict(m));
     PPyObject g = globals ? globals : (FGlobalVars ? FGlobalVars : l);
+    // Code sees a normal module: without __builtins__ in its globals, parts
+    // of the library that look it up (date formatting, pickling) fail.
+    if (!PyDict_GetItemString(g, "__builtins__")) {
+        if (PyErr_Occurred())
+            CheckError(false);
+        if (PyDict_SetItemString(g, "__builtins__", PyEval_GetBuiltins()) != 0)
+            CheckError(false);
+    }
     try {
         const QByteArray fileName = EncodeString(FileName);
         const QByteArray cmd = NormalizeLineBreaks(command);
@@ -201,7 +210,7 @@ void TPythonEngine::CheckError(bool ACatchStopEx)
         try {
             FTraceback->Refresh(tb);
             PyErr_Clear();
-            code = PyObjectAsString(v);
+            code = ObjectTextOrEmpty(v);
         } catch (...) {
             Py_XDECREF(t);
             Py_XDECREF(v);
@@ -305,8 +314,8 @@ void TPythonEngine::RaiseError()
         throw EPythonError(QStringLiteral("RaiseError: couldn't fetch last exception"));
     const QString typeText = PyType_CheckExact(errType)
                                  ? QString::fromUtf8(reinterpret_cast<PyTypeObject*>(errType)->tp_name)
-                                 : PyObjectAsString(errType);
-    const QString valueText = PyObjectAsString(errValue);
+                                 : ObjectTextOrEmpty(errType);
+    const QString valueText = ObjectTextOrEmpty(errValue);
     for (const TErrorMapping& m : kErrorMap) {
         PPPyObject cls = this->*(m.Class);
         if (!cls || !*cls || PyErr_GivenExceptionMatches(errType, *cls) == 0)
@@ -450,12 +459,30 @@ QString TPythonEngine::PyObjectAsString(PPyObject obj)
         return QString();
     if (PyUnicode_Check(obj))
         return PyUnicodeAsString(obj);
-    PPyObject s = PyObject_Str(obj);
-    QString r;
-    if (s && PyUnicode_Check(s))
-        r = PyUnicodeAsString(s);
-    Py_XDECREF(s);
-    return r;
+    TPyRef s = TPyRef::Steal(*this, PyObject_Str(obj));
+    // A failing __str__ is reported like any other Python error; left
+    // pending, it would break whatever runs next.
+    if (!s)
+        CheckError(false);
+    if (!s || !PyUnicode_Check(s.Get()))
+        return QString();
+    return PyUnicodeAsString(s.Get());
+}
+
+QString TPythonEngine::ObjectTextOrEmpty(PPyObject obj)
+{
+    // Used while an error is being reported: a failing __str__ must not start
+    // another report (it could recurse for ever).
+    if (!obj)
+        return QString();
+    if (PyUnicode_Check(obj))
+        return PyUnicodeAsString(obj);
+    TPyRef s = TPyRef::Steal(*this, PyObject_Str(obj));
+    if (!s) {
+        PyErr_Clear();
+        return QString();
+    }
+    return PyUnicode_Check(s.Get()) ? PyUnicodeAsString(s.Get()) : QString();
 }
 
 QString TPythonEngine::PyUnicodeAsString(PPyObject obj)

@@ -23,6 +23,7 @@ class TComponent;
 class TPythonEngine;
 class TPythonGUIInputOutput;
 class TPythonModule;
+class TScriptSession;
 }
 class TPlainScriptEdit;
 
@@ -58,8 +59,14 @@ public:
     void FileSave1Execute();
     void FileExit1Execute();
     void HelpAbout1Execute();
+    // Runs the script, or stops the run in progress.
     virtual void ToolButton5Click();
     void UpdateTitle();
+
+    // A run is in progress (the window stays live while it is).
+    bool IsRunning() const;
+    // Asks the running script to stop (KeyboardInterrupt); nothing between runs.
+    void StopRun();
 
     // The same steps as Open after its dialog: used for the recent-file items.
     void OpenScript(const QString& fileName);
@@ -102,6 +109,8 @@ public:
     QAction* EditCopy1;
     QAction* EditPaste1;
     QAction* HelpAbout1;
+    QAction* TestRun1;
+    QAction* TestStop1;
 
     QMenu* File1;
     QMenu* idR;
@@ -138,8 +147,14 @@ private:
     void EditAction(void (QPlainTextEdit::*op)());
 
     void BuildBridge();
+    void RunScript();
+    void ShowRunningState(bool running);
+    // Finalises the interpreter while everything it refers to still exists.
+    void ShutdownRuntime();
 
     std::unique_ptr<pybridge::TComponent> FBridgeOwner;
+    std::unique_ptr<pybridge::TScriptSession> FSession;
+    bool fCloseAfterRun = false;
     QString fFilePath;
     QString fSysScript;
     QString fOrigScript;

@@ -1,7 +1,9 @@
 #pragma once
 // Message boxes, file dialogs and the one-line input box behind one interface,
 // so that tests can answer them in-process. The program uses QtDialogs.
+#include <QDialog>
 #include <QFlags>
+#include <QPointer>
 #include <QString>
 #include <optional>
 
@@ -60,6 +62,8 @@ public:
     virtual std::optional<QString> FileDialog(const FileDialogRequest& request) = 0;
     // The entered text, or nothing when cancelled.
     virtual std::optional<QString> InputBox(const InputRequest& request) = 0;
+    // Closes an open input box as if it were cancelled (a stopped script).
+    virtual void CancelInputBox() {}
 };
 
 // The dialogs in use. Until SetDialogs is called this is a QtDialogs instance.
@@ -77,6 +81,10 @@ public:
     ModalResult MessageBox(const MessageRequest& request) override;
     std::optional<QString> FileDialog(const FileDialogRequest& request) override;
     std::optional<QString> InputBox(const InputRequest& request) override;
+    void CancelInputBox() override;
+
+private:
+    QPointer<QDialog> FOpenInputBox;
 };
 
 } // namespace platform

@@ -216,7 +216,10 @@ public:
     [[noreturn]] void RaiseError();
 
     // Strings.
+    // Raises the Python error when the object's __str__ fails.
     QString PyObjectAsString(PPyObject obj);
+    // The same, but empty when __str__ fails (for error reports).
+    QString ObjectTextOrEmpty(PPyObject obj);
     QString PyUnicodeAsString(PPyObject obj);
     QByteArray PyUnicodeAsUTF8String(PPyObject obj);
     PPyObject PyUnicodeFromString(const QString& AString);

@@ -51,6 +51,9 @@ public:
 
     void Write(const QString& S);
     void WriteLine(const QString& S);
+    // Ends the calling thread's unfinished line, if any, so that it is shown
+    // now and never joined to later output.
+    void FlushUnfinishedLine();
 
     virtual void SendData(const QByteArray& Data);
     virtual void ReceiveData(QByteArray& Data);

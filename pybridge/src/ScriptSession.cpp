@@ -1,0 +1,262 @@
+#include "pybridge/ScriptSession.h"
+
+#include "pybridge/PyRef.h"
+#include "pybridge/PythonEngine.h"
+
+#include <pthread.h>
+#include <csignal>
+
+namespace pybridge {
+
+namespace {
+
+TScriptSession* gTickSession = nullptr;
+
+const char* const kInstallTick = "import signal\n"
+                                 "signal.signal(signum, tick)\n";
+
+// The script's subprocess and multiprocessing start the interpreter that
+// matches the loaded runtime, never this program or some python3 on PATH.
+const char* const kPrepareInterpreter =
+    "import os, sys\n"
+    "def _pick():\n"
+    "    name = 'python%d.%d' % sys.version_info[:2]\n"
+    "    for folder in (os.path.join(sys.base_prefix, 'bin'), '/usr/bin', '/usr/local/bin'):\n"
+    "        path = os.path.join(folder, name)\n"
+    "        if os.path.isfile(path) and os.access(path, os.X_OK):\n"
+    "            return path\n"
+    "    return ''\n"
+    "sys.executable = sys._base_executable = _pick()\n"
+    // Tracebacks go through the traceback module, which reads the line cache,
+    // so they show the lines of scripts that exist only in the editor.
+    "def _workbench_excepthook(t, v, tb):\n"
+    "    import traceback\n"
+    "    traceback.print_exception(t, v, tb)\n"
+    "sys.excepthook = _workbench_excepthook\n";
+
+const char* const kRegisterSource = "import linecache\n"
+                                    "linecache.cache[name] = (len(text), None, text.splitlines(True), name)\n";
+
+const char* const kJoinThreads =
+    "import sys\n"
+    "alive = False\n"
+    "_t = sys.modules.get('threading')\n"
+    "if _t is not None:\n"
+    "    import time as _time\n"
+    "    _deadline = _time.monotonic() + wait\n"
+    "    _main = _t.main_thread()\n"
+    "    for _th in _t.enumerate():\n"
+    "        if _th is not _main and not _th.daemon:\n"
+    "            _th.join(max(0.0, _deadline - _time.monotonic()))\n"
+    "    alive = any(_th.is_alive() for _th in _t.enumerate() if _th is not _main and not _th.daemon)\n";
+
+const char* const kRunExitHandlers = "import atexit\n"
+                                     "atexit._run_exitfuncs()\n";
+
+PyMethodDef gTickDef = {"_workbench_tick", reinterpret_cast<void*>(&TScriptSession::TickEntry), METH_VARARGS, nullptr};
+
+} // namespace
+
+int TScriptSession::TickSignal() { return SIGRTMIN + 5; }
+
+TScriptSession::TScriptSession(TPythonEngine& engine) : FEngine(engine) {}
+
+TScriptSession::~TScriptSession()
+{
+    StopTicker();
+    if (gTickSession == this)
+        gTickSession = nullptr;
+    Acquire();
+}
+
+void TScriptSession::Acquire()
+{
+    if (FSavedState)
+        FEngine.PyEval_RestoreThread(std::exchange(FSavedState, nullptr));
+}
+
+void TScriptSession::Release()
+{
+    if (!FSavedState)
+        FSavedState = FEngine.PyEval_SaveThread();
+}
+
+void TScriptSession::RunPrivate(const QByteArray& code, PPyObject vars)
+{
+    FEngine.ExecString(code, vars, vars, QStringLiteral("<workbench>"));
+}
+
+void TScriptSession::Attach()
+{
+    if (FAttached || FShutDown)
+        return;
+    InstallTickHandler();
+    TPyRef exeVars = TPyRef::Steal(FEngine, FEngine.PyDict_New());
+    RunPrivate(kPrepareInterpreter, exeVars.Get());
+    exeVars.Reset();
+
+    gTickSession = this;
+    FMainThread = pthread_self();
+    FTickerQuit = false;
+    FTicker = std::thread([this] { TickerLoop(); });
+    FAttached = true;
+    Release();
+}
+
+void TScriptSession::InstallTickHandler()
+{
+    TPyRef tick = TPyRef::Steal(FEngine, FEngine.PyCFunction_NewEx(&gTickDef, nullptr, nullptr));
+    TPyRef vars = TPyRef::Steal(FEngine, FEngine.PyDict_New());
+    TPyRef signum = TPyRef::Steal(FEngine, FEngine.PyLong_FromLong(TickSignal()));
+    if (!tick || !vars || !signum)
+        FEngine.CheckError(false);
+    FEngine.PyDict_SetItemString(vars.Get(), "tick", tick.Get());
+    FEngine.PyDict_SetItemString(vars.Get(), "signum", signum.Get());
+    RunPrivate(kInstallTick, vars.Get());
+}
+
+void TScriptSession::TickerLoop()
+{
+    std::unique_lock<std::mutex> lock(FTickerLock);
+    while (!FTickerQuit) {
+        if (!FRunning.load()) {
+            FTickerWake.wait(lock);
+            continue;
+        }
+        FTickerWake.wait_for(lock, TickInterval());
+        // Sent under the lock: a run that has ended never receives a tick,
+        // and none arrives once the ticker is told to quit.
+        if (FRunning.load() && !FTickerQuit)
+            pthread_kill(FMainThread, TickSignal());
+    }
+}
+
+void TScriptSession::StopTicker()
+{
+    {
+        std::lock_guard<std::mutex> lock(FTickerLock);
+        FTickerQuit = true;
+        FRunning = false;
+    }
+    FTickerWake.notify_all();
+    if (FTicker.joinable())
+        FTicker.join();
+}
+
+void TScriptSession::SetRunning(bool running)
+{
+    {
+        std::lock_guard<std::mutex> lock(FTickerLock);
+        FRunning = running;
+    }
+    FTickerWake.notify_all();
+}
+
+PPyObject TScriptSession::TickEntry(PPyObject, PPyObject)
+{
+    TScriptSession* s = gTickSession;
+    if (!s)
+        return nullptr;
+    return s->Tick();
+}
+
+PPyObject TScriptSession::Tick() noexcept
+{
+    TPythonEngine& e = FEngine;
+    auto stopDue = [this] { return FRunning.load() && FStopRequested.load() && !FStopRaised; };
+    if (!stopDue() && FRunning.load() && !FInTick) {
+        FInTick = true;
+        PyThreadState* state = e.PyEval_SaveThread();
+        try {
+            if (OnTick)
+                OnTick();
+        } catch (...) {
+            // The host reports its own failures; the script goes on.
+        }
+        e.PyEval_RestoreThread(state);
+        FInTick = false;
+    }
+    if (stopDue()) {
+        FStopRaised = true;
+        e.PyErr_SetNone(*e.PyExc_KeyboardInterrupt);
+        return nullptr;
+    }
+    return e.ReturnNone();
+}
+
+void TScriptSession::RequestStop()
+{
+    if (!FRunning.load())
+        return;
+    // Every request raises once, also in a script that caught the last one.
+    FStopRaised = false;
+    FStopRequested = true;
+    // Wakes a script that waits in a system call; the tick handler raises.
+    pthread_kill(FMainThread, TickSignal());
+    if (OnStopRequested)
+        OnStopRequested();
+}
+
+void TScriptSession::RegisterSource(const QString& fileName, const QByteArray& source)
+{
+    TPyRef vars = TPyRef::Steal(FEngine, FEngine.PyDict_New());
+    TPyRef name = TPyRef::Steal(FEngine, FEngine.PyUnicodeFromString(fileName));
+    TPyRef text = TPyRef::Steal(FEngine, FEngine.PyUnicode_FromStringAndSize(source.constData(), source.size()));
+    if (!vars || !name || !text)
+        FEngine.CheckError(false);
+    FEngine.PyDict_SetItemString(vars.Get(), "name", name.Get());
+    FEngine.PyDict_SetItemString(vars.Get(), "text", text.Get());
+    RunPrivate(kRegisterSource, vars.Get());
+}
+
+TScriptSession::TRun::TRun(TScriptSession& session) : FSession(session)
+{
+    FSession.Acquire();
+    FSession.FStopRequested = false;
+    FSession.FStopRaised = false;
+    // A SIGINT that arrived between runs belongs to no run.
+    if (FSession.FEngine.PyErr_CheckSignals() < 0)
+        FSession.FEngine.PyErr_Clear();
+    FSession.SetRunning(true);
+}
+
+TScriptSession::TRun::~TRun()
+{
+    FSession.SetRunning(false);
+    FSession.Release();
+}
+
+bool TScriptSession::Shutdown(std::chrono::milliseconds wait)
+{
+    StopTicker();
+    if (FShutDown)
+        return !FThreadsLeft;
+    FShutDown = true;
+    if (!FAttached)
+        return true;
+    Acquire();
+    try {
+        TPyRef vars = TPyRef::Steal(FEngine, FEngine.PyDict_New());
+        TPyRef seconds = TPyRef::Steal(FEngine, FEngine.PyFloat_FromDouble(double(wait.count()) / 1000.0));
+        FEngine.PyDict_SetItemString(vars.Get(), "wait", seconds.Get());
+        RunPrivate(kJoinThreads, vars.Get());
+        PPyObject alive = FEngine.PyDict_GetItemString(vars.Get(), "alive");
+        FThreadsLeft = alive && FEngine.PyObject_IsTrue(alive) == 1;
+    } catch (const std::exception&) {
+        // A broken threading module must not keep the program from ending.
+        FThreadsLeft = false;
+    }
+    return !FThreadsLeft;
+}
+
+void TScriptSession::RunExitHandlers()
+{
+    TPyRef vars = TPyRef::Steal(FEngine, FEngine.PyDict_New());
+    try {
+        RunPrivate(kRunExitHandlers, vars.Get());
+    } catch (const std::exception&) {
+        // Their tracebacks went to the standard error stream already.
+    }
+}
+
+} // namespace pybridge
