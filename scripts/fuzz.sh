@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets under fuzz/ with clang and runs each for the
+# given number of seconds (default 60) over its corpus in fuzz/corpus/<target>.
+# The corpus is run first, so a seed or a past finding that crashes again fails
+# at once. New inputs go to build/fuzz/work/<target>, crashes to
+# build/fuzz/artifacts/<target>/; the repository corpus is only read.
+# Usage: scripts/fuzz.sh [seconds] [target...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-60}
+shift || true
+all=(fuzz_json fuzz_highlighter fuzz_editor fuzz_registry fuzz_script)
+targets=("$@")
+[ ${#targets[@]} -eq 0 ] && targets=("${all[@]}")
+
+build=build/fuzz
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+  -DCMAKE_CXX_COMPILER=clang++-14 -DQUORBEL_FUZZ=ON -DQUORBEL_TESTS=OFF -DQUORBEL_BENCH=OFF >/dev/null
+cmake --build "$build" --target "${targets[@]}" -j2
+
+# Longest input per target: long enough that work growing faster than the
+# input shows up as a timeout.
+max_len() {
+  case "$1" in
+    fuzz_json | fuzz_highlighter) echo 65536 ;;
+    *) echo 8192 ;;
+  esac
+}
+
+failed=()
+for t in "${targets[@]}"; do
+  work="$build/work/$t"
+  artifacts="$build/artifacts/$t"
+  mkdir -p "$work" "$artifacts"
+  args=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 -max_len="$(max_len "$t")"
+        -print_final_stats=1 -artifact_prefix="$artifacts/")
+  [ -f "fuzz/$t.dict" ] && args+=(-dict="fuzz/$t.dict")
+  echo "== $t: ${seconds}s"
+  if QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+     "$build/bin/$t" "${args[@]}" "$work" "fuzz/corpus/$t" >"$build/$t.log" 2>&1; then
+    grep -E "cov:" "$build/$t.log" | tail -n 1
+    grep -E "^stat::(number_of_executed_units|average_exec_per_sec)" "$build/$t.log" || true
+  else
+    echo "$t FAILED; log: $build/$t.log, inputs: $artifacts/"
+    tail -n 40 "$build/$t.log"
+    failed+=("$t")
+  fi
+done
+
+if [ ${#failed[@]} -ne 0 ]; then
+  echo "fuzzing failed: ${failed[*]}"
+  exit 1
+fi
