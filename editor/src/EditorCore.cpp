@@ -311,6 +311,7 @@ void TEditorCore::FlushInvalidation()
     const int last = FInvalidLast == INT_MAX ? -1 : FInvalidLast;
     FInvalidFirst = 0;
     FInvalidLast = -2;
+    LinesInvalidated(first, last);
     if (OnLinesInvalidated)
         OnLinesInvalidated(this, first, last);
 }

@@ -129,6 +129,8 @@ public:
 protected:
     // Called after a range was collapsed (the caret leaves hidden lines).
     virtual void FoldCollapsed(const TFoldRange& /*range*/) {}
+    // Called with every coalesced invalidation, before OnLinesInvalidated.
+    virtual void LinesInvalidated(int /*firstLine*/, int /*lastLine*/) {}
     void Invalidate(int firstLine, int lastLine);
 
 private:

@@ -1,0 +1,287 @@
+// Commands that work on whole lines or on the selected text as a block:
+// Tab and Shift+Tab, block indent and unindent, case changes, copying and
+// moving lines.
+#include "EditorCommands.h"
+
+#include <algorithm>
+
+namespace editor {
+
+namespace {
+
+const QString& LineAt(const TCustomCodeEditor& e, int line1) { return e.Lines().GetRef(line1 - 1); }
+
+// Where a block command inserts or removes on a line: column 1, or the
+// selection's left column in column mode.
+int BlockColumnIndex(const TCustomCodeEditor& e, int line1, int leftColumn)
+{
+    if (e.SelectionMode() != smColumn || leftColumn <= 0)
+        return 0;
+    const QString& s = LineAt(e, line1);
+    return std::min(int(s.size()), text::IndexOfDisplayColumn(s, leftColumn, e.TabWidth()));
+}
+
+int LeftColumn(const TCustomCodeEditor& e)
+{
+    const int a = e.BufferToDisplayPos(e.SelectionAnchor()).Column - 1;
+    const int b = e.BufferToDisplayPos(e.SelectionEnd()).Column - 1;
+    return std::min(a, b);
+}
+
+// Moves a position on a changed line by delta characters, keeping column 1.
+TBufferCoord Shift(TBufferCoord p, const std::vector<int>& deltas, int first)
+{
+    const int i = p.Line - first;
+    if (i < 0 || i >= int(deltas.size()) || p.Char == 1 || deltas[std::size_t(i)] == 0)
+        return p;
+    return {std::max(1, p.Char + deltas[std::size_t(i)]), p.Line};
+}
+
+void ApplyShift(TCustomCodeEditor& e, const std::vector<int>& deltas, int first)
+{
+    Ed::Place(e, Shift(e.CaretXY(), deltas, first), Shift(e.SelectionAnchor(), deltas, first),
+        Shift(e.SelectionEnd(), deltas, first));
+}
+
+void BlockIndentLines(TCustomCodeEditor& e, TLineSpan span)
+{
+    if (span.empty())
+        return;
+    const QString unit = e.HasOption(eoTabsToSpaces) ? QString(std::max(1, e.TabWidth()), u' ') : QStringLiteral("\t");
+    const int left = LeftColumn(e);
+    std::vector<int> deltas(std::size_t(span.Last - span.First + 1), 0);
+    TLineBufferUpdate batch(e.Lines());
+    TUndoBlock block(e);
+    for (int line = span.First; line <= span.Last; ++line) {
+        const QString& s = LineAt(e, line);
+        if (s.isEmpty())
+            continue;
+        const int at = BlockColumnIndex(e, line, left);
+        e.Lines().Put(line - 1, QString(s).insert(at, unit));
+        deltas[std::size_t(line - span.First)] = int(unit.size());
+    }
+    ApplyShift(e, deltas, span.First);
+}
+
+void BlockUnindentLines(TCustomCodeEditor& e, TLineSpan span)
+{
+    if (span.empty())
+        return;
+    const int tab = std::max(1, e.TabWidth());
+    const int left = LeftColumn(e);
+    std::vector<int> deltas(std::size_t(span.Last - span.First + 1), 0);
+    TLineBufferUpdate batch(e.Lines());
+    TUndoBlock block(e);
+    for (int line = span.First; line <= span.Last; ++line) {
+        const QString& s = LineAt(e, line);
+        const int at = BlockColumnIndex(e, line, left);
+        int n = 0;
+        if (at < s.size() && s[at] == u'\t') {
+            n = 1;
+        } else {
+            while (n < tab && at + n < s.size() && s[at + n] == u' ')
+                ++n;
+            if (n < tab && at + n < s.size() && s[at + n] == u'\t')
+                ++n;
+        }
+        if (n == 0)
+            continue;
+        e.Lines().Put(line - 1, QString(s).remove(at, n));
+        deltas[std::size_t(line - span.First)] = -n;
+    }
+    ApplyShift(e, deltas, span.First);
+}
+
+void BlockIndent(TCommandContext& c) { BlockIndentLines(c.E, SelectedLines(c.E)); }
+void BlockUnindent(TCommandContext& c) { BlockUnindentLines(c.E, SelectedLines(c.E)); }
+
+void Tab(TCommandContext& c)
+{
+    TCustomCodeEditor& e = c.E;
+    if (e.HasOption(eoTabIndent) && e.SelAvail() && e.BlockBegin().Line != e.BlockEnd().Line) {
+        BlockIndentLines(e, SelectedLines(e));
+        return;
+    }
+    TUndoBlock block(e);
+    Ed::DeleteSelection(e);
+    QString insert = QStringLiteral("\t");
+    if (e.HasOption(eoTabsToSpaces)) {
+        const int tab = std::max(1, e.TabWidth());
+        insert = QString(tab - (e.DisplayXY().Column - 1) % tab, u' ');
+    }
+    Ed::MoveCaret(e, e.InsertTextAt(e.CaretXY(), insert), false);
+}
+
+void ShiftTab(TCommandContext& c)
+{
+    TCustomCodeEditor& e = c.E;
+    if (!e.SelAvail() && e.CaretX() == 1)
+        return; // like a selection that ends in column 1: no line
+    BlockUnindentLines(e, SelectedLines(e));
+}
+
+// --- letter case
+
+enum class TCase { Upper, Lower, Toggle, Title };
+
+// Simple (one to one) case mapping per code point, so positions stay valid.
+QString ChangeCase(const TCustomCodeEditor& e, QStringView s, TCase mode, bool& wordStart)
+{
+    QString out = s.toString();
+    for (int i = 0; i < out.size();) {
+        char32_t cp = out[i].unicode();
+        int length = 1;
+        if (QChar::isHighSurrogate(out[i].unicode()) && i + 1 < out.size() && QChar::isLowSurrogate(out[i + 1].unicode())) {
+            cp = QChar::surrogateToUcs4(out[i], out[i + 1]);
+            length = 2;
+        }
+        char32_t mapped = cp;
+        switch (mode) {
+        case TCase::Upper:
+            mapped = QChar::toUpper(cp);
+            break;
+        case TCase::Lower:
+            mapped = QChar::toLower(cp);
+            break;
+        case TCase::Toggle:
+            mapped = QChar::isUpper(cp) ? QChar::toLower(cp) : QChar::toUpper(cp);
+            break;
+        case TCase::Title:
+            mapped = wordStart ? QChar::toUpper(cp) : QChar::toLower(cp);
+            break;
+        }
+        wordStart = !IsIdentChar(e, QChar(length == 1 ? char16_t(cp) : u'a'));
+        if (QChar::requiresSurrogates(mapped) == (length == 2)) {
+            if (length == 2) {
+                out[i] = QChar(QChar::highSurrogate(mapped));
+                out[i + 1] = QChar(QChar::lowSurrogate(mapped));
+            } else {
+                out[i] = QChar(char16_t(mapped));
+            }
+        }
+        i += length;
+    }
+    return out;
+}
+
+void CaseCommand(TCommandContext& c, TCase mode)
+{
+    TCustomCodeEditor& e = c.E;
+    if (!e.SelAvail())
+        return;
+    const TBufferCoord from = e.BlockBegin(), to = e.BlockEnd();
+    const int left = LeftColumn(e);
+    const int right = std::max(e.BufferToDisplayPos(e.SelectionAnchor()).Column, e.BufferToDisplayPos(e.SelectionEnd()).Column) - 1;
+    const TCaretAndSelection keep{e.CaretXY(), e.SelectionAnchor(), e.SelectionEnd()};
+    TLineBufferUpdate batch(e.Lines());
+    TUndoBlock block(e);
+    bool wordStart = true;
+    for (int line = from.Line; line <= to.Line; ++line) {
+        const QString& s = LineAt(e, line);
+        int a = 0, b = int(s.size());
+        switch (e.SelectionMode()) {
+        case smNormal:
+            if (line == from.Line)
+                a = std::min(b, from.Char - 1);
+            if (line == to.Line)
+                b = std::min(b, to.Char - 1);
+            break;
+        case smColumn:
+            a = std::min(b, text::IndexOfDisplayColumn(s, left, e.TabWidth()));
+            b = std::min(b, text::IndexOfDisplayColumn(s, right, e.TabWidth()));
+            break;
+        case smLine:
+            break;
+        }
+        if (b <= a)
+            continue;
+        const QString changed = ChangeCase(e, QStringView(s).mid(a, b - a), mode, wordStart);
+        if (changed != QStringView(s).mid(a, b - a))
+            e.Lines().Put(line - 1, QString(s).replace(a, b - a, changed));
+        wordStart = true;
+    }
+    Ed::Place(e, keep.Caret, keep.BlockBegin, keep.BlockEnd);
+}
+
+void UpperCase(TCommandContext& c) { CaseCommand(c, TCase::Upper); }
+void LowerCase(TCommandContext& c) { CaseCommand(c, TCase::Lower); }
+void ToggleCase(TCommandContext& c) { CaseCommand(c, TCase::Toggle); }
+void TitleCase(TCommandContext& c) { CaseCommand(c, TCase::Title); }
+
+// --- copying and moving lines
+
+TBufferCoord Down(TBufferCoord p, int lines) { return {p.Char, p.Line + lines}; }
+
+void PlaceShifted(TCustomCodeEditor& e, int lines)
+{
+    Ed::Place(e, Down(e.CaretXY(), lines), Down(e.SelectionAnchor(), lines), Down(e.SelectionEnd(), lines));
+    e.EnsureCursorPosVisible();
+}
+
+void CopyLines(TCommandContext& c, bool down)
+{
+    TCustomCodeEditor& e = c.E;
+    if (e.Lines().Count() == 0)
+        return;
+    const TLineSpan span = SelectedLines(e);
+    if (span.empty())
+        return;
+    QStringList copy;
+    for (int line = span.First; line <= span.Last; ++line)
+        copy << LineAt(e, line);
+    TLineBufferUpdate batch(e.Lines());
+    TUndoBlock block(e);
+    // Up: the copy goes above and the caret stays with the upper lines;
+    // down: the copy goes below and the caret follows it.
+    e.Lines().InsertStrings(down ? span.Last : span.First - 1, copy);
+    const TCaretAndSelection keep{e.CaretXY(), e.SelectionAnchor(), e.SelectionEnd()};
+    Ed::Place(e, keep.Caret, keep.BlockBegin, keep.BlockEnd);
+    if (down)
+        PlaceShifted(e, int(copy.size()));
+}
+
+void MoveLines(TCommandContext& c, bool down)
+{
+    TCustomCodeEditor& e = c.E;
+    const TLineSpan span = SelectedLines(e);
+    if (span.empty() || (!down && span.First <= 1) || (down && span.Last >= e.Lines().Count()))
+        return;
+    TLineBufferUpdate batch(e.Lines());
+    TUndoBlock block(e);
+    if (down) {
+        const QString below = LineAt(e, span.Last + 1);
+        e.Lines().Delete(span.Last);
+        e.Lines().Insert(span.First - 1, below);
+    } else {
+        const QString above = LineAt(e, span.First - 1);
+        e.Lines().Delete(span.First - 2);
+        e.Lines().Insert(span.Last - 1, above);
+    }
+    PlaceShifted(e, down ? 1 : -1);
+}
+
+void CopyLineUp(TCommandContext& c) { CopyLines(c, false); }
+void CopyLineDown(TCommandContext& c) { CopyLines(c, true); }
+void MoveLineUp(TCommandContext& c) { MoveLines(c, false); }
+void MoveLineDown(TCommandContext& c) { MoveLines(c, true); }
+
+const TCommandEntry kBlockCommands[] = {
+    {ecTab, Tab, cfChangesText},
+    {ecShiftTab, ShiftTab, cfChangesText},
+    {ecBlockIndent, BlockIndent, cfChangesText},
+    {ecBlockUnindent, BlockUnindent, cfChangesText},
+    {ecUpperCase, UpperCase, cfChangesText},
+    {ecLowerCase, LowerCase, cfChangesText},
+    {ecToggleCase, ToggleCase, cfChangesText},
+    {ecTitleCase, TitleCase, cfChangesText},
+    {ecCopyLineUp, CopyLineUp, cfChangesText},
+    {ecCopyLineDown, CopyLineDown, cfChangesText},
+    {ecMoveLineUp, MoveLineUp, cfChangesText},
+    {ecMoveLineDown, MoveLineDown, cfChangesText},
+};
+
+} // namespace
+
+std::span<const TCommandEntry> BlockCommands() { return kBlockCommands; }
+
+} // namespace editor

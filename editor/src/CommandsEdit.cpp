@@ -1,0 +1,322 @@
+// Typing, line breaks and the deletion commands.
+#include "EditorCommands.h"
+
+#include <algorithm>
+
+namespace editor {
+
+namespace {
+
+const QString& LineAt(const TCustomCodeEditor& e, int line1) { return e.Lines().GetRef(line1 - 1); }
+
+// Indentation columns of the nearest line at or above line1 that is not empty.
+int IndentOfNonEmptyAbove(const TCustomCodeEditor& e, int line1)
+{
+    for (int l = line1; l >= 1; --l)
+        if (!LineAt(e, l).isEmpty())
+            return text::IndentColumns(LineAt(e, l), e.TabWidth());
+    return 0;
+}
+
+QString IndentFor(const TCustomCodeEditor& e, int columns)
+{
+    return text::IndentString(columns, e.TabWidth(), e.HasOption(eoTabsToSpaces));
+}
+
+// Replaces the characters [from, to) of a line (0-based indexes).
+void ReplaceInLine(TCustomCodeEditor& e, int line1, int from, int to, const QString& with)
+{
+    QString s = LineAt(e, line1);
+    if (s.size() < from)
+        s.append(QString(from - s.size(), u' '));
+    s.replace(from, std::max(0, std::min(int(s.size()), to) - from), with);
+    e.Lines().Put(line1 - 1, s);
+}
+
+void TypeChar(TCommandContext& c)
+{
+    TCustomCodeEditor& e = c.E;
+    if (!IsTypableChar(c.Char))
+        return;
+    if (e.SelAvail()) {
+        e.SetSelText(QString(c.Char));
+        return;
+    }
+    const TBufferCoord p = e.CaretXY();
+    if (e.Lines().Count() == 0)
+        e.Lines().Add(QString());
+    QString s = LineAt(e, p.Line);
+    const int at = p.Char - 1;
+    if (at > s.size()) {
+        // The gap up to a caret past the end: blanks, or on an empty line
+        // the indentation the indent rule makes of it.
+        const int gapColumns = text::DisplayColumn(s, at, e.TabWidth()) - text::DisplayColumn(s, int(s.size()), e.TabWidth());
+        s += s.isEmpty() ? IndentFor(e, gapColumns) : QString(at - s.size(), u' ');
+        s += c.Char;
+        e.Lines().Put(p.Line - 1, s);
+        Ed::MoveCaret(e, {int(s.size()) + 1, p.Line}, false);
+    } else {
+        if (e.InsertMode())
+            s.insert(at, c.Char);
+        else
+            s.replace(at, std::min(int(s.size()), text::NextCharBoundary(s, at)) - at, c.Char);
+        e.Lines().Put(p.Line - 1, s);
+        Ed::MoveCaret(e, {at + 2, p.Line}, false);
+    }
+    // Typing past the right edge pages the view right by up to 25 columns.
+    const int column = e.DisplayXY().Column;
+    const int visible = std::max(1, e.View().CharsInWindow());
+    if (column >= e.LeftChar() + visible)
+        e.SetLeftChar(std::max(e.LeftChar() + std::min(25, visible), column - visible + 1));
+}
+
+void ImeStr(TCommandContext& c)
+{
+    const auto* textData = std::get_if<QString>(&c.Data);
+    if (!textData || textData->isEmpty())
+        return;
+    c.E.SetSelText(*textData);
+}
+
+void LineBreak(TCommandContext& c)
+{
+    TCustomCodeEditor& e = c.E;
+    const bool moveCaret = c.Command == ecLineBreak;
+    TUndoBlock block(e);
+    TLineBufferUpdate batch(e.Lines());
+    Ed::DeleteSelection(e);
+    if (e.Lines().Count() == 0)
+        e.Lines().Add(QString());
+    const TBufferCoord p = e.CaretXY();
+    const QString s = LineAt(e, p.Line);
+    const int length = int(s.size());
+    const bool autoIndent = e.HasOption(eoAutoIndent);
+    if (p.Char > length) {
+        const int columns = autoIndent && p.Char > 1 ? IndentOfNonEmptyAbove(e, p.Line) : 0;
+        const QString indent = IndentFor(e, columns);
+        e.Lines().Insert(p.Line, indent);
+        if (moveCaret)
+            Ed::MoveCaret(e, {int(indent.size()) + 1, p.Line + 1}, false);
+    } else if (p.Char == 1) {
+        e.Lines().Insert(p.Line - 1, QString());
+        Ed::MoveCaret(e, moveCaret ? TBufferCoord{1, p.Line + 1} : p, false);
+    } else {
+        const QString left = s.left(p.Char - 1);
+        const QString indent = autoIndent ? IndentFor(e, text::IndentColumns(left, e.TabWidth())) : QString();
+        e.Lines().Put(p.Line - 1, left);
+        e.Lines().Insert(p.Line, indent + s.mid(p.Char - 1));
+        if (moveCaret)
+            Ed::MoveCaret(e, {int(indent.size()) + 1, p.Line + 1}, false);
+        else
+            Ed::MoveCaret(e, p, false);
+    }
+}
+
+void DeleteSelectionInBlock(TCustomCodeEditor& e)
+{
+    TUndoBlock block(e);
+    Ed::DeleteSelection(e);
+}
+
+void DeleteLastChar(TCommandContext& c)
+{
+    TCustomCodeEditor& e = c.E;
+    if (e.SelAvail()) {
+        DeleteSelectionInBlock(e);
+        return;
+    }
+    const TBufferCoord p = e.CaretXY();
+    const QString& s = LineAt(e, p.Line);
+    const int length = int(s.size());
+    if (p.Char > length + 1) {
+        int target = p.Char - 1;
+        if (e.HasOption(eoSmartTabDelete)) {
+            target = length + 1;
+            if (length == 0) {
+                target = 1;
+                for (int l = p.Line - 1; l >= 1; --l) {
+                    const int indent = text::LeadingWhiteChars(LineAt(e, l));
+                    if (indent > 0 && indent < p.Char - 1) {
+                        target = indent + 1;
+                        break;
+                    }
+                }
+            }
+        }
+        Ed::MoveCaret(e, {target, p.Line}, false);
+        return;
+    }
+    if (p.Char == 1) {
+        if (p.Line == 1)
+            return;
+        TUndoBlock block(e);
+        const TBufferCoord join{int(LineAt(e, p.Line - 1).size()) + 1, p.Line - 1};
+        e.DeleteTextRange(join, {1, p.Line});
+        Ed::MoveCaret(e, join, false);
+        return;
+    }
+    const int leading = text::LeadingWhiteChars(s);
+    if (p.Char - 1 == leading && s[p.Char - 2].unicode() <= 32) {
+        const int v = text::IndentColumns(s, e.TabWidth());
+        int columns = 0;
+        if (e.HasOption(eoSmartTabDelete)) {
+            for (int l = p.Line - 1; l >= 1; --l) {
+                const QString& above = LineAt(e, l);
+                if (above.isEmpty())
+                    continue;
+                const int indent = text::IndentColumns(above, e.TabWidth());
+                if (indent < v) {
+                    columns = indent;
+                    break;
+                }
+            }
+        } else {
+            const int tab = std::max(1, e.TabWidth());
+            columns = v - ((v - 1) % tab) - 1;
+        }
+        const QString indent = IndentFor(e, columns);
+        ReplaceInLine(e, p.Line, 0, leading, indent);
+        Ed::MoveCaret(e, {int(indent.size()) + 1, p.Line}, false);
+        return;
+    }
+    int from = p.Char - 2;
+    if (from > 0 && QChar::isLowSurrogate(s[from].unicode()) && QChar::isHighSurrogate(s[from - 1].unicode()))
+        --from;
+    ReplaceInLine(e, p.Line, from, p.Char - 1, QString());
+    Ed::MoveCaret(e, {from + 1, p.Line}, false);
+}
+
+void DeleteChar(TCommandContext& c)
+{
+    TCustomCodeEditor& e = c.E;
+    if (e.SelAvail()) {
+        DeleteSelectionInBlock(e);
+        return;
+    }
+    const TBufferCoord p = e.CaretXY();
+    const QString& s = LineAt(e, p.Line);
+    if (p.Char - 1 >= s.size()) {
+        if (p.Line >= e.Lines().Count())
+            return;
+        TUndoBlock block(e);
+        e.DeleteTextRange(p, {1, p.Line + 1});
+        Ed::MoveCaret(e, p, false);
+        return;
+    }
+    ReplaceInLine(e, p.Line, p.Char - 1, text::NextCharBoundary(s, p.Char - 1), QString());
+    Ed::MoveCaret(e, p, false);
+}
+
+void DeleteWord(TCommandContext& c)
+{
+    TCustomCodeEditor& e = c.E;
+    const TBufferCoord p = e.CaretXY();
+    const QString& s = LineAt(e, p.Line);
+    const int n = int(s.size());
+    int i = p.Char - 1;
+    if (i >= n)
+        return;
+    while (i < n && IsWhiteChar(e, s[i]))
+        ++i;
+    if (i < n && IsIdentChar(e, s[i])) {
+        while (i < n && IsIdentChar(e, s[i]))
+            ++i;
+    } else if (i < n) {
+        i = text::NextCharBoundary(s, i);
+    }
+    while (i < n && IsWhiteChar(e, s[i]))
+        ++i;
+    ReplaceInLine(e, p.Line, p.Char - 1, i, QString());
+    Ed::MoveCaret(e, p, false);
+}
+
+void DeleteLastWord(TCommandContext& c)
+{
+    TCustomCodeEditor& e = c.E;
+    const TBufferCoord p = e.CaretXY();
+    const QString& s = LineAt(e, p.Line);
+    const int end = std::min(p.Char - 1, int(s.size()));
+    int i = end;
+    while (i > 0 && IsWordBreakChar(e, s[i - 1]))
+        --i;
+    while (i > 0 && IsIdentChar(e, s[i - 1]))
+        --i;
+    i = text::SnapToCharBoundary(s, i);
+    if (i < end)
+        ReplaceInLine(e, p.Line, i, end, QString());
+    Ed::MoveCaret(e, {i + 1, p.Line}, false);
+}
+
+void DeleteBOL(TCommandContext& c)
+{
+    TCustomCodeEditor& e = c.E;
+    const TBufferCoord p = e.CaretXY();
+    const int end = std::min(p.Char - 1, int(LineAt(e, p.Line).size()));
+    if (end > 0)
+        ReplaceInLine(e, p.Line, 0, end, QString());
+    Ed::MoveCaret(e, {1, p.Line}, false);
+}
+
+void DeleteEOL(TCommandContext& c)
+{
+    TCustomCodeEditor& e = c.E;
+    const TBufferCoord p = e.CaretXY();
+    const int length = int(LineAt(e, p.Line).size());
+    if (p.Char - 1 < length)
+        ReplaceInLine(e, p.Line, p.Char - 1, length, QString());
+    Ed::MoveCaret(e, p, false);
+}
+
+void DeleteLine(TCommandContext& c)
+{
+    TCustomCodeEditor& e = c.E;
+    const int count = e.Lines().Count();
+    int first = e.CaretY(), last = e.CaretY();
+    if (e.SelAvail()) {
+        first = e.BlockBegin().Line;
+        last = e.BlockEnd().Line;
+    }
+    if (count == 0 || (last >= count && first == last && LineAt(e, last).isEmpty()))
+        return;
+    TUndoBlock block(e);
+    if (last < count)
+        e.DeleteTextRange({1, first}, {1, last + 1});
+    else
+        e.DeleteTextRange({1, first}, {int(LineAt(e, last).size()) + 1, last});
+    Ed::MoveCaret(e, {1, first}, false);
+}
+
+void ClearAll(TCommandContext& c)
+{
+    TCustomCodeEditor& e = c.E;
+    const int count = e.Lines().Count();
+    if (count == 0)
+        return;
+    // Through the undo history rather than a clear of the buffer, so an
+    // accidental Clear All can be taken back.
+    TUndoBlock block(e);
+    TLineBufferUpdate batch(e.Lines());
+    e.DeleteTextRange({1, 1}, {int(LineAt(e, count).size()) + 1, count});
+    Ed::MoveCaret(e, {1, 1}, false);
+}
+
+const TCommandEntry kEditCommands[] = {
+    {ecChar, TypeChar, cfChangesText},
+    {ecImeStr, ImeStr, cfChangesText},
+    {ecLineBreak, LineBreak, cfChangesText},
+    {ecInsertLine, LineBreak, cfChangesText},
+    {ecDeleteLastChar, DeleteLastChar, cfChangesText},
+    {ecDeleteChar, DeleteChar, cfChangesText},
+    {ecDeleteWord, DeleteWord, cfChangesText},
+    {ecDeleteLastWord, DeleteLastWord, cfChangesText},
+    {ecDeleteBOL, DeleteBOL, cfChangesText},
+    {ecDeleteEOL, DeleteEOL, cfChangesText},
+    {ecDeleteLine, DeleteLine, cfChangesText},
+    {ecClearAll, ClearAll, cfChangesText},
+};
+
+} // namespace
+
+std::span<const TCommandEntry> EditCommands() { return kEditCommands; }
+
+} // namespace editor

@@ -1,0 +1,48 @@
+#include "editor/PythonEditBehaviour.h"
+
+namespace editor {
+
+TPythonEditBehaviour::~TPythonEditBehaviour() { SetEditor(nullptr); }
+
+void TPythonEditBehaviour::SetEditor(TCustomCodeEditor* value)
+{
+    if (value == FEditor)
+        return;
+    if (FEditor)
+        FEditor->UnregisterCommandHandler(this);
+    FEditor = value;
+    if (FEditor)
+        FEditor->RegisterCommandHandler(this, nullptr);
+}
+
+void TPythonEditBehaviour::HookedCommand(
+    TCustomCodeEditor& sender, bool afterProcessing, bool&, TEditorCommand& command, QChar&, const TCommandData&, void*)
+{
+    if (!afterProcessing || command != ecLineBreak || FIndent <= 0)
+        return;
+    QStringView above = sender.Lines().GetRef(sender.CaretY() - 2);
+    while (!above.isEmpty() && above.back().unicode() <= 32)
+        above.chop(1);
+    if (above.isEmpty() || above.back() != u':')
+        return;
+    sender.BeginUndoBlock();
+    struct EndBlock {
+        TCustomCodeEditor& editor;
+        int exceptions = std::uncaught_exceptions();
+        ~EndBlock() noexcept(false)
+        {
+            if (std::uncaught_exceptions() > exceptions) {
+                try {
+                    editor.EndUndoBlock();
+                } catch (...) {
+                }
+            } else {
+                editor.EndUndoBlock();
+            }
+        }
+    } endBlock{sender};
+    for (int i = 0; i < FIndent; ++i)
+        sender.ExecuteCommand(ecChar, QChar(u' '));
+}
+
+} // namespace editor

@@ -1,0 +1,205 @@
+#include "EditorTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace editor;
+using editor::testing::TestEditor;
+
+TEST(EditorUndo, TypingGroupsUntilTheCaretMoves)
+{
+    TestEditor t("x = 1");
+    t.e.SetCaretXY({6, 1});
+    t.Type("abc");
+    t.e.Undo();
+    EXPECT_EQ(t.e.Text(), "x = 1");
+    EXPECT_EQ(t.e.CaretXY(), (TBufferCoord{6, 1}));
+
+    t.Type("ab");
+    t.Key(VK_LEFT);
+    t.Key(VK_RIGHT);
+    t.Type("c");
+    t.e.Undo();
+    EXPECT_EQ(t.e.Text(), "x = 1ab");
+    t.e.Undo();
+    EXPECT_EQ(t.e.Text(), "x = 1");
+    t.e.Redo();
+    EXPECT_EQ(t.e.Text(), "x = 1ab");
+    t.e.Redo();
+    EXPECT_EQ(t.e.Text(), "x = 1abc");
+    EXPECT_FALSE(t.e.CanRedo());
+}
+
+TEST(EditorUndo, LineBreakAndPythonIndentAreSeparateBlocks)
+{
+    TestEditor t("if a:");
+    t.e.SetCaretXY({6, 1});
+    t.Enter();
+    EXPECT_EQ(t.Lines(), (QStringList{"if a:", "    "}));
+    t.e.Undo(); // the behaviour's blanks first
+    EXPECT_EQ(t.Lines(), (QStringList{"if a:", ""}));
+    EXPECT_EQ(t.e.CaretXY(), (TBufferCoord{1, 2}));
+    t.e.Undo();
+    EXPECT_EQ(t.Lines(), (QStringList{"if a:"}));
+    EXPECT_EQ(t.e.CaretXY(), (TBufferCoord{6, 1}));
+    t.e.Redo();
+    t.e.Redo();
+    EXPECT_EQ(t.Lines(), (QStringList{"if a:", "    "}));
+    EXPECT_EQ(t.e.CaretXY(), (TBufferCoord{5, 2}));
+}
+
+TEST(EditorUndo, ReplacingASelectionIsOneStepAndRestoresTheSelection)
+{
+    TestEditor t("one two three");
+    t.e.SetSelection({5, 1}, {8, 1});
+    t.e.View().SetClipboardText("A\r\nB\nC");
+    t.Key('V', ssCtrl);
+    EXPECT_EQ(t.Lines(), (QStringList{"one A", "B", "C three"}));
+    EXPECT_EQ(t.e.CaretXY(), (TBufferCoord{2, 3}));
+    t.e.Undo();
+    EXPECT_EQ(t.e.Text(), "one two three");
+    EXPECT_EQ(t.e.SelectionAnchor(), (TBufferCoord{5, 1}));
+    EXPECT_EQ(t.e.SelectionEnd(), (TBufferCoord{8, 1}));
+    EXPECT_EQ(t.e.CaretXY(), (TBufferCoord{8, 1}));
+    EXPECT_EQ(t.e.UndoManager().UndoList().Count(), 1); // setting the text
+}
+
+TEST(EditorUndo, ModifiedFollowsTheSavePoint)
+{
+    TestEditor t("a\nb");
+    EXPECT_TRUE(t.e.Modified()); // setting the text is a change
+    int notified = 0;
+    t.e.AddModifiedChangedHandler([&](TCustomCodeEditor&) { ++notified; });
+    t.e.SetModified(false);
+    t.e.SetCaretXY({2, 1});
+    t.Type("x");
+    EXPECT_TRUE(t.e.Modified());
+    EXPECT_EQ(notified, 1);
+    t.e.Undo();
+    EXPECT_FALSE(t.e.Modified());
+    EXPECT_EQ(notified, 2);
+    t.e.Redo();
+    EXPECT_TRUE(t.e.Modified());
+    t.e.Undo();
+    t.e.SetModified(true);
+    t.Type("y");
+    t.e.Undo();
+    EXPECT_TRUE(t.e.Modified());
+    // Undo back past the save point and then a new change: still modified.
+    t.e.SetModified(false);
+    t.Type("z");
+    t.e.Undo();
+    t.e.Undo();
+    EXPECT_TRUE(t.e.Modified());
+}
+
+TEST(EditorUndo, LimitKeepsTheNewestThreeQuarters)
+{
+    TestEditor t("");
+    t.e.SetMaxUndo(8);
+    for (int i = 0; i < 8; ++i) {
+        t.Type("a");
+        t.Key(VK_HOME); // each character its own group
+    }
+    EXPECT_EQ(t.e.UndoManager().UndoList().Count(), 8);
+    t.Type("a");
+    EXPECT_EQ(t.e.UndoManager().UndoList().Count(), 6);
+    EXPECT_TRUE(t.e.UndoManager().UndoList().FullUndoImpossible());
+    while (t.e.CanUndo())
+        t.e.Undo();
+    EXPECT_EQ(t.e.Text(), "aaa");
+}
+
+TEST(EditorUndo, SettingTextIsOneStepAndClearsTheHistory)
+{
+    TestEditor t("first");
+    t.Type("x");
+    t.e.SetCaretXY({3, 1});
+    t.e.SetText("a\nb\nc");
+    EXPECT_EQ(t.e.CaretXY(), (TBufferCoord{1, 1}));
+    EXPECT_EQ(t.e.UndoManager().UndoList().Count(), 1);
+    t.e.Undo();
+    EXPECT_EQ(t.e.Lines().Count(), 0);
+    EXPECT_FALSE(t.e.CanUndo());
+    t.e.Redo();
+    EXPECT_EQ(t.e.Text(), "a\r\nb\r\nc");
+    // A single empty line is not recorded at all.
+    TestEditor empty("");
+    t.e.SetText("");
+    EXPECT_FALSE(empty.e.CanUndo());
+}
+
+TEST(EditorUndo, ChangeFlagsAcrossSaveAndUndo)
+{
+    TestEditor t("a\nb");
+    t.e.ClearTrackChanges();
+    t.e.SetCaretXY({2, 1});
+    t.Type("x");
+    EXPECT_EQ(t.e.Lines().GetChangeFlags(0), sfModified);
+    EXPECT_EQ(t.e.Lines().GetChangeFlags(1), 0);
+    t.e.MarkSaved();
+    EXPECT_EQ(t.e.Lines().GetChangeFlags(0), sfSaved | sfAsSaved);
+    t.Key(VK_LEFT);
+    t.Type("y");
+    EXPECT_EQ(t.e.Lines().GetChangeFlags(0), sfSaved | sfModified);
+    t.e.Undo();
+    EXPECT_EQ(t.e.Lines().GetChangeFlags(0), sfSaved | sfAsSaved);
+    t.e.Undo(); // before the save point: the line keeps only its saved mark
+    EXPECT_EQ(t.e.Lines().GetChangeFlags(0), sfSaved);
+    // Inserted lines are modified; undoing and redoing keeps that.
+    t.e.SetCaretXY({2, 2});
+    t.Enter();
+    EXPECT_EQ(t.e.Lines().GetChangeFlags(2), sfModified);
+}
+
+TEST(EditorUndo, MisuseRaisesAndLeavesTheEditorUsable)
+{
+    TestEditor t("abc");
+    try {
+        t.e.EndUndoBlock();
+        FAIL() << "no assertion failure";
+    } catch (const EAssertionFailed& error) {
+        EXPECT_TRUE(error.Message().startsWith(QStringLiteral("アサートの失敗")));
+        EXPECT_EQ(error.Source(), "EditorUndo");
+    }
+    t.e.BeginUndoBlock();
+    t.Type("x");
+    EXPECT_THROW(t.e.Undo(), EAssertionFailed);
+    EXPECT_THROW(t.e.Redo(), EAssertionFailed);
+    t.e.EndUndoBlock();
+    EXPECT_EQ(t.e.Text(), "xabc");
+    t.e.Undo();
+    EXPECT_EQ(t.e.Text(), "abc");
+    // An item added while an undo runs is refused.
+    struct Sneaky : TEditorPlugin {
+        TCustomCodeEditor* editor;
+        bool tried = false;
+        void LinePut(int, const QString&) override
+        {
+            if (!tried && editor->UndoManager().InsideUndoRedo()) {
+                tried = true;
+                const_cast<TEditorUndo&>(editor->UndoManager())
+                    .RecordItem(std::make_unique<TCaretAndSelectionUndoItem>(TCaretAndSelection{}));
+            }
+        }
+    } sneaky;
+    sneaky.editor = &t.e;
+    TPluginSubscription sub = t.e.Subscribe(&sneaky);
+    EXPECT_THROW(t.e.Redo(), EAssertionFailed);
+    EXPECT_FALSE(t.e.UndoManager().InsideUndoRedo());
+    sub.Reset();
+    t.Type("q");
+    t.e.Undo();
+    EXPECT_EQ(t.e.Lines().Count(), 1);
+}
+
+TEST(EditorUndo, LockedChangesAreNotRecorded)
+{
+    TestEditor t("abc");
+    t.e.SetModified(false);
+    const int before = t.e.UndoManager().UndoList().Count();
+    t.e.LockUndo();
+    t.e.Lines().Put(0, "changed");
+    t.e.UnlockUndo();
+    EXPECT_EQ(t.e.UndoManager().UndoList().Count(), before);
+    EXPECT_FALSE(t.e.Modified());
+}
