@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils imagemagick
   fonts-noto-cjk adwaita-icon-theme
+  clang-14 libclang-rt-14-dev llvm-14
 )
 
 missing=()
