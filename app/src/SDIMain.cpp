@@ -465,6 +465,7 @@ void TSDIAppForm::FormCreate()
     // A damaged history store is reported but must not keep the window (and
     // its default script) from starting.
     RunGuarded([this] { OpenFileHistories1->UpDate(); }, this);
+    UpdateRecentMenu();
     fSysScript = EditorText();
     fOrigScript = fSysScript;
 }
@@ -554,6 +555,14 @@ void TSDIAppForm::AddToHistory(const QString& fileName)
 {
     OpenFileHistories1->AddHistory(fileName);
     OpenFileHistories1->UpDate();
+    UpdateRecentMenu();
+}
+
+void TSDIAppForm::UpdateRecentMenu()
+{
+    // An empty submenu is never opened: once shown empty, the File menu
+    // would not open it again when files arrive later.
+    idR->menuAction()->setEnabled(!idR->actions().isEmpty() && !IsRunning());
 }
 
 TSDIAppForm::SaveOutcome TSDIAppForm::SaveWithDialog()
@@ -690,7 +699,7 @@ void TSDIAppForm::ShowRunningState(bool running)
     // of the run; the editor stays usable (the run has its own copy).
     for (QAction* a : {FileNew1, FileOpen1, FileSave1, FileSaveAs1, TestRun1})
         a->setEnabled(!running);
-    idR->setEnabled(!running);
+    UpdateRecentMenu();
     TestStop1->setEnabled(running);
     ToolButton5->setIcon(ImageListIcon(running ? 17 : 15));
     SetHint(ToolButton5, running ? SStopHint : SRunHint);

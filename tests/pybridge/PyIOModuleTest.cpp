@@ -87,8 +87,10 @@ TEST(FreshInterpreter, PyIOPrintReachesTheIOComponentAsLines)
     e.ExecString("print('a')");
     EXPECT_EQ(lines, QStringList{QStringLiteral("a")});
     lines.clear();
-    e.ExecString("print('x', end='')\nimport sys\nsys.stderr.write('y\\n')\nsys.stdout.write(12)\nprint()");
+    e.ExecString("print('x', end='')\nimport sys, pyio\nsys.stderr.write('y\\n')\npyio.write(12)\nprint()");
     EXPECT_EQ(lines, (QStringList{QStringLiteral("xy"), QStringLiteral("12")}));
+    // The streams themselves take text only, as a text stream does.
+    EXPECT_EQ(Caught(e, "sys.stdout.write(12)", "TypeError"), QStringLiteral("write() argument must be str, not int"));
 
     EXPECT_EQ(Caught(e, "import pyio; pyio.write()", "TypeError"),
               QStringLiteral("bad argument type for built-in operation"));

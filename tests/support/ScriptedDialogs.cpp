@@ -25,9 +25,12 @@ std::optional<QString> ScriptedDialogs::FileDialog(const platform::FileDialogReq
         ADD_FAILURE() << "unexpected file dialog";
         return std::nullopt;
     }
-    auto r = FFileAnswers.front();
+    // Taken apart and rebuilt: copying the optional whole trips a false
+    // "may be used uninitialized" in optimised builds.
+    const bool answered = FFileAnswers.front().has_value();
+    QString text = answered ? *FFileAnswers.front() : QString();
     FFileAnswers.pop_front();
-    return r;
+    return answered ? std::optional<QString>(std::move(text)) : std::nullopt;
 }
 
 std::optional<QString> ScriptedDialogs::InputBox(const platform::InputRequest& request)
@@ -37,7 +40,10 @@ std::optional<QString> ScriptedDialogs::InputBox(const platform::InputRequest& r
         ADD_FAILURE() << "unexpected input box: " << request.prompt.toStdString();
         return std::nullopt;
     }
-    auto r = FInputAnswers.front();
+    // Taken apart and rebuilt: copying the optional whole trips a false
+    // "may be used uninitialized" in optimised builds.
+    const bool answered = FInputAnswers.front().has_value();
+    QString text = answered ? *FInputAnswers.front() : QString();
     FInputAnswers.pop_front();
-    return r;
+    return answered ? std::optional<QString>(std::move(text)) : std::nullopt;
 }

@@ -135,6 +135,7 @@ private:
     enum class SaveOutcome { Cancelled, Written };
     SaveOutcome SaveWithDialog();
     void AddToHistory(const QString& fileName);
+    void UpdateRecentMenu();
     platform::ModalResult AskAboutChanges(const QString& question);
     // Asks about unsaved work before Open; false when the command must stop.
     bool ConfirmDiscardBeforeOpen();
