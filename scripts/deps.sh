@@ -11,8 +11,24 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils imagemagick
   fonts-noto-cjk adwaita-icon-theme
+  qt6-translations-l10n locales
+  dpkg-dev file desktop-file-utils appstream xdotool
   clang-14 libclang-rt-14-dev llvm-14
 )
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+# Qt's dialogs follow the user's language; the tests imitate a Japanese desktop.
+add_japanese_locale() {
+  locale -a 2>/dev/null | grep -qiE '^ja_JP\.utf-?8$' && return 0
+  if grep -qE '^# *ja_JP\.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
+    $SUDO sed -i -E 's/^# *(ja_JP\.UTF-8 UTF-8)/\1/' /etc/locale.gen
+  else
+    echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+  fi
+  $SUDO locale-gen
+}
 
 missing=()
 for p in "${packages[@]}"; do
@@ -20,10 +36,12 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  add_japanese_locale
+  exit 0
+fi
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 echo "Installing: ${missing[*]}"
 $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -q
 $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+add_japanese_locale

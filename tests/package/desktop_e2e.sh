@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Starts an installed workbench in a real X server as a desktop would: without
+# arguments it shows its window and runs the default script from the run
+# button; with a file argument it opens that file. Saves a screenshot after
+# the run.
+# Usage: desktop_e2e.sh <program> <screenshot.png>
+set -euo pipefail
+exe=$1
+shot=$2
+
+work=$(mktemp -d)
+xvfb_pid=""
+app_pid=""
+stop_app() {
+  if [ -n "$app_pid" ]; then kill "$app_pid" 2>/dev/null || true; wait "$app_pid" 2>/dev/null || true; fi
+  app_pid=""
+}
+cleanup() {
+  stop_app
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; [ -f "$work/app.log" ] && cat "$work/app.log"; exit 1; }
+
+Xvfb -displayfd 3 -screen 0 1400x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { cat "$work/xvfb.log"; fail "Xvfb did not start"; }
+export DISPLAY=":$(head -n1 "$work/display")"
+
+# Started from somewhere else than the program's folder, as a launcher does.
+start() {
+  (cd "$work" && exec env XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb "$exe" "$@" >"$work/app.log" 2>&1) &
+  app_pid=$!
+}
+# Prints the id of the top-level window with exactly this title, once it is up.
+wait_window() {
+  local found=""
+  for _ in $(seq 300); do
+    found=$(xwininfo -root -tree 2>/dev/null | grep -F "\"$1\": (" | awk '{print $1}' | head -n1 || true)
+    [ -n "$found" ] && break
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -n "$found" ] || fail "no window titled '$1' appeared"
+  echo "$found"
+}
+# Differing pixels of the "json Output" pane between two pictures of the window.
+json_pane_change() {
+  convert "$1" -crop 540x140+4+380 +repage "$work/a.png"
+  convert "$2" -crop 540x140+4+380 +repage "$work/b.png"
+  compare -metric AE "$work/a.png" "$work/b.png" null: 2>&1 | sed 's/ .*//' || true
+}
+
+start
+win=$(wait_window "Quorbel")
+sleep 1 # the first paint
+import -window "$win" "$work/before.png"
+# The run button: the first tool button after the file commands. A click that
+# came before the window took input is repeated.
+changed=0
+for click in 1 2 3; do
+  xdotool mousemove --window "$win" 127 43 click 1
+  for _ in $(seq 50); do
+    sleep 0.2
+    import -window "$win" "$work/after.png"
+    changed=$(json_pane_change "$work/before.png" "$work/after.png")
+    [ "${changed:-0}" -gt 200 ] && break 2
+  done
+  echo "no result after click $click"
+done
+[ "${changed:-0}" -gt 200 ] || fail "the run showed nothing in the json Output pane (changed pixels: $changed)"
+kill -0 "$app_pid" || fail "the program ended during the run"
+cp "$work/after.png" "$shot"
+echo "screenshot after the run: $shot"
+stop_app
+
+printf 'print("hello")\n' >"$work/hello.py"
+start hello.py
+wait_window "hello.py  Quorbel" >/dev/null
+stop_app
+echo "desktop start and file argument: ok"

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Builds the Debian package, unpacks it into a throwaway root and checks what a
+# desktop needs from it: the installed layout, the desktop entry, the icons,
+# the AppStream data (both validators), the computed dependencies, and the
+# unpacked program starting and running in a real X server.
+# Usage: package_test.sh <source folder> <build folder> [screenshot.png]
+set -euo pipefail
+src=$(cd "$1" && pwd)
+build=$2
+shot=${3:-$build/quorbel-package-screenshot.png}
+id=org.quorbel.Quorbel
+
+fail() { echo "FAIL: $*"; exit 1; }
+check() { local what=$1; shift; "$@" || fail "$what"; }
+
+rm -f "$build"/quorbel_*.deb
+"$src/scripts/package.sh" "$build"
+debs=("$build"/quorbel_*_amd64.deb)
+[ -f "${debs[0]}" ] || fail "no package built"
+deb=${debs[0]}
+echo "package: $deb"
+
+version=$(dpkg-deb -f "$deb" Version)
+upstream=${version%-*}
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for d in libpython3.11 qt6-qpa-plugins libqt6widgets6 libqt6core6 libc6; do
+  grep -Eq "(^|, )$d( |,|$)" <<<"$depends" || fail "Depends lacks $d"
+done
+
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+dpkg -x "$deb" "$root"
+usr=$root/usr
+
+# The program lives in lib/quorbel, bin/quorbel links to it, and the runtime
+# folder beside it links to the system's library.
+check "bin/quorbel is no link to the program" test "$(readlink "$usr/bin/quorbel")" = ../lib/quorbel/quorbel
+file -L "$usr/bin/quorbel" | grep -q 'ELF 64-bit.*executable' || fail "bin/quorbel does not lead to an executable"
+runtime=$usr/lib/quorbel/python3-linux-3.11/libpython3.11.so.1.0
+check "runtime folder holds no link" test -L "$runtime"
+target=$(readlink "$runtime")
+check "runtime link is not absolute: $target" test "${target#/}" != "$target"
+check "runtime link target missing: $target" test -e "$target"
+file -L "$runtime" | grep -q 'ELF 64-bit.*shared object' || fail "runtime link leads to no shared library"
+
+desktop=$usr/share/applications/$id.desktop
+metainfo=$usr/share/metainfo/$id.metainfo.xml
+check "desktop entry missing" test -f "$desktop"
+check "AppStream data missing" test -f "$metainfo"
+grep -qx 'Exec=quorbel %f' "$desktop" || fail "Exec line"
+grep -qx 'MimeType=text/x-python;' "$desktop" || fail "MimeType line"
+grep -qx "Icon=$id" "$desktop" || fail "Icon line"
+grep -Eq '^Categories=(.*;)?Development;' "$desktop" || fail "Categories lacks Development"
+grep -Eq '^Categories=(.*;)?IDE;' "$desktop" || fail "Categories lacks IDE"
+desktop-file-validate "$desktop" || fail "desktop-file-validate"
+appstreamcli validate --no-net "$metainfo" || fail "appstreamcli validate"
+grep -q "<release version=\"$upstream\"" "$metainfo" || fail "AppStream data has no release $upstream"
+grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" || fail "AppStream launchable"
+
+icons=$usr/share/icons/hicolor
+check "scalable icon missing" test -f "$icons/scalable/apps/$id.svg"
+grep -q '<svg' "$icons/scalable/apps/$id.svg" || fail "scalable icon is no SVG"
+for size in 16 24 32 48 64 128 256 512; do
+  png=$icons/${size}x${size}/apps/$id.png
+  file "$png" | grep -q "PNG image data, $size x $size," || fail "icon $png is not $size x $size: $(file "$png")"
+done
+
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY "$usr/bin/quorbel" --version)
+check "--version says '$out'" test "$out" = "quorbel $upstream"
+
+# The unpacked program finds its runtime through the links and runs.
+"$src/tests/package/desktop_e2e.sh" "$usr/bin/quorbel" "$shot"
+echo "package test: ok"
