@@ -514,7 +514,12 @@ void TCustomCodeEditor::ExecuteCommand(TEditorCommand command, QChar aChar, cons
     if ((entry->Flags & cfCaretMove) && HasOption(eoGroupUndo) && FUndo.CanUndo())
         FUndo.BreakGroup();
     TCommandContext context{*this, command, aChar, data};
-    entry->Handler(context);
+    if ((entry->Flags & (cfChangesText | cfOwnUndo)) == cfChangesText) {
+        TUndoBlock block(*this);
+        entry->Handler(context);
+    } else {
+        entry->Handler(context);
+    }
 }
 
 // --- keyboard --------------------------------------------------------------

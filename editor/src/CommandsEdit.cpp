@@ -301,12 +301,12 @@ void ClearAll(TCommandContext& c)
 }
 
 const TCommandEntry kEditCommands[] = {
-    {ecChar, TypeChar, cfChangesText},
+    {ecChar, TypeChar, cfChangesText | cfOwnUndo},
     {ecImeStr, ImeStr, cfChangesText},
     {ecLineBreak, LineBreak, cfChangesText},
     {ecInsertLine, LineBreak, cfChangesText},
-    {ecDeleteLastChar, DeleteLastChar, cfChangesText},
-    {ecDeleteChar, DeleteChar, cfChangesText},
+    {ecDeleteLastChar, DeleteLastChar, cfChangesText | cfOwnUndo},
+    {ecDeleteChar, DeleteChar, cfChangesText | cfOwnUndo},
     {ecDeleteWord, DeleteWord, cfChangesText},
     {ecDeleteLastWord, DeleteLastWord, cfChangesText},
     {ecDeleteBOL, DeleteBOL, cfChangesText},

@@ -21,6 +21,10 @@ enum TCommandFlag : unsigned {
     cfNone = 0,
     cfChangesText = 1, // does nothing on a read-only editor
     cfCaretMove = 2,   // ends the typing group of undo
+    // Text commands are one undo block each, so undoing one restores caret
+    // and selection exactly; these manage undo themselves (single-character
+    // changes that group into a typing run, undo and redo).
+    cfOwnUndo = 4,
 };
 
 struct TCommandEntry {

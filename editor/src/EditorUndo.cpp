@@ -46,8 +46,9 @@ std::vector<TLineChangeFlags> CurrentFlags(const TLineBuffer& lines, int index, 
 
 // ---------------------------------------------------------------------------
 
-TLinePutUndoItem::TLinePutUndoItem(TLineBuffer& lines, int index, const QString& oldLine, TEditorCommand command)
-    : FIndex(index), FCommandProcessed(command)
+TLinePutUndoItem::TLinePutUndoItem(
+    TLineBuffer& lines, int index, const QString& oldLine, TEditorCommand command, int caretBefore)
+    : FIndex(index), FCaretBefore(caretBefore), FCommandProcessed(command)
 {
     const QString& newLine = lines.GetRef(index);
     const qsizetype oldLen = oldLine.size(), newLen = newLine.size();
@@ -94,11 +95,30 @@ void TLinePutUndoItem::Swap(TUndoContext& editor, QStringView remove, QStringVie
     const TLineChangeFlags current = editor.Lines.GetChangeFlags(FIndex);
     editor.Lines.SetChangeFlags(FIndex, TLineChangeFlags((current & kWithoutModifiedAsSaved) | FChangeFlags));
     FChangeFlags = current & kWithoutSaved;
-    FCaret = CoordOfIndexes(FStartPos - 1 + (CaretAtStart() ? 0 : int(insert.size())), FIndex);
 }
 
-void TLinePutUndoItem::Undo(TUndoContext& editor) { Swap(editor, NewValue(), OldValue()); }
-void TLinePutUndoItem::Redo(TUndoContext& editor) { Swap(editor, OldValue(), NewValue()); }
+void TLinePutUndoItem::Undo(TUndoContext& editor)
+{
+    Swap(editor, NewValue(), OldValue());
+    FUndone = true;
+}
+
+void TLinePutUndoItem::Redo(TUndoContext& editor)
+{
+    Swap(editor, OldValue(), NewValue());
+    FUndone = false;
+}
+
+TBufferCoord TLinePutUndoItem::Caret() const
+{
+    // The minimal changed span cannot tell where in a run of equal
+    // characters the change was made ("a" typed before "a"), so undo goes
+    // back to the caret the change was made at when that is known.
+    if (FUndone && FCaretBefore > 0)
+        return {FCaretBefore, FIndex + 1};
+    const int length = int(FUndone ? OldValue().size() : NewValue().size());
+    return CoordOfIndexes(FStartPos - 1 + (CaretAtStart() ? 0 : length), FIndex);
+}
 
 bool TLinePutUndoItem::GroupWith(const TLinePutUndoItem& item) const
 {
@@ -200,8 +220,9 @@ public:
     {
         if (!FOwner.Recording() || FOwner.FCore.Lines().GetRef(index) == oldLine)
             return;
-        FOwner.RecordItem(
-            std::make_unique<TLinePutUndoItem>(FOwner.FCore.Lines(), index, oldLine, FOwner.FCommandProcessed));
+        const TBufferCoord caret = FOwner.FHost.GetCaretAndSelection().Caret;
+        FOwner.RecordItem(std::make_unique<TLinePutUndoItem>(FOwner.FCore.Lines(), index, oldLine,
+            FOwner.FCommandProcessed, caret.Line == index + 1 ? caret.Char : 0));
     }
     void LinesBeforeDeleted(int index, int count) override
     {
@@ -395,7 +416,7 @@ void TEditorUndo::Replay()
         break;
     }
     if (last && !dynamic_cast<TCaretAndSelectionUndoItem*>(last))
-        FHost.SetUndoCaret(last->FCaret);
+        FHost.SetUndoCaret(last->Caret());
     if (wasModified != Modified())
         ModifiedChanged();
 }

@@ -203,3 +203,23 @@ TEST(EditorUndo, LockedChangesAreNotRecorded)
     EXPECT_EQ(t.e.UndoManager().UndoList().Count(), before);
     EXPECT_FALSE(t.e.Modified());
 }
+
+TEST(EditorUndo, UndoOfTypingBeforeAnEqualCharacterReturnsTheCaret)
+{
+    // The changed span of "ab" -> "aab" starts after the first "a"; the caret
+    // still goes back to where the character was typed.
+    TestEditor t("ab");
+    t.e.SetCaretXY({1, 1});
+    t.Type("a");
+    t.e.Undo();
+    EXPECT_EQ(t.e.CaretXY(), (TBufferCoord{1, 1}));
+    t.e.Redo();
+    EXPECT_EQ(t.e.CaretXY(), (TBufferCoord{3, 1}));
+    // A command with a selection that does not replace it gets its
+    // selection back on undo.
+    t.e.SetSelection({1, 1}, {3, 1});
+    t.e.CommandProcessor(ecDeleteEOL);
+    t.e.Undo();
+    EXPECT_EQ(t.e.SelectionAnchor(), (TBufferCoord{1, 1}));
+    EXPECT_EQ(t.e.SelectionEnd(), (TBufferCoord{3, 1}));
+}

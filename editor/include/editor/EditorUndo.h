@@ -59,18 +59,22 @@ public:
     virtual ~TUndoItem() = default;
     virtual void Undo(TUndoContext& editor) = 0;
     virtual void Redo(TUndoContext& editor) = 0;
+    // Where the caret goes after this item was undone or redone.
+    virtual TBufferCoord Caret() const = 0;
 
     std::uint32_t ChangeNumber = 0;
-    TBufferCoord FCaret;
     bool GroupBreak = false;
 };
 
 // One line's text was replaced; only the differing middle part is kept.
 class TLinePutUndoItem final : public TUndoItem {
 public:
-    TLinePutUndoItem(TLineBuffer& lines, int index, const QString& oldLine, TEditorCommand command);
+    // caretBefore: the caret's character when the change was made on this
+    // line (0 when the caret stood elsewhere).
+    TLinePutUndoItem(TLineBuffer& lines, int index, const QString& oldLine, TEditorCommand command, int caretBefore = 0);
     void Undo(TUndoContext& editor) override;
     void Redo(TUndoContext& editor) override;
+    TBufferCoord Caret() const override;
     // Typing merge: neighbouring single-character changes of the same kind.
     bool GroupWith(const TLinePutUndoItem& item) const;
 
@@ -91,8 +95,10 @@ private:
     int FIndex;
     int FStartPos; // 1-based
     int FOldLength;
+    int FCaretBefore;
     TEditorCommand FCommandProcessed;
     TLineChangeFlags FChangeFlags;
+    bool FUndone = false;
 };
 
 class TLinesInsertedUndoItem final : public TUndoItem {
@@ -100,6 +106,8 @@ public:
     TLinesInsertedUndoItem(TLineBuffer& lines, int index, int count);
     void Undo(TUndoContext& editor) override;
     void Redo(TUndoContext& editor) override;
+    TBufferCoord Caret() const override { return FCaret; }
+    TBufferCoord FCaret;
     QStringList FLines;
     std::vector<TLineChangeFlags> FChangeFlags;
     int FIndex;
@@ -110,6 +118,8 @@ public:
     TLinesDeletedUndoItem(int index, QStringList deletedLines, std::vector<TLineChangeFlags> deletedChangeFlags);
     void Undo(TUndoContext& editor) override;
     void Redo(TUndoContext& editor) override;
+    TBufferCoord Caret() const override { return FCaret; }
+    TBufferCoord FCaret;
     QStringList FLines;
     std::vector<TLineChangeFlags> FChangeFlags;
     int FIndex;
@@ -120,6 +130,8 @@ public:
     explicit TCaretAndSelectionUndoItem(const TCaretAndSelection& state);
     void Undo(TUndoContext& editor) override;
     void Redo(TUndoContext& editor) override;
+    TBufferCoord Caret() const override { return FCaret; }
+    TBufferCoord FCaret;
     TBufferCoord FBlockBegin;
     TBufferCoord FBlockEnd;
 };
