@@ -1,11 +1,16 @@
-// The editor core under a sequence of line-buffer operations decoded from the
-// input: after every operation outside a batch, the stored range states, the
-// fold markers and the fold ranges equal what a full rescan of the same text
-// gives, and the fold row mapping is consistent. Operations are a table of
-// small handlers, so editing commands can join them as rows.
+// The script editor under a sequence of commands decoded from the input -
+// typing, line breaks, deletes, tabs, block indent and unindent, case
+// changes, line moves, paste, undo and redo, caret moves and selections in
+// every mode, keys through the binding table - set up like the main window's
+// editor. After every command: caret and selection lie inside the text on
+// character boundaries, the stored range states, fold markers and fold ranges
+// equal a full rescan of the same text, and the fold rows map to lines and
+// back. At the end, with everything redone, undoing everything gives the
+// starting text and redoing everything again the same final text. Commands are rows of a table, data included.
 #include "FuzzInput.h"
 
-#include "editor/EditorCore.h"
+#include "editor/CodeEditor.h"
+#include "editor/PythonEditBehaviour.h"
 #include "editor/PythonHighlighter.h"
 
 #include <QStringList>
@@ -43,21 +48,13 @@ QString Line(FuzzInput& in)
     return line;
 }
 
-QStringList Lines(FuzzInput& in, int most)
-{
-    QStringList lines;
-    for (int n = 1 + in.Below(most); n > 0; --n)
-        lines << Line(in);
-    return lines;
-}
-
 // A text with every kind of line break between its lines.
 QString Text(FuzzInput& in)
 {
     static const char16_t* const kBreaks[] = {u"\r\n", u"\n", u"\r"};
     QString text;
-    for (const QString& line : Lines(in, 8)) {
-        text += line;
+    for (int n = 1 + in.Below(8); n > 0; --n) {
+        text += Line(in);
         if (in.Below(4) != 0)
             text += QString::fromUtf16(kBreaks[in.Below(3)]);
     }
@@ -66,77 +63,163 @@ QString Text(FuzzInput& in)
 
 struct Session {
     TPythonHighlighter highlighter;
-    TEditorCore core;
-    int openBatches = 0;
+    THeadlessView view;
+    TCodeEditor e;
+    TPythonEditBehaviour behaviour;
 
-    TLineBuffer& Buffer() { return core.Lines(); }
-    // Any index a caller could pass, a little past either end included.
-    int Index(FuzzInput& in) { return in.Below(Buffer().Count() + 3) - 1; }
-    int FoldIndex(FuzzInput& in) { return in.Below(core.AllFoldRanges().Count() + 2) - 1; }
+    Session() { e.SetView(&view); }
+    ~Session() { behaviour.SetEditor(nullptr); }
+
+    // Any position a caller could pass, a little outside the text included.
+    TBufferCoord Coord(FuzzInput& in)
+    {
+        const int line = in.Below(e.Lines().Count() + 4) - 1;
+        const int length = e.Lines().LineCharLength(line - 1);
+        return {in.Below(length + 5) - 1, line};
+    }
 };
 
-struct Op {
+// How a command row finds its data in the input.
+enum class Data { None, Char, Text, Coord };
+
+struct Command {
+    const char* name;
+    TEditorCommand command;
+    Data data;
+};
+
+const Command kCommands[] = {
+    {"Char", ecChar, Data::Char}, {"Char", ecChar, Data::Char}, {"Char", ecChar, Data::Char},
+    {"String", ecString, Data::Text}, {"ImeStr", ecImeStr, Data::Text},
+    {"LineBreak", ecLineBreak, Data::None}, {"LineBreak", ecLineBreak, Data::None},
+    {"InsertLine", ecInsertLine, Data::None},
+    {"DeleteLastChar", ecDeleteLastChar, Data::None}, {"DeleteChar", ecDeleteChar, Data::None},
+    {"DeleteWord", ecDeleteWord, Data::None}, {"DeleteLastWord", ecDeleteLastWord, Data::None},
+    {"DeleteBOL", ecDeleteBOL, Data::None}, {"DeleteEOL", ecDeleteEOL, Data::None},
+    {"DeleteLine", ecDeleteLine, Data::None}, {"ClearAll", ecClearAll, Data::None},
+    {"Tab", ecTab, Data::None}, {"ShiftTab", ecShiftTab, Data::None},
+    {"BlockIndent", ecBlockIndent, Data::None}, {"BlockUnindent", ecBlockUnindent, Data::None},
+    {"UpperCase", ecUpperCase, Data::None}, {"LowerCase", ecLowerCase, Data::None},
+    {"ToggleCase", ecToggleCase, Data::None}, {"TitleCase", ecTitleCase, Data::None},
+    {"CopyLineUp", ecCopyLineUp, Data::None}, {"CopyLineDown", ecCopyLineDown, Data::None},
+    {"MoveLineUp", ecMoveLineUp, Data::None}, {"MoveLineDown", ecMoveLineDown, Data::None},
+    {"Cut", ecCut, Data::None}, {"Copy", ecCopy, Data::None}, {"Paste", ecPaste, Data::Text},
+    {"Undo", ecUndo, Data::None}, {"Undo", ecUndo, Data::None}, {"Redo", ecRedo, Data::None},
+    {"Left", ecLeft, Data::None}, {"Right", ecRight, Data::None}, {"Up", ecUp, Data::None},
+    {"Down", ecDown, Data::None}, {"WordLeft", ecWordLeft, Data::None}, {"WordRight", ecWordRight, Data::None},
+    {"LineStart", ecLineStart, Data::None}, {"LineEnd", ecLineEnd, Data::None},
+    {"PageUp", ecPageUp, Data::None}, {"PageDown", ecPageDown, Data::None},
+    {"EditorTop", ecEditorTop, Data::None}, {"EditorBottom", ecEditorBottom, Data::None},
+    {"GotoXY", ecGotoXY, Data::Coord}, {"GotoXY", ecGotoXY, Data::Coord},
+    {"SelLeft", ecSelLeft, Data::None}, {"SelRight", ecSelRight, Data::None}, {"SelUp", ecSelUp, Data::None},
+    {"SelDown", ecSelDown, Data::None}, {"SelWordLeft", ecSelWordLeft, Data::None},
+    {"SelWordRight", ecSelWordRight, Data::None}, {"SelLineStart", ecSelLineStart, Data::None},
+    {"SelLineEnd", ecSelLineEnd, Data::None}, {"SelPageDown", ecSelPageDown, Data::None},
+    {"SelEditorTop", ecSelEditorTop, Data::None}, {"SelEditorBottom", ecSelEditorBottom, Data::None},
+    {"SelGotoXY", ecSelGotoXY, Data::Coord}, {"SelGotoXY", ecSelGotoXY, Data::Coord},
+    {"SelWord", ecSelWord, Data::None}, {"SelectAll", ecSelectAll, Data::None},
+    {"NormalSelect", ecNormalSelect, Data::None}, {"ColumnSelect", ecColumnSelect, Data::None},
+    {"LineSelect", ecLineSelect, Data::None}, {"ToggleMode", ecToggleMode, Data::None},
+    {"MatchBracket", ecMatchBracket, Data::None}, {"SetMarker1", ecSetMarker1, Data::None},
+    {"GotoMarker1", ecGotoMarker1, Data::None}, {"ScrollDown", ecScrollDown, Data::None},
+    {"FoldAll", ecFoldAll, Data::None}, {"UnfoldAll", ecUnfoldAll, Data::None},
+    {"FoldNearest", ecFoldNearest, Data::None}, {"UnfoldNearest", ecUnfoldNearest, Data::None},
+    {"FoldLevel1", ecFoldLevel1, Data::None}, {"FoldRanges", ecFoldRanges, Data::None},
+};
+
+// Keys through the binding table as the control delivers them: key-down,
+// then the character unless the key ran a command.
+struct Key {
+    quint16 key;
+    TShiftState shift;
+    char16_t ch;
+};
+
+const Key kKeys[] = {{VK_TAB, ssNone, u'\t'}, {VK_TAB, ssShift, 0}, {VK_RETURN, ssNone, u'\r'},
+    {VK_RETURN, ssShift, u'\r'}, {VK_BACK, ssNone, 8}, {VK_BACK, ssCtrl, 0}, {VK_DELETE, ssNone, 0},
+    {VK_HOME, ssShift, 0}, {VK_END, ssCtrl | ssShift, 0}, {VK_UP, ssAlt | ssShift, 0}, {VK_DOWN, ssCtrl, 0},
+    {'I', ssCtrl | ssShift, 0}, {'U', ssCtrl | ssShift, 0}, {'Y', ssCtrl, 0}, {'Z', ssCtrl, 0},
+    {'Z', ssCtrl | ssShift, 0}, {'K', ssCtrl, 0}, {'N', ssCtrl, 0}, {'C', ssCtrl, 0}, {'V', ssCtrl, 0},
+    {'X', ssCtrl, 0}, {VK_INSERT, ssNone, 0}, {'A', ssNone, u'a'}, {VK_SPACE, ssNone, u' '}};
+
+// Settings that change how commands behave, not the text.
+struct Setting {
     const char* name;
     void (*run)(Session&, FuzzInput&);
 };
 
-const Op kOps[] = {
-    {"Insert", [](Session& s, FuzzInput& in) { s.Buffer().Insert(s.Index(in), Line(in)); }},
-    {"Add", [](Session& s, FuzzInput& in) { s.Buffer().Add(Line(in)); }},
-    {"InsertStrings",
+const TEditorOption kToggledOptions[] = {eoTabsToSpaces, eoAutoIndent, eoScrollPastEol, eoTrimTrailingSpaces,
+    eoSmartTabs, eoSmartTabDelete, eoEnhanceHomeKey, eoEnhanceEndKey, eoGroupUndo, eoKeepCaretX, eoTabIndent,
+    eoNoSelection};
+
+const Setting kSettings[] = {
+    {"SetTabWidth", [](Session& s, FuzzInput& in) { s.e.SetTabWidth(in.Below(10)); }},
+    {"ToggleFolding", [](Session& s, FuzzInput&) { s.e.SetUseCodeFolding(!s.e.UseCodeFolding()); }},
+    {"ToggleOption",
         [](Session& s, FuzzInput& in) {
-            const int at = s.Index(in);
-            const QStringList lines = Lines(in, 6);
-            s.Buffer().InsertStrings(at, lines, in.Below(3));
+            s.e.SetOptions(s.e.Options() ^ kToggledOptions[in.Below(int(std::size(kToggledOptions)))]);
         }},
-    {"InsertText",
+    {"SetSelection",
         [](Session& s, FuzzInput& in) {
-            const int at = s.Index(in);
-            s.Buffer().InsertText(at, Text(in));
+            const TBufferCoord anchor = s.Coord(in);
+            s.e.SetSelection(anchor, s.Coord(in));
         }},
-    {"Put",
+    {"Key",
         [](Session& s, FuzzInput& in) {
-            const int at = s.Index(in);
-            s.Buffer().Put(at, Line(in));
+            const Key& k = kKeys[in.Below(int(std::size(kKeys)))];
+            if (!s.e.KeyDown(k.key, k.shift) && k.ch != 0)
+                s.e.KeyPress(QChar(k.ch));
         }},
-    {"Delete", [](Session& s, FuzzInput& in) { s.Buffer().Delete(s.Index(in)); }},
-    {"DeleteLines",
+    {"Collapse",
         [](Session& s, FuzzInput& in) {
-            const int at = s.Index(in);
-            s.Buffer().DeleteLines(at, in.Below(6));
+            const int index = in.Below(s.e.AllFoldRanges().Count() + 1);
+            if (index < s.e.AllFoldRanges().Count())
+                s.e.Collapse(index);
         }},
-    {"Clear", [](Session& s, FuzzInput&) { s.Buffer().Clear(); }},
-    {"SetText", [](Session& s, FuzzInput& in) { s.core.SetText(Text(in)); }},
-    {"BeginUpdate",
-        [](Session& s, FuzzInput&) {
-            s.Buffer().BeginUpdate();
-            ++s.openBatches;
-        }},
-    {"EndUpdate",
-        [](Session& s, FuzzInput&) {
-            if (s.openBatches > 0) {
-                s.Buffer().EndUpdate();
-                --s.openBatches;
-            }
-        }},
-    {"Collapse", [](Session& s, FuzzInput& in) { s.core.Collapse(s.FoldIndex(in)); }},
-    {"Uncollapse", [](Session& s, FuzzInput& in) { s.core.Uncollapse(s.FoldIndex(in)); }},
-    {"SetTabWidth", [](Session& s, FuzzInput& in) { s.core.SetTabWidth(in.Below(10)); }},
-    {"ToggleFolding", [](Session& s, FuzzInput&) { s.core.SetUseCodeFolding(!s.core.UseCodeFolding()); }},
 };
-constexpr int kOpCount = int(std::size(kOps));
+
+// One step: a command with its data, or a setting.
+const char* Step(Session& s, FuzzInput& in)
+{
+    constexpr int commands = int(std::size(kCommands));
+    const int pick = in.Below(commands + int(std::size(kSettings)));
+    if (pick >= commands) {
+        const Setting& setting = kSettings[pick - commands];
+        setting.run(s, in);
+        return setting.name;
+    }
+    const Command& c = kCommands[pick];
+    switch (c.data) {
+    case Data::None: s.e.CommandProcessor(c.command); break;
+    case Data::Char: s.e.CommandProcessor(c.command, QChar(in.Unit())); break;
+    case Data::Text:
+        if (c.command == ecPaste) {
+            s.view.Clipboard = Text(in);
+            s.e.CommandProcessor(c.command);
+        } else {
+            s.e.CommandProcessor(c.command, QChar(), Text(in));
+        }
+        break;
+    case Data::Coord: s.e.CommandProcessor(c.command, QChar(), s.Coord(in)); break;
+    }
+    return c.name;
+}
 
 // Checks run after every step: the text for a report is only made on failure.
 void Expect(bool ok, const char* what, const Session& s, const char* op)
 {
     if (!ok)
-        fuzz::Fail(what, QStringLiteral("after %1 on:\n").arg(QLatin1String(op)) + s.core.Text());
+        fuzz::Fail(what, QStringLiteral("after %1, caret %2:%3, on:\n")
+                             .arg(QLatin1String(op))
+                             .arg(s.e.CaretY())
+                             .arg(s.e.CaretX())
+            + s.e.Text());
 }
 
 void CheckRanges(const Session& s, const char* op)
 {
     static TPythonHighlighter full;
-    const TLineBuffer& b = s.core.Lines();
+    const TLineBuffer& b = s.e.Lines();
     full.ResetRange();
     for (int i = 0; i < b.Count(); ++i) {
         full.SetLine(b.GetRef(i), i);
@@ -147,12 +230,12 @@ void CheckRanges(const Session& s, const char* op)
 
 void CheckFolds(const Session& s, const char* op)
 {
-    if (!s.core.CodeFoldingActive())
+    if (!s.e.CodeFoldingActive())
         return;
     // What the editor's full scan does, into a model of its own; the stored
     // range states it reads were just checked against a full rescan.
     static TPythonHighlighter scanner;
-    const TLineBuffer& lines = s.core.Lines();
+    const TLineBuffer& lines = s.e.Lines();
     TFoldRanges full;
     scanner.InitFoldRanges(full);
     full.StartScanning();
@@ -160,7 +243,7 @@ void CheckFolds(const Session& s, const char* op)
         scanner.ScanForFoldRanges(full, lines, 0, lines.Count() - 1);
     if (full.StopScanning(lines))
         scanner.AdjustFoldRanges(full, lines);
-    const TFoldRanges& mine = s.core.AllFoldRanges();
+    const TFoldRanges& mine = s.e.AllFoldRanges();
     Expect(mine.FoldInfoList() == full.FoldInfoList(), "fold markers differ from a full scan", s, op);
     std::vector<TFoldRange> ranges = mine.Ranges();
     for (TFoldRange& r : ranges)
@@ -177,36 +260,74 @@ void CheckFolds(const Session& s, const char* op)
     }
 }
 
+// Inside the text (past a line's end only where the mode allows it) and
+// never between the two halves of a surrogate pair.
+void CheckPosition(const Session& s, TBufferCoord p, const char* what, const char* op)
+{
+    const TLineBuffer& lines = s.e.Lines();
+    Expect(p.Line >= 1 && p.Line <= std::max(1, lines.Count()) && p.Char >= 1, what, s, op);
+    const QString& line = lines.GetRef(p.Line - 1);
+    const int index = p.Char - 1;
+    const bool pastEol = s.e.HasOption(eoScrollPastEol) || s.e.SelectionMode() == smColumn;
+    Expect(pastEol || index <= line.size(), what, s, op);
+    Expect(!(index > 0 && index < line.size() && line.at(index - 1).isHighSurrogate() && line.at(index).isLowSurrogate()),
+           what, s, op);
+}
+
+void CheckCaret(const Session& s, const char* op)
+{
+    CheckPosition(s, s.e.CaretXY(), "the caret lies outside the text", op);
+    CheckPosition(s, s.e.SelectionAnchor(), "the selection anchor lies outside the text", op);
+    CheckPosition(s, s.e.SelectionEnd(), "the selection end lies outside the text", op);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     FuzzInput in(data, size);
     Session s;
-    s.core.SetHighlighter(&s.highlighter);
-    s.core.SetTabWidth(1 + in.Below(8));
-    s.core.SetUseCodeFolding(in.Below(4) != 0);
-    s.core.SetText(Text(in));
-    CheckRanges(s, "SetText");
-    CheckFolds(s, "SetText");
-    for (int steps = 0; !in.Empty() && steps < 200; ++steps) {
-        const Op& op = kOps[in.Below(kOpCount)];
-        try {
-            op.run(s, in);
-        } catch (const ELineBuffer&) {
-            // An index outside the list: refused, and the state must stay sound.
-        } catch (const EArgumentOutOfRange&) {
-        }
-        if (s.openBatches == 0) {
-            CheckRanges(s, op.name);
-            CheckFolds(s, op.name);
-        }
+    s.e.SetTabWidth(1 + in.Below(8));
+    s.e.SetWantTabs(true);
+    s.e.SetHighlighter(&s.highlighter);
+    s.e.SetText(Text(in));
+    s.e.ClearUndo();
+    s.e.SetUseCodeFolding(in.Below(4) == 0);
+    s.behaviour.SetEditor(&s.e);
+    s.view.Lines = 1 + in.Below(12);
+    const QString start = s.e.Text();
+
+    // QUORBEL_FUZZ_TRACE=1 prints every step of a replayed input.
+    static const bool trace = qEnvironmentVariableIsSet("QUORBEL_FUZZ_TRACE");
+    const char* op = "SetText";
+    for (int steps = 0;; ++steps) {
+        if (trace)
+            std::fprintf(stderr, "%s -> caret %d:%d sel %d:%d-%d:%d mode %d\n%s\n--\n", op, s.e.CaretY(), s.e.CaretX(),
+                         s.e.SelectionAnchor().Line, s.e.SelectionAnchor().Char, s.e.SelectionEnd().Line,
+                         s.e.SelectionEnd().Char, int(s.e.SelectionMode()), qUtf8Printable(s.e.Text()));
+        CheckCaret(s, op);
+        CheckRanges(s, op);
+        CheckFolds(s, op);
+        if (in.Empty() || steps == 200)
+            break;
+        op = Step(s, in);
     }
-    while (s.openBatches > 0) {
-        s.Buffer().EndUpdate();
-        --s.openBatches;
-    }
-    CheckRanges(s, "the last EndUpdate");
-    CheckFolds(s, "the last EndUpdate");
+
+    // Steps undone by the input are redone first, so undo and redo cover
+    // the whole history.
+    while (s.e.CanRedo())
+        s.e.Redo();
+    CheckCaret(s, "redoing what was undone");
+    CheckRanges(s, "redoing what was undone");
+    const QString end = s.e.Text();
+    while (s.e.CanUndo())
+        s.e.Undo();
+    Expect(s.e.Text() == start, "undoing everything does not give the starting text", s, "undoing everything");
+    CheckCaret(s, "undoing everything");
+    CheckRanges(s, "undoing everything");
+    while (s.e.CanRedo())
+        s.e.Redo();
+    Expect(s.e.Text() == end, "redoing everything does not give the final text", s, "redoing everything");
+    CheckRanges(s, "redoing everything");
     return 0;
 }
