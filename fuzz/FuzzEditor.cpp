@@ -6,7 +6,8 @@
 // character boundaries, the stored range states, fold markers and fold ranges
 // equal a full rescan of the same text, and the fold rows map to lines and
 // back. At the end, with everything redone, undoing everything gives the
-// starting text and redoing everything again the same final text. Commands are rows of a table, data included.
+// starting text and redoing everything again the same final text. Commands
+// are rows of a table, each with the kind of data it reads.
 #include "FuzzInput.h"
 
 #include "editor/CodeEditor.h"

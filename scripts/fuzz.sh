@@ -33,7 +33,7 @@ for t in "${targets[@]}"; do
   work="$build/work/$t"
   artifacts="$build/artifacts/$t"
   mkdir -p "$work" "$artifacts"
-  args=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 -max_len="$(max_len "$t")"
+  args=(-max_total_time="$seconds" -timeout=5 -rss_limit_mb=2560 -max_len="$(max_len "$t")"
         -print_final_stats=1 -artifact_prefix="$artifacts/")
   [ -f "fuzz/$t.dict" ] && args+=(-dict="fuzz/$t.dict")
   echo "== $t: ${seconds}s"
