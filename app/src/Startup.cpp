@@ -87,14 +87,14 @@ void ShowWorkbench(TSDIAppForm& form, const QStringList& arguments)
 
 void PrepareApplication(QApplication&)
 {
-    // Ties the windows to the installed desktop entry and takes its icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral(QUORBEL_APP_ID));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(QUORBEL_APP_ID)));
     // Without a desktop session there is often no icon theme: use the one the
     // set-up installs, so the toolbar shows pictures rather than fallbacks.
     const QString theme = QIcon::themeName();
     if ((theme.isEmpty() || theme == QLatin1String("hicolor")) && QDir(QStringLiteral("/usr/share/icons/Adwaita")).exists())
         QIcon::setThemeName(QStringLiteral("Adwaita"));
+    // Ties the windows to the installed desktop entry and takes its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUORBEL_APP_ID));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(QUORBEL_APP_ID)));
 }
 
 TSDIAppForm* CreateWorkbench()

@@ -2,11 +2,13 @@
 # Starts an installed workbench in a real X server as a desktop would: without
 # arguments it shows its window and runs the default script from the run
 # button; with a file argument it opens that file. Saves a screenshot after
-# the run.
-# Usage: desktop_e2e.sh <program> <screenshot.png>
+# the run. With --expect-icon (an installed program) the window must carry the
+# application icon from the icon theme.
+# Usage: desktop_e2e.sh <program> <screenshot.png> [--expect-icon]
 set -euo pipefail
 exe=$1
 shot=$2
+expect_icon=${3:-}
 
 work=$(mktemp -d)
 xvfb_pid=""
@@ -56,6 +58,9 @@ json_pane_change() {
 start
 win=$(wait_window "Quorbel")
 sleep 1 # the first paint
+if [ "$expect_icon" = --expect-icon ]; then
+  xprop -id "$win" _NET_WM_ICON | grep -q 'Icon (' || fail "the window has no icon"
+fi
 import -window "$win" "$work/before.png"
 # The run button: the first tool button after the file commands. A click that
 # came before the window took input is repeated.

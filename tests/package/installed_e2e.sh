@@ -23,5 +23,5 @@ trap cleanup EXIT
 
 DEBIAN_FRONTEND=noninteractive dpkg -i "${debs[0]}"
 command -v quorbel | grep -qx /usr/bin/quorbel || { echo "FAIL: quorbel is not /usr/bin/quorbel"; exit 1; }
-"$src/tests/package/desktop_e2e.sh" quorbel "$shot"
+"$src/tests/package/desktop_e2e.sh" quorbel "$shot" --expect-icon
 echo "installed package: ok"
