@@ -28,6 +28,11 @@ max_len() {
   esac
 }
 
+# Readable stacks in reports without the unversioned llvm package.
+if [ -z "${ASAN_SYMBOLIZER_PATH:-}" ] && [ -x /usr/lib/llvm-14/bin/llvm-symbolizer ]; then
+  export ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-14/bin/llvm-symbolizer
+fi
+
 failed=()
 for t in "${targets[@]}"; do
   work="$build/work/$t"
