@@ -34,8 +34,11 @@ const char* const kPrepareInterpreter =
     "    traceback.print_exception(t, v, tb)\n"
     "sys.excepthook = _workbench_excepthook\n";
 
+// Defined once; every run calls it (compiling it per run would cost more
+// than the run of a small script).
 const char* const kRegisterSource = "import linecache\n"
-                                    "linecache.cache[name] = (len(text), None, text.splitlines(True), name)\n";
+                                    "def register_source(name, text):\n"
+                                    "    linecache.cache[name] = (len(text), None, text.splitlines(True), name)\n";
 
 const char* const kJoinThreads =
     "import sys\n"
@@ -67,6 +70,10 @@ TScriptSession::~TScriptSession()
     if (gTickSession == this)
         gTickSession = nullptr;
     Acquire();
+    // A finalised interpreter has freed the function already.
+    if (FRegisterSource && !FEngine.Initialized())
+        (void)FRegisterSource.Release();
+    FRegisterSource.Reset();
 }
 
 void TScriptSession::Acquire()
@@ -94,6 +101,10 @@ void TScriptSession::Attach()
     TPyRef exeVars = TPyRef::Steal(FEngine, FEngine.PyDict_New());
     RunPrivate(kPrepareInterpreter, exeVars.Get());
     exeVars.Reset();
+    TPyRef sourceVars = TPyRef::Steal(FEngine, FEngine.PyDict_New());
+    RunPrivate(kRegisterSource, sourceVars.Get());
+    FRegisterSource = TPyRef::Borrow(FEngine, FEngine.PyDict_GetItemString(sourceVars.Get(), "register_source"));
+    sourceVars.Reset();
 
     gTickSession = this;
     FMainThread = pthread_self();
@@ -199,14 +210,20 @@ void TScriptSession::RequestStop()
 
 void TScriptSession::RegisterSource(const QString& fileName, const QByteArray& source)
 {
-    TPyRef vars = TPyRef::Steal(FEngine, FEngine.PyDict_New());
-    TPyRef name = TPyRef::Steal(FEngine, FEngine.PyUnicodeFromString(fileName));
-    TPyRef text = TPyRef::Steal(FEngine, FEngine.PyUnicode_FromStringAndSize(source.constData(), source.size()));
-    if (!vars || !name || !text)
+    if (!FRegisterSource)
+        return;
+    TPyRef args = TPyRef::Steal(FEngine, FEngine.PyTuple_New(2));
+    if (!args)
         FEngine.CheckError(false);
-    FEngine.PyDict_SetItemString(vars.Get(), "name", name.Get());
-    FEngine.PyDict_SetItemString(vars.Get(), "text", text.Get());
-    RunPrivate(kRegisterSource, vars.Get());
+    // PyTuple_SetItem takes the item's reference, also when it fails.
+    FEngine.PyTuple_SetItem(args.Get(), 0, FEngine.PyUnicodeFromString(fileName));
+    FEngine.PyTuple_SetItem(args.Get(), 1,
+                            FEngine.PyUnicode_FromStringAndSize(source.constData(), source.size()));
+    if (FEngine.PyErr_Occurred())
+        FEngine.CheckError(false);
+    TPyRef done = TPyRef::Steal(FEngine, FEngine.PyObject_CallObject(FRegisterSource.Get(), args.Get()));
+    if (!done)
+        FEngine.CheckError(false);
 }
 
 TScriptSession::TRun::TRun(TScriptSession& session) : FSession(session)
@@ -235,6 +252,7 @@ bool TScriptSession::Shutdown(std::chrono::milliseconds wait)
     if (!FAttached)
         return true;
     Acquire();
+    FRegisterSource.Reset();
     try {
         TPyRef vars = TPyRef::Steal(FEngine, FEngine.PyDict_New());
         TPyRef seconds = TPyRef::Steal(FEngine, FEngine.PyFloat_FromDouble(double(wait.count()) / 1000.0));

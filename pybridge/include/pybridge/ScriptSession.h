@@ -5,6 +5,7 @@
 // its event loop and, when asked to, raises KeyboardInterrupt in the script.
 // Between runs the interpreter lock is released so that the script's own
 // threads keep running.
+#include "pybridge/PyRef.h"
 #include "pybridge/PythonTypes.h"
 
 #include <QByteArray>
@@ -96,7 +97,7 @@ private:
     bool FShutDown = false;
     bool FThreadsLeft = false;
     PyThreadState* FSavedState = nullptr;
-    PPyObject FTickFunction = nullptr;
+    TPyRef FRegisterSource;
     std::atomic<bool> FRunning{false};
     std::atomic<bool> FStopRequested{false};
     bool FStopRaised = false;
