@@ -1,6 +1,8 @@
 // Speed of the editor's text model over real Python code: Debian's
 // python3.11 standard library, all .py files concatenated.
+#include "editor/CodeEditor.h"
 #include "editor/EditorCore.h"
+#include "editor/PythonEditBehaviour.h"
 #include "editor/PythonHighlighter.h"
 
 #include <QDirIterator>
@@ -17,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <new>
 
 using namespace editor;
@@ -314,6 +317,195 @@ void BM_MaxWidthParallel(benchmark::State& state)
     }
 }
 BENCHMARK(BM_MaxWidthParallel)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// --- the editing engine on the same million lines --------------------------
+
+// CPU time of this thread: the machine the figures come from is shared, and
+// wall time there counts other processes' work too.
+double ThreadCpuMs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+std::size_t HeapInUse()
+{
+    malloc_trim(0);
+    const auto info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+// The main window's editor: Python highlighter and behaviour, tab width 4.
+struct MillionLineCodeEditor {
+    TPythonHighlighter highlighter;
+    THeadlessView view;
+    TCodeEditor editor;
+    TPythonEditBehaviour behaviour;
+    explicit MillionLineCodeEditor(bool withText = true)
+    {
+        editor.SetView(&view);
+        editor.SetTabWidth(4);
+        editor.SetWantTabs(true);
+        editor.SetHighlighter(&highlighter);
+        behaviour.SetEditor(&editor);
+        if (withText)
+            editor.SetText(MillionLineText());
+    }
+    ~MillionLineCodeEditor() { behaviour.SetEditor(nullptr); }
+    // A middle line that is code (so typing keeps its fold role).
+    int MiddleLine(bool endsWithColon)
+    {
+        for (int line = 500000; line < editor.Lines().Count(); ++line) {
+            const QString& s = editor.Lines().GetRef(line);
+            if (s.size() >= 4 && s.trimmed().endsWith(u':') == endsWithColon && !s.trimmed().startsWith(u'#'))
+                return line;
+        }
+        return 500000;
+    }
+};
+
+void BM_TypeCharAndUndo(benchmark::State& state)
+{
+    MillionLineCodeEditor m;
+    TCodeEditor& e = m.editor;
+    const int line = m.MiddleLine(false);
+    e.SetCaretXY({e.Lines().LineCharLength(line) + 1, line + 1});
+    std::vector<double> typing, undo;
+    for (auto _ : state) {
+        auto t0 = std::chrono::steady_clock::now();
+        e.CommandProcessor(ecChar, QChar(u'x'));
+        auto t1 = std::chrono::steady_clock::now();
+        e.CommandProcessor(ecUndo);
+        auto t2 = std::chrono::steady_clock::now();
+        typing.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+        undo.push_back(std::chrono::duration<double, std::micro>(t2 - t1).count());
+    }
+    std::sort(typing.begin(), typing.end());
+    std::sort(undo.begin(), undo.end());
+    state.counters["type_median_us"] = typing[typing.size() / 2];
+    state.counters["undo_median_us"] = undo[undo.size() / 2];
+}
+BENCHMARK(BM_TypeCharAndUndo)->Unit(benchmark::kMicrosecond)->Iterations(5000);
+
+void BM_EnterAfterColon(benchmark::State& state)
+{
+    MillionLineCodeEditor m;
+    TCodeEditor& e = m.editor;
+    const int line = m.MiddleLine(true);
+    const QString before = e.Lines().Get(line + 1);
+    std::vector<double> times;
+    for (auto _ : state) {
+        e.SetCaretXY({e.Lines().LineCharLength(line) + 1, line + 1});
+        const auto t0 = std::chrono::steady_clock::now();
+        e.CommandProcessor(ecLineBreak);
+        times.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
+        state.PauseTiming();
+        if (e.Lines().GetRef(line + 1).size() < 4)
+            state.SkipWithError("no indent after the colon");
+        e.Undo();
+        e.Undo();
+        if (e.Lines().GetRef(line + 1) != before)
+            state.SkipWithError("undo did not restore the text");
+        state.ResumeTiming();
+    }
+    std::sort(times.begin(), times.end());
+    state.counters["median_us"] = times[times.size() / 2];
+}
+BENCHMARK(BM_EnterAfterColon)->Unit(benchmark::kMicrosecond)->Iterations(2000);
+
+void BM_BlockIndent100kLines(benchmark::State& state)
+{
+    MillionLineCodeEditor m;
+    TCodeEditor& e = m.editor;
+    double indentMs = 1e9, undoMs = 1e9, indentCpu = 1e9, undoCpu = 1e9;
+    for (auto _ : state) {
+        e.SetSelection({1, 400001}, {1, 500001});
+        const double c0 = ThreadCpuMs();
+        auto t0 = std::chrono::steady_clock::now();
+        e.CommandProcessor(ecBlockIndent);
+        const double c1 = ThreadCpuMs();
+        auto t1 = std::chrono::steady_clock::now();
+        e.CommandProcessor(ecUndo);
+        const double c2 = ThreadCpuMs();
+        auto t2 = std::chrono::steady_clock::now();
+        indentMs = std::min(indentMs, std::chrono::duration<double, std::milli>(t1 - t0).count());
+        undoMs = std::min(undoMs, std::chrono::duration<double, std::milli>(t2 - t1).count());
+        indentCpu = std::min(indentCpu, c1 - c0);
+        undoCpu = std::min(undoCpu, c2 - c1);
+    }
+    state.counters["indent_ms"] = indentMs;
+    state.counters["undo_ms"] = undoMs;
+    state.counters["indent_cpu_ms"] = indentCpu;
+    state.counters["undo_cpu_ms"] = undoCpu;
+}
+BENCHMARK(BM_BlockIndent100kLines)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_UndoSetText(benchmark::State& state)
+{
+    MillionLineCodeEditor m(false);
+    TCodeEditor& e = m.editor;
+    const QString& text = MillionLineText();
+    double undoMs = 0, historyRatio = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        e.SetText(text);
+        const std::size_t withHistory = HeapInUse();
+        // The same text without its history, for the history's own size.
+        e.LockUndo();
+        e.SetText(text);
+        e.UnlockUndo();
+        const std::size_t withoutHistory = HeapInUse();
+        historyRatio = (double(withHistory) - double(withoutHistory)) / (double(text.size()) * 2.0);
+        e.SetText(text);
+        state.ResumeTiming();
+        const double c0 = ThreadCpuMs();
+        const auto t0 = std::chrono::steady_clock::now();
+        e.Undo();
+        undoMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+        state.counters["undo_cpu_ms"] = ThreadCpuMs() - c0;
+        if (e.Lines().Count() != 0)
+            state.SkipWithError("undo left lines");
+    }
+    state.counters["undo_ms"] = undoMs;
+    state.counters["history/text"] = historyRatio;
+}
+BENCHMARK(BM_UndoSetText)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+void BM_Typing100kCharacters(benchmark::State& state)
+{
+    double historyMB = 0, bytesPerChar = 0;
+    for (auto _ : state) {
+        MillionLineCodeEditor m(false);
+        TCodeEditor& e = m.editor;
+        e.SetOptions(e.Options() & ~eoAutoIndent);
+        const std::size_t before = HeapInUse();
+        for (int i = 0; i < 100000; ++i) {
+            e.CommandProcessor(ecChar, QChar(u'a' + i % 26));
+            if (i % 100 == 99) {
+                state.PauseTiming();
+                e.LockUndo(); // the line breaks are not typed characters
+                e.CommandProcessor(ecLineBreak);
+                e.UnlockUndo();
+                state.ResumeTiming();
+            }
+        }
+        state.PauseTiming();
+        const std::size_t typed = HeapInUse();
+        const int items = e.UndoManager().UndoList().Count();
+        e.ClearUndo();
+        const std::size_t cleared = HeapInUse();
+        historyMB = (double(typed) - double(cleared)) / 1e6;
+        bytesPerChar = (double(typed) - double(cleared)) / 100000.0;
+        if (items < 100000)
+            state.SkipWithError("fewer items than characters");
+        (void)before;
+        state.ResumeTiming();
+    }
+    state.counters["history_MB"] = historyMB;
+    state.counters["bytes/char"] = bytesPerChar;
+}
+BENCHMARK(BM_Typing100kCharacters)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // Side-by-side reference: Python's own tokenize module over the same files.
 void BM_PythonTokenizeReference(benchmark::State& state)

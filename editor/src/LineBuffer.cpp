@@ -100,7 +100,7 @@ TLineBuffer::TLineBuffer(TTextWidthFunc textWidthFunc) : TextWidthFunc(std::move
 TLineBuffer::~TLineBuffer()
 {
     for (int i = 0; i < FCount; ++i)
-        FList[i].~TLineRecord();
+        Rec(i).~TLineRecord();
     std::free(FList);
 }
 
@@ -118,7 +118,7 @@ void TLineBuffer::SetCapacity(int newCapacity)
     if (newCapacity == 0) {
         std::free(FList);
         FList = nullptr;
-        FCapacity = 0;
+        FCapacity = FGapStart = FGapEnd = 0;
         return;
     }
     auto* list = static_cast<TLineRecord*>(std::malloc(std::size_t(newCapacity) * sizeof(TLineRecord)));
@@ -126,11 +126,16 @@ void TLineBuffer::SetCapacity(int newCapacity)
         throw std::bad_alloc();
     // Records hold only relocatable members (QString is relocatable), so a
     // block move is a valid way to move them.
-    if (FCount > 0)
-        std::memcpy(static_cast<void*>(list), static_cast<const void*>(FList), std::size_t(FCount) * sizeof(TLineRecord));
+    const int tail = FCapacity - FGapEnd;
+    if (FGapStart > 0)
+        std::memcpy(static_cast<void*>(list), static_cast<const void*>(FList), std::size_t(FGapStart) * sizeof(TLineRecord));
+    if (tail > 0)
+        std::memcpy(static_cast<void*>(list + newCapacity - tail), static_cast<const void*>(FList + FGapEnd),
+            std::size_t(tail) * sizeof(TLineRecord));
     std::free(FList);
     FList = list;
     FCapacity = newCapacity;
+    FGapEnd = newCapacity - tail;
 }
 
 void TLineBuffer::Grow(int required)
@@ -157,9 +162,23 @@ void TLineBuffer::InsertItems(int index, int count)
     if (FCount > INT_MAX - count)
         throw std::bad_alloc();
     Grow(FCount + count);
-    if (index < FCount)
-        std::memmove(static_cast<void*>(FList + index + count), static_cast<const void*>(FList + index),
-            std::size_t(FCount - index) * sizeof(TLineRecord));
+    MoveGap(index);
+    FGapStart += count;
+    FCount += count;
+}
+
+void TLineBuffer::MoveGap(int index)
+{
+    const int gap = FGapEnd - FGapStart;
+    if (index < FGapStart) {
+        std::memmove(static_cast<void*>(FList + index + gap), static_cast<const void*>(FList + index),
+            std::size_t(FGapStart - index) * sizeof(TLineRecord));
+    } else if (index > FGapStart) {
+        std::memmove(static_cast<void*>(FList + FGapStart), static_cast<const void*>(FList + FGapEnd),
+            std::size_t(index - FGapStart) * sizeof(TLineRecord));
+    }
+    FGapStart = index;
+    FGapEnd = index + gap;
 }
 
 void TLineBuffer::InitRecord(TLineRecord& rec, const QString& s)
@@ -171,43 +190,44 @@ const QString& TLineBuffer::GetRef(int index) const
 {
     if (index < 0 || index >= FCount)
         return kEmptyLine;
-    return FList[index].FString;
+    return Rec(index).FString;
 }
 
 void* TLineBuffer::GetObject(int index) const
 {
     if (index < 0 || index >= FCount)
         return nullptr;
-    return FList[index].FObject;
+    return Rec(index).FObject;
 }
 
 std::intptr_t TLineBuffer::GetRange(int index) const
 {
     if (index < 0 || index >= FCount)
         return 0;
-    return FList[index].FRange;
+    return Rec(index).FRange;
 }
 
 TLineChangeFlags TLineBuffer::GetChangeFlags(int index) const
 {
     if (index < 0 || index >= FCount)
         return 0;
-    return FList[index].FFlags & kLineChangeFlagsMask;
+    return Rec(index).FFlags & kLineChangeFlagsMask;
 }
 
 int TLineBuffer::LineCharLength(int index) const
 {
     if (index < 0 || index >= FCount)
         return 0;
-    return int(FList[index].FString.size());
+    return int(Rec(index).FString.size());
 }
 
 void TLineBuffer::ComputeCharIndexes()
 {
     qsizetype sum = 0;
     for (int i = 0; i < FCount; ++i) {
-        FList[i].FCharIndex = sum;
-        sum += FList[i].FString.size();
+        TLineRecord& rec = Rec(i);
+        rec.FCharIndex = sum;
+        sum += rec.FString.size();
     }
     FCharIndexesAreValid = true;
 }
@@ -218,7 +238,7 @@ qsizetype TLineBuffer::LineCharIndex(int index)
         return 0;
     if (!FCharIndexesAreValid)
         ComputeCharIndexes();
-    return FList[index].FCharIndex;
+    return Rec(index).FCharIndex;
 }
 
 int TLineBuffer::ComputeWidth(const QString& s) const
@@ -239,7 +259,7 @@ void TLineBuffer::Put(int index, const QString& s)
     if (index < 0 || index > FCount)
         ListIndexError(index);
     UpdateGuard guard(*this);
-    TLineRecord& rec = FList[index];
+    TLineRecord& rec = Rec(index);
     QString oldLine = rec.FString;
     rec.FString = s;
     const int maxWidth = FMaxWidth.load(std::memory_order_relaxed);
@@ -264,21 +284,21 @@ void TLineBuffer::PutObject(int index, void* obj)
     if (index < 0 || index >= FCount)
         ListIndexError(index);
     UpdateGuard guard(*this);
-    FList[index].FObject = obj;
+    Rec(index).FObject = obj;
 }
 
 void TLineBuffer::PutRange(int index, std::intptr_t range)
 {
     if (index < 0 || index >= FCount)
         ListIndexError(index);
-    FList[index].FRange = range;
+    Rec(index).FRange = range;
 }
 
 void TLineBuffer::SetChangeFlags(int index, TLineChangeFlags flags)
 {
     if (index < 0 || index >= FCount)
         return;
-    TLineRecord& rec = FList[index];
+    TLineRecord& rec = Rec(index);
     rec.FFlags = TLineFlags((rec.FFlags & sfTextWidthUnknown) | (flags & kLineChangeFlagsMask));
 }
 
@@ -295,8 +315,7 @@ void TLineBuffer::Insert(int index, const QString& s)
         ListIndexError(index);
     UpdateGuard guard(*this);
     InsertItems(index, 1);
-    InitRecord(FList[index], s);
-    ++FCount;
+    InitRecord(Rec(index), s);
     FMaxWidth.store(-1, std::memory_order_relaxed);
     if (OnInserted)
         OnInserted(this, index, 1);
@@ -316,8 +335,7 @@ void TLineBuffer::InsertStrings(int index, const QStringList& strings, int fromI
     UpdateGuard guard(*this);
     InsertItems(index, count);
     for (int i = 0; i < count; ++i)
-        InitRecord(FList[index + i], strings.at(fromIndex + i));
-    FCount += count;
+        InitRecord(Rec(index + i), strings.at(fromIndex + i));
     FMaxWidth.store(-1, std::memory_order_relaxed);
     if (OnInserted)
         OnInserted(this, index, count);
@@ -337,11 +355,10 @@ void TLineBuffer::Delete(int index)
     UpdateGuard guard(*this);
     if (OnBeforeDeleted)
         OnBeforeDeleted(this, index, 1);
-    FList[index].~TLineRecord();
+    MoveGap(index);
+    FList[FGapEnd].~TLineRecord();
+    ++FGapEnd;
     --FCount;
-    if (index < FCount)
-        std::memmove(static_cast<void*>(FList + index), static_cast<const void*>(FList + index + 1),
-            std::size_t(FCount - index) * sizeof(TLineRecord));
     FMaxWidth.store(-1, std::memory_order_relaxed);
     if (OnDeleted)
         OnDeleted(this, index, 1);
@@ -362,12 +379,10 @@ void TLineBuffer::DeleteLines(int index, int numLines)
     if (index >= FCount)
         return;
     const int removed = std::min(numLines, FCount - index);
-    for (int i = index; i < index + removed; ++i)
-        FList[i].~TLineRecord();
-    const int tail = FCount - index - removed;
-    if (tail > 0)
-        std::memmove(static_cast<void*>(FList + index), static_cast<const void*>(FList + index + removed),
-            std::size_t(tail) * sizeof(TLineRecord));
+    MoveGap(index);
+    for (int i = 0; i < removed; ++i)
+        FList[FGapEnd + i].~TLineRecord();
+    FGapEnd += removed;
     FCount -= removed;
     FMaxWidth.store(-1, std::memory_order_relaxed);
     if (OnDeleted)
@@ -382,8 +397,10 @@ void TLineBuffer::Clear()
             OnBeforeDeleted(this, 0, FCount);
         const int oldCount = FCount;
         for (int i = 0; i < FCount; ++i)
-            FList[i].~TLineRecord();
+            Rec(i).~TLineRecord();
         FCount = 0;
+        FGapStart = 0;
+        FGapEnd = FCapacity;
         SetCapacity(0);
         if (OnDeleted)
             OnDeleted(this, 0, oldCount);
@@ -428,7 +445,7 @@ void TLineBuffer::SetTextAndFileFormat(const QString& text)
         const qsizetype start = i;
         while (i < n && !IsBreak(p[i]))
             ++i;
-        InitRecord(FList[FCount], QString(reinterpret_cast<const QChar*>(p + start), i - start));
+        InitRecord(FList[FGapStart++], QString(reinterpret_cast<const QChar*>(p + start), i - start));
         ++FCount;
         if (i < n && p[i] == 0x2028) {
             seenLS = true;
@@ -444,7 +461,7 @@ void TLineBuffer::SetTextAndFileFormat(const QString& text)
         }
     }
     if (IsBreak(p[n - 1])) {
-        InitRecord(FList[FCount], QString());
+        InitRecord(FList[FGapStart++], QString());
         ++FCount;
     }
     if (seenLS)
@@ -471,12 +488,12 @@ QString TLineBuffer::GetSeparatedText(const QString& separators) const
         return QString();
     qsizetype total = qsizetype(separators.size()) * (FCount - 1 + (FTrailingLineBreak ? 1 : 0));
     for (int i = 0; i < FCount; ++i)
-        total += FList[i].FString.size();
+        total += Rec(i).FString.size();
     QString result(total, Qt::Uninitialized);
     QChar* out = result.data();
     const qsizetype sepLen = separators.size();
     for (int i = 0; i < FCount; ++i) {
-        const QString& s = FList[i].FString;
+        const QString& s = Rec(i).FString;
         if (!s.isEmpty()) {
             std::memcpy(static_cast<void*>(out), s.constData(), std::size_t(s.size()) * sizeof(QChar));
             out += s.size();
@@ -493,7 +510,7 @@ int TLineBuffer::GetTextWidth(int index)
 {
     if (index < 0 || index >= FCount)
         return 0;
-    TLineRecord& rec = FList[index];
+    TLineRecord& rec = Rec(index);
     if (rec.FFlags & sfTextWidthUnknown) {
         rec.FTextWidth = ComputeWidth(rec.FString);
         rec.FFlags &= TLineFlags(~sfTextWidthUnknown);
@@ -509,7 +526,7 @@ int TLineBuffer::GetMaxWidth()
     if (FCount > 0) {
         auto work = [this](int from, int to) {
             for (int i = from; i < to; ++i) {
-                TLineRecord& rec = FList[i];
+                TLineRecord& rec = Rec(i);
                 if (rec.FFlags & sfTextWidthUnknown) {
                     rec.FTextWidth = ComputeWidth(rec.FString);
                     rec.FFlags &= TLineFlags(~sfTextWidthUnknown);
@@ -557,8 +574,8 @@ void TLineBuffer::FontChanged()
 {
     FMaxWidth.store(-1);
     for (int i = 0; i < FCount; ++i) {
-        FList[i].FTextWidth = -1;
-        FList[i].FFlags |= sfTextWidthUnknown;
+        Rec(i).FTextWidth = -1;
+        Rec(i).FFlags |= sfTextWidthUnknown;
     }
 }
 

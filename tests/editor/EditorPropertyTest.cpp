@@ -178,8 +178,9 @@ TEST(EditorProperty, RandomCommandSequencesUndoRedoAndRescan)
             ASSERT_TRUE(folds == FullFolds(e.Lines())) << context;
             const bool atSavePoint = e.UndoManager().UndoList().Peek() == savedTop;
             ASSERT_EQ(e.Modified(), !atSavePoint) << context;
-            if (atSavePoint)
+            if (atSavePoint) {
                 ASSERT_EQ(e.Text(), savedText) << context;
+            }
         }
 
         if (!original)

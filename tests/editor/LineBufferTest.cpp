@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace editor;
 
 namespace {
@@ -321,4 +323,74 @@ TEST(LineBuffer, ChainedHandlersRunPreviousFirst)
     ChainEvent(b.OnInserted, [&](TLineBuffer*, int, int) { order << "second"; });
     b.Add("x");
     EXPECT_EQ(order, (QStringList{"first", "second"}));
+}
+
+TEST(LineBuffer, EditsAnywhereMatchAPlainList)
+{
+    // Records live around a movable gap; every way of reaching them must
+    // see the same lines as a plain list given the same edits.
+    std::mt19937 rng(99);
+    auto pick = [&](int n) { return n > 0 ? int(rng() % unsigned(n)) : 0; };
+    TLineBuffer b;
+    QStringList model;
+    for (int step = 0; step < 3000; ++step) {
+        const QString s = QString::number(step);
+        switch (rng() % 6) {
+        case 0: {
+            const int i = pick(int(model.size()) + 1);
+            b.Insert(i, s);
+            model.insert(i, s);
+            break;
+        }
+        case 1: {
+            const int i = pick(int(model.size()) + 1);
+            b.InsertStrings(i, {s, s + "b", s + "c"});
+            model.insert(i, s + "c");
+            model.insert(i, s + "b");
+            model.insert(i, s);
+            break;
+        }
+        case 2:
+            if (!model.isEmpty()) {
+                const int i = pick(int(model.size()));
+                b.Delete(i);
+                model.removeAt(i);
+            }
+            break;
+        case 3:
+            if (!model.isEmpty()) {
+                const int i = pick(int(model.size())), n = 1 + pick(4);
+                b.DeleteLines(i, n);
+                model.remove(i, std::min<qsizetype>(n, model.size() - i));
+            }
+            break;
+        case 4: {
+            const int i = pick(int(model.size()) + 1);
+            b.Put(i, s);
+            if (i == model.size())
+                model.append(s);
+            else
+                model[i] = s;
+            break;
+        }
+        case 5:
+            if (rng() % 50 == 0) {
+                b.SetText(model.join("\n"));
+                if (model.size() == 1 && model[0].isEmpty())
+                    model.clear();
+            }
+            break;
+        }
+        ASSERT_EQ(b.Count(), model.size()) << step;
+        if (step % 100 == 0 || model.size() < 20) {
+            ASSERT_EQ(b.GetSeparatedText("\n"), model.join("\n")) << step;
+            qsizetype sum = 0;
+            for (int i = 0; i < b.Count(); ++i) {
+                ASSERT_EQ(b.LineCharIndex(i), sum) << step;
+                sum += model[i].size();
+            }
+        }
+        b.FontChanged();
+        ASSERT_EQ(b.GetMaxWidth() >= 0, true);
+    }
 }

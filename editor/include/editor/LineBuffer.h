@@ -149,16 +149,28 @@ public:
 
 private:
     void Grow(int required);
+    // Opens room for count records before index; they are counted already
+    // and must be constructed by the caller.
     void InsertItems(int index, int count);
+    void MoveGap(int index);
+    TLineRecord& Rec(int index) { return FList[index < FGapStart ? index : index + (FGapEnd - FGapStart)]; }
+    const TLineRecord& Rec(int index) const
+    {
+        return FList[index < FGapStart ? index : index + (FGapEnd - FGapStart)];
+    }
     void InitRecord(TLineRecord& rec, const QString& s);
     void ListIndexError(int index) const;
     void SetUpdateState(bool updating);
     void ComputeCharIndexes();
     int ComputeWidth(const QString& s) const;
 
+    // The records with a gap of unused slots at the last edit position, so
+    // edits near each other move few records, however long the text.
     TLineRecord* FList = nullptr;
     int FCount = 0;
     int FCapacity = 0;
+    int FGapStart = 0;
+    int FGapEnd = 0;
     std::atomic<int> FMaxWidth{-1};
     int FTabWidth = 8;
     TTextFileFormat FFileFormat = sffDos;
