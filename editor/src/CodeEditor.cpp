@@ -14,7 +14,7 @@ public:
     void LinesCleared() override
     {
         E.FCaret = E.FBlockBegin = E.FBlockEnd = TBufferCoord{1, 1};
-        E.FLastCaretColumn = 0;
+        E.FLastCaretColumn = 1;
         E.FTopLine = E.FLeftChar = 1;
         E.StatusChanged(scCaretX | scCaretY | scSelection | scTopLine | scLeftChar);
     }
@@ -58,17 +58,17 @@ TBufferCoord TCustomCodeEditor::ClampCoord(TBufferCoord p, bool allowPastEol) co
 {
     const int count = Lines().Count();
     p.Line = std::clamp(p.Line, 1, std::max(1, count));
-    const QString& line = Lines().GetRef(p.Line - 1);
+    const QString& line = LineAt(p.Line);
     int index = std::max(0, CharIndexOf(p));
     if (!allowPastEol)
         index = std::min(index, int(line.size()));
     index = text::SnapToCharBoundary(line, index);
-    return CoordOfIndexes(index, p.Line - 1);
+    return {CharOfIndex(index), p.Line};
 }
 
 TDisplayCoord TCustomCodeEditor::BufferToDisplayPos(TBufferCoord p) const
 {
-    const int column = text::DisplayColumn(Lines().GetRef(p.Line - 1), CharIndexOf(p), TabWidth()) + 1;
+    const int column = text::DisplayColumn(LineAt(p.Line), CharIndexOf(p), TabWidth()) + 1;
     const int row = CodeFoldingActive() ? AllFoldRanges().FoldLineToRow(p.Line) : p.Line;
     return {column, row};
 }
@@ -76,8 +76,8 @@ TDisplayCoord TCustomCodeEditor::BufferToDisplayPos(TBufferCoord p) const
 TBufferCoord TCustomCodeEditor::DisplayToBufferPos(TDisplayCoord p) const
 {
     const int line = CodeFoldingActive() ? AllFoldRanges().FoldRowToLine(p.Row) : p.Row;
-    const int index = text::IndexOfDisplayColumn(Lines().GetRef(line - 1), std::max(0, p.Column - 1), TabWidth());
-    return CoordOfIndexes(index, line - 1);
+    const int index = text::IndexOfDisplayColumn(LineAt(line), std::max(0, p.Column - 1), TabWidth());
+    return {CharOfIndex(index), line};
 }
 
 int TCustomCodeEditor::DisplayRowCount() const
@@ -118,7 +118,7 @@ void TCustomCodeEditor::Internals::MoveCaret(TCustomCodeEditor& e, TBufferCoord 
         Place(e, to, to, to);
     }
     if (!keepColumn)
-        e.FLastCaretColumn = e.BufferToDisplayPos(e.FCaret).Column - 1;
+        e.FLastCaretColumn = e.BufferToDisplayPos(e.FCaret).Column;
     e.EnsureCursorPosVisible();
 }
 
@@ -130,7 +130,7 @@ TBufferCoord TCustomCodeEditor::BlockEnd() const { return std::max(FBlockBegin, 
 void TCustomCodeEditor::SetSelection(TBufferCoord anchor, TBufferCoord end)
 {
     Internals::Place(*this, end, anchor, end);
-    FLastCaretColumn = BufferToDisplayPos(FCaret).Column - 1;
+    FLastCaretColumn = BufferToDisplayPos(FCaret).Column;
     EnsureCursorPosVisible();
 }
 
@@ -176,7 +176,7 @@ QString TCustomCodeEditor::SelText() const
     case smNormal:
         return TextRange(from, to);
     case smLine: {
-        QString result = TextRange({1, from.Line}, {Lines().LineCharLength(to.Line - 1) + 1, to.Line});
+        QString result = TextRange({1, from.Line}, LineEndOf(to.Line));
         if (to.Line < Lines().Count())
             result += QLatin1String("\r\n");
         return result;
@@ -185,7 +185,7 @@ QString TCustomCodeEditor::SelText() const
         const TColumnSpan cols = ColumnsOf(*this);
         QStringList parts;
         for (int line = from.Line; line <= to.Line; ++line) {
-            const QString& s = Lines().GetRef(line - 1);
+            const QString& s = LineAt(line);
             const int a = std::min(int(s.size()), text::IndexOfDisplayColumn(s, cols.Left, TabWidth()));
             const int b = std::min(int(s.size()), text::IndexOfDisplayColumn(s, cols.Right, TabWidth()));
             parts << s.mid(a, b - a);
@@ -213,24 +213,23 @@ void TCustomCodeEditor::Internals::DeleteSelection(TCustomCodeEditor& e)
         if (to.Line < count)
             e.DeleteTextRange({1, from.Line}, {1, to.Line + 1});
         else if (from.Line > 1)
-            e.DeleteTextRange({lines.LineCharLength(from.Line - 2) + 1, from.Line - 1},
-                {lines.LineCharLength(to.Line - 1) + 1, to.Line});
+            e.DeleteTextRange(e.LineEndOf(from.Line - 1), e.LineEndOf(to.Line));
         else
-            e.DeleteTextRange({1, 1}, {lines.LineCharLength(to.Line - 1) + 1, to.Line});
+            e.DeleteTextRange({1, 1}, e.LineEndOf(to.Line));
         MoveCaret(e, {1, std::min(from.Line, std::max(1, lines.Count()))}, false);
         break;
     }
     case smColumn: {
         const TColumnSpan cols = ColumnsOf(e);
         for (int line = from.Line; line <= to.Line; ++line) {
-            const QString& s = lines.GetRef(line - 1);
+            const QString& s = e.LineAt(line);
             const int a = std::min(int(s.size()), text::IndexOfDisplayColumn(s, cols.Left, e.TabWidth()));
             const int b = std::min(int(s.size()), text::IndexOfDisplayColumn(s, cols.Right, e.TabWidth()));
             if (b > a)
-                e.DeleteTextRange(CoordOfIndexes(a, line - 1), CoordOfIndexes(b, line - 1));
+                e.DeleteTextRange({CharOfIndex(a), line}, {CharOfIndex(b), line});
         }
-        const QString& top = lines.GetRef(from.Line - 1);
-        MoveCaret(e, CoordOfIndexes(text::IndexOfDisplayColumn(top, cols.Left, e.TabWidth()), from.Line - 1), false);
+        const QString& top = e.LineAt(from.Line);
+        MoveCaret(e, {CharOfIndex(text::IndexOfDisplayColumn(top, cols.Left, e.TabWidth())), from.Line}, false);
         break;
     }
     }
@@ -246,8 +245,8 @@ void TCustomCodeEditor::SetSelText(const QString& value)
 
 QString TCustomCodeEditor::WordAtCursor() const
 {
-    const QString& line = Lines().GetRef(FCaret.Line - 1);
-    int start = std::min(int(line.size()), FCaret.Char - 1);
+    const QString& line = LineAt(FCaret.Line);
+    int start = std::min(int(line.size()), CharIndexOf(FCaret));
     int end = start;
     while (start > 0 && IsIdentChar(*this, line[start - 1]))
         --start;
@@ -345,7 +344,7 @@ void TCustomCodeEditor::ClearBookmark(int number)
 void TCustomCodeEditor::FoldCollapsed(const TFoldRange& range)
 {
     if (FCaret.Line > range.FromLine && FCaret.Line <= range.ToLine)
-        Internals::MoveCaret(*this, {Lines().LineCharLength(range.FromLine - 1) + 1, range.FromLine}, false);
+        Internals::MoveCaret(*this, LineEndOf(range.FromLine), false);
 }
 
 // --- status ----------------------------------------------------------------
@@ -368,7 +367,10 @@ void TCustomCodeEditor::FlushStatus()
         OnStatusChange(*this, changes);
 }
 
-void TCustomCodeEditor::LinesInvalidated(int first, int last) { FView->InvalidateLines(first + 1, last < 0 ? -1 : last + 1); }
+void TCustomCodeEditor::LinesInvalidated(int first, int last)
+{
+    FView->InvalidateLines(LineOfIndex(first), last < 0 ? -1 : LineOfIndex(last));
+}
 
 // --- undo ------------------------------------------------------------------
 
@@ -377,7 +379,7 @@ TCaretAndSelection TCustomCodeEditor::GetCaretAndSelection() const { return {FCa
 void TCustomCodeEditor::SetCaretAndSelection(const TCaretAndSelection& value)
 {
     Internals::Place(*this, value.Caret, value.BlockBegin, value.BlockEnd);
-    FLastCaretColumn = BufferToDisplayPos(FCaret).Column - 1;
+    FLastCaretColumn = BufferToDisplayPos(FCaret).Column;
     EnsureCursorPosVisible();
 }
 

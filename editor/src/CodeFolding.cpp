@@ -1,5 +1,6 @@
 #include "editor/CodeFolding.h"
 
+#include "editor/BufferCoord.h"
 #include "editor/LineBuffer.h"
 
 #include <QtEndian>
@@ -152,7 +153,7 @@ void TFoldRanges::RecreateFoldRanges(const TLineBuffer& lines)
         for (TFoldRange& range : fRanges) {
             if (range.Indent < 0)
                 continue;
-            while (range.ToLine > range.FromLine && IsBlankLine(lines.GetRef(range.ToLine - 1)))
+            while (range.ToLine > range.FromLine && IsBlankLine(lines.GetRef(LineIndex(range.ToLine))))
                 --range.ToLine;
         }
     }

@@ -9,7 +9,6 @@ namespace editor {
 
 namespace {
 
-const QString& LineAt(const TCustomCodeEditor& e, int line1) { return e.Lines().GetRef(line1 - 1); }
 
 // Where a block command inserts or removes on a line: column 1, or the
 // selection's left column in column mode.
@@ -17,7 +16,7 @@ int BlockColumnIndex(const TCustomCodeEditor& e, int line1, int leftColumn)
 {
     if (e.SelectionMode() != smColumn || leftColumn <= 0)
         return 0;
-    const QString& s = LineAt(e, line1);
+    const QString& s = e.LineAt(line1);
     return std::min(int(s.size()), text::IndexOfDisplayColumn(s, leftColumn, e.TabWidth()));
 }
 
@@ -53,11 +52,11 @@ void BlockIndentLines(TCustomCodeEditor& e, TLineSpan span)
     TLineBufferUpdate batch(e.Lines());
     TUndoBlock block(e);
     for (int line = span.First; line <= span.Last; ++line) {
-        const QString& s = LineAt(e, line);
+        const QString& s = e.LineAt(line);
         if (s.isEmpty())
             continue;
         const int at = BlockColumnIndex(e, line, left);
-        e.Lines().Put(line - 1, QString(s).insert(at, unit));
+        e.PutLine(line, QString(s).insert(at, unit));
         deltas[std::size_t(line - span.First)] = int(unit.size());
     }
     ApplyShift(e, deltas, span.First);
@@ -73,7 +72,7 @@ void BlockUnindentLines(TCustomCodeEditor& e, TLineSpan span)
     TLineBufferUpdate batch(e.Lines());
     TUndoBlock block(e);
     for (int line = span.First; line <= span.Last; ++line) {
-        const QString& s = LineAt(e, line);
+        const QString& s = e.LineAt(line);
         const int at = BlockColumnIndex(e, line, left);
         int n = 0;
         if (at < s.size() && s[at] == u'\t') {
@@ -86,7 +85,7 @@ void BlockUnindentLines(TCustomCodeEditor& e, TLineSpan span)
         }
         if (n == 0)
             continue;
-        e.Lines().Put(line - 1, QString(s).remove(at, n));
+        e.PutLine(line, QString(s).remove(at, n));
         deltas[std::size_t(line - span.First)] = -n;
     }
     ApplyShift(e, deltas, span.First);
@@ -177,14 +176,14 @@ void CaseCommand(TCommandContext& c, TCase mode)
     TUndoBlock block(e);
     bool wordStart = true;
     for (int line = from.Line; line <= to.Line; ++line) {
-        const QString& s = LineAt(e, line);
+        const QString& s = e.LineAt(line);
         int a = 0, b = int(s.size());
         switch (e.SelectionMode()) {
         case smNormal:
             if (line == from.Line)
-                a = std::min(b, from.Char - 1);
+                a = std::min(b, CharIndexOf(from));
             if (line == to.Line)
-                b = std::min(b, to.Char - 1);
+                b = std::min(b, CharIndexOf(to));
             break;
         case smColumn:
             a = std::min(b, text::IndexOfDisplayColumn(s, left, e.TabWidth()));
@@ -197,7 +196,7 @@ void CaseCommand(TCommandContext& c, TCase mode)
             continue;
         const QString changed = ChangeCase(e, QStringView(s).mid(a, b - a), mode, wordStart);
         if (changed != QStringView(s).mid(a, b - a))
-            e.Lines().Put(line - 1, QString(s).replace(a, b - a, changed));
+            e.PutLine(line, QString(s).replace(a, b - a, changed));
         wordStart = true;
     }
     Ed::Place(e, keep.Caret, keep.BlockBegin, keep.BlockEnd);
@@ -228,12 +227,12 @@ void CopyLines(TCommandContext& c, bool down)
         return;
     QStringList copy;
     for (int line = span.First; line <= span.Last; ++line)
-        copy << LineAt(e, line);
+        copy << e.LineAt(line);
     TLineBufferUpdate batch(e.Lines());
     TUndoBlock block(e);
     // Up: the copy goes above and the caret stays with the upper lines;
     // down: the copy goes below and the caret follows it.
-    e.Lines().InsertStrings(down ? span.Last : span.First - 1, copy);
+    e.Lines().InsertStrings(LineIndex(down ? span.Last + 1 : span.First), copy);
     const TCaretAndSelection keep{e.CaretXY(), e.SelectionAnchor(), e.SelectionEnd()};
     Ed::Place(e, keep.Caret, keep.BlockBegin, keep.BlockEnd);
     if (down)
@@ -249,13 +248,13 @@ void MoveLines(TCommandContext& c, bool down)
     TLineBufferUpdate batch(e.Lines());
     TUndoBlock block(e);
     if (down) {
-        const QString below = LineAt(e, span.Last + 1);
-        e.Lines().Delete(span.Last);
-        e.Lines().Insert(span.First - 1, below);
+        const QString below = e.LineAt(span.Last + 1);
+        e.Lines().Delete(LineIndex(span.Last + 1));
+        e.Lines().Insert(LineIndex(span.First), below);
     } else {
-        const QString above = LineAt(e, span.First - 1);
-        e.Lines().Delete(span.First - 2);
-        e.Lines().Insert(span.Last - 1, above);
+        const QString above = e.LineAt(span.First - 1);
+        e.Lines().Delete(LineIndex(span.First - 1));
+        e.Lines().Insert(LineIndex(span.Last), above);
     }
     PlaceShifted(e, down ? 1 : -1);
 }

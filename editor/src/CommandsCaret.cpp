@@ -10,7 +10,7 @@ namespace {
 
 bool Selecting(const TCommandContext& c) { return c.Command >= ecSelLeft && c.Command <= ecSelGotoXY; }
 
-const QString& CaretLine(const TCustomCodeEditor& e) { return e.Lines().GetRef(e.CaretY() - 1); }
+const QString& CaretLine(const TCustomCodeEditor& e) { return e.LineAt(e.CaretY()); }
 
 void Go(TCommandContext& c, TBufferCoord to, bool keepColumn = false) { Ed::MoveCaret(c.E, to, Selecting(c), keepColumn); }
 
@@ -19,7 +19,7 @@ template <typename Pred>
 int ScanBack(const QString& s, int from1, Pred pred)
 {
     for (int i = std::min(from1, int(s.size())); i >= 1; --i)
-        if (pred(s[i - 1]))
+        if (pred(s[CharIndex(i)]))
             return i;
     return 0;
 }
@@ -29,7 +29,7 @@ template <typename Pred>
 int ScanForward(const QString& s, int from1, Pred pred)
 {
     for (int i = std::max(1, from1); i <= s.size(); ++i)
-        if (pred(s[i - 1]))
+        if (pred(s[CharIndex(i)]))
             return i;
     return 0;
 }
@@ -38,17 +38,17 @@ void Left(TCommandContext& c)
 {
     const TBufferCoord p = c.E.CaretXY();
     if (p.Char > 1)
-        Go(c, {text::PrevCharBoundary(CaretLine(c.E), p.Char - 1) + 1, p.Line});
+        Go(c, {CharOfIndex(text::PrevCharBoundary(CaretLine(c.E), CharIndexOf(p))), p.Line});
     else if (p.Line > 1)
-        Go(c, {c.E.Lines().LineCharLength(p.Line - 2) + 1, p.Line - 1});
+        Go(c, c.E.LineEndOf(p.Line - 1));
 }
 
 void Right(TCommandContext& c)
 {
     const TBufferCoord p = c.E.CaretXY();
     const QString& s = CaretLine(c.E);
-    if (p.Char - 1 < s.size() || Ed::CaretPastEolAllowed(c.E))
-        Go(c, {text::NextCharBoundary(s, p.Char - 1) + 1, p.Line});
+    if (CharIndexOf(p) < s.size() || Ed::CaretPastEolAllowed(c.E))
+        Go(c, {CharOfIndex(text::NextCharBoundary(s, CharIndexOf(p))), p.Line});
     else if (p.Line < c.E.Lines().Count())
         Go(c, {1, p.Line + 1});
 }
@@ -59,9 +59,9 @@ void MoveRows(TCommandContext& c, int delta)
     TCustomCodeEditor& e = c.E;
     const TDisplayCoord now = e.DisplayXY();
     const int row = std::clamp(now.Row + delta, 1, std::max(1, e.DisplayRowCount()));
-    const int column = e.HasOption(eoKeepCaretX) ? Ed::LastCaretColumn(e) + 1 : now.Column;
+    const int column = e.HasOption(eoKeepCaretX) ? Ed::LastCaretColumn(e) : now.Column;
     if (!e.HasOption(eoKeepCaretX))
-        Ed::LastCaretColumn(e) = now.Column - 1;
+        Ed::LastCaretColumn(e) = now.Column;
     Go(c, e.DisplayToBufferPos({column, row}), true);
 }
 
@@ -77,18 +77,18 @@ void WordRight(TCommandContext& c)
     auto wordBreak = [&](QChar ch) { return IsWordBreakChar(e, ch); };
     int cx = p.Char;
     if (cx < s.size()) {
-        if (ident(s[cx - 1]))
+        if (ident(s[CharIndex(cx)]))
             cx = ScanForward(s, cx, wordBreak);
         if (cx > 0)
             cx = ScanForward(s, cx, ident);
         if (cx == 0)
-            cx = int(s.size()) + 1;
+            cx = CharOfIndex(int(s.size()));
         Go(c, {cx, p.Line});
         return;
     }
     if (p.Line >= e.Lines().Count())
         return;
-    const int first = ScanForward(e.Lines().GetRef(p.Line), 1, ident);
+    const int first = ScanForward(e.LineAt(p.Line + 1), 1, ident);
     Go(c, {std::max(1, first), p.Line + 1});
 }
 
@@ -99,7 +99,7 @@ void WordLeft(TCommandContext& c)
     const QString& s = CaretLine(e);
     auto ident = [&](QChar ch) { return IsIdentChar(e, ch); };
     auto wordBreak = [&](QChar ch) { return IsWordBreakChar(e, ch); };
-    int cx = std::min(p.Char, int(s.size()) + 1);
+    int cx = std::min(p.Char, CharOfIndex(int(s.size())));
     if (cx > 1) {
         if (wordBreak(s[cx - 2]))
             cx = ScanBack(s, cx - 1, ident);
@@ -109,7 +109,7 @@ void WordLeft(TCommandContext& c)
         }
     }
     if (p.Line > 1)
-        Go(c, {e.Lines().LineCharLength(p.Line - 2) + 1, p.Line - 1});
+        Go(c, e.LineEndOf(p.Line - 1));
     else
         Go(c, {1, 1});
 }
@@ -124,8 +124,8 @@ void LineStart(TCommandContext& c)
         int first = 0;
         while (first < s.size() && IsWhiteChar(e, s[first]))
             ++first;
-        if (first + 1 < p.Char)
-            target = first + 1;
+        if (CharOfIndex(first) < p.Char)
+            target = CharOfIndex(first);
     }
     Go(c, {target, p.Line});
 }
@@ -135,13 +135,13 @@ void LineEnd(TCommandContext& c)
     TCustomCodeEditor& e = c.E;
     const TBufferCoord p = e.CaretXY();
     const QString& s = CaretLine(e);
-    const int end = int(s.size()) + 1;
+    const int end = CharOfIndex(int(s.size()));
     int target = end;
     if (e.HasOption(eoEnhanceEndKey)) {
         int last = int(s.size());
         while (last > 0 && IsWhiteChar(e, s[last - 1]))
             --last;
-        target = (p.Char == last + 1) ? end : last + 1;
+        target = (p.Char == CharOfIndex(last)) ? end : CharOfIndex(last);
     }
     Go(c, {target, p.Line});
 }
@@ -200,7 +200,7 @@ void EditorTop(TCommandContext& c) { Go(c, {1, 1}); }
 void EditorBottom(TCommandContext& c)
 {
     const int count = std::max(1, c.E.Lines().Count());
-    Go(c, {c.E.Lines().LineCharLength(count - 1) + 1, count});
+    Go(c, c.E.LineEndOf(count));
 }
 
 void GotoXY(TCommandContext& c)
@@ -214,18 +214,18 @@ void SelWord(TCommandContext& c)
     TCustomCodeEditor& e = c.E;
     const TBufferCoord p = e.CaretXY();
     const QString& s = CaretLine(e);
-    int start = std::min(int(s.size()), p.Char - 1), end = start;
+    int start = std::min(int(s.size()), CharIndexOf(p)), end = start;
     while (start > 0 && IsIdentChar(e, s[start - 1]))
         --start;
     while (end < s.size() && IsIdentChar(e, s[end]))
         ++end;
-    e.SetSelection({start + 1, p.Line}, {end + 1, p.Line});
+    e.SetSelection({CharOfIndex(start), p.Line}, {CharOfIndex(end), p.Line});
 }
 
 void SelectAll(TCommandContext& c)
 {
     const int count = std::max(1, c.E.Lines().Count());
-    c.E.SetSelection({1, 1}, {c.E.Lines().LineCharLength(count - 1) + 1, count});
+    c.E.SetSelection({1, 1}, c.E.LineEndOf(count));
 }
 
 constexpr unsigned kMove = cfCaretMove;

@@ -7,14 +7,13 @@ namespace editor {
 
 namespace {
 
-const QString& LineAt(const TCustomCodeEditor& e, int line1) { return e.Lines().GetRef(line1 - 1); }
 
 // Indentation columns of the nearest line at or above line1 that is not empty.
 int IndentOfNonEmptyAbove(const TCustomCodeEditor& e, int line1)
 {
     for (int l = line1; l >= 1; --l)
-        if (!LineAt(e, l).isEmpty())
-            return text::IndentColumns(LineAt(e, l), e.TabWidth());
+        if (!e.LineAt(l).isEmpty())
+            return text::IndentColumns(e.LineAt(l), e.TabWidth());
     return 0;
 }
 
@@ -26,11 +25,11 @@ QString IndentFor(const TCustomCodeEditor& e, int columns)
 // Replaces the characters [from, to) of a line (0-based indexes).
 void ReplaceInLine(TCustomCodeEditor& e, int line1, int from, int to, const QString& with)
 {
-    QString s = LineAt(e, line1);
+    QString s = e.LineAt(line1);
     if (s.size() < from)
         s.append(QString(from - s.size(), u' '));
     s.replace(from, std::max(0, std::min(int(s.size()), to) - from), with);
-    e.Lines().Put(line1 - 1, s);
+    e.PutLine(line1, s);
 }
 
 void TypeChar(TCommandContext& c)
@@ -45,23 +44,23 @@ void TypeChar(TCommandContext& c)
     const TBufferCoord p = e.CaretXY();
     if (e.Lines().Count() == 0)
         e.Lines().Add(QString());
-    QString s = LineAt(e, p.Line);
-    const int at = p.Char - 1;
+    QString s = e.LineAt(p.Line);
+    const int at = CharIndexOf(p);
     if (at > s.size()) {
         // The gap up to a caret past the end: blanks, or on an empty line
         // the indentation the indent rule makes of it.
         const int gapColumns = text::DisplayColumn(s, at, e.TabWidth()) - text::DisplayColumn(s, int(s.size()), e.TabWidth());
         s += s.isEmpty() ? IndentFor(e, gapColumns) : QString(at - s.size(), u' ');
         s += c.Char;
-        e.Lines().Put(p.Line - 1, s);
-        Ed::MoveCaret(e, {int(s.size()) + 1, p.Line}, false);
+        e.PutLine(p.Line, s);
+        Ed::MoveCaret(e, {CharOfIndex(int(s.size())), p.Line}, false);
     } else {
         if (e.InsertMode())
             s.insert(at, c.Char);
         else
             s.replace(at, std::min(int(s.size()), text::NextCharBoundary(s, at)) - at, c.Char);
-        e.Lines().Put(p.Line - 1, s);
-        Ed::MoveCaret(e, {at + 2, p.Line}, false);
+        e.PutLine(p.Line, s);
+        Ed::MoveCaret(e, {CharOfIndex(at + 1), p.Line}, false);
     }
     // Typing past the right edge pages the view right by up to 25 columns.
     const int column = e.DisplayXY().Column;
@@ -88,25 +87,25 @@ void LineBreak(TCommandContext& c)
     if (e.Lines().Count() == 0)
         e.Lines().Add(QString());
     const TBufferCoord p = e.CaretXY();
-    const QString s = LineAt(e, p.Line);
+    const QString s = e.LineAt(p.Line);
     const int length = int(s.size());
     const bool autoIndent = e.HasOption(eoAutoIndent);
     if (p.Char > length) {
         const int columns = autoIndent && p.Char > 1 ? IndentOfNonEmptyAbove(e, p.Line) : 0;
         const QString indent = IndentFor(e, columns);
-        e.Lines().Insert(p.Line, indent);
+        e.Lines().Insert(LineIndex(p.Line + 1), indent);
         if (moveCaret)
-            Ed::MoveCaret(e, {int(indent.size()) + 1, p.Line + 1}, false);
+            Ed::MoveCaret(e, {CharOfIndex(int(indent.size())), p.Line + 1}, false);
     } else if (p.Char == 1) {
-        e.Lines().Insert(p.Line - 1, QString());
+        e.Lines().Insert(LineIndex(p.Line), QString());
         Ed::MoveCaret(e, moveCaret ? TBufferCoord{1, p.Line + 1} : p, false);
     } else {
-        const QString left = s.left(p.Char - 1);
+        const QString left = s.left(CharIndexOf(p));
         const QString indent = autoIndent ? IndentFor(e, text::IndentColumns(left, e.TabWidth())) : QString();
-        e.Lines().Put(p.Line - 1, left);
-        e.Lines().Insert(p.Line, indent + s.mid(p.Char - 1));
+        e.PutLine(p.Line, left);
+        e.Lines().Insert(LineIndex(p.Line + 1), indent + s.mid(CharIndexOf(p)));
         if (moveCaret)
-            Ed::MoveCaret(e, {int(indent.size()) + 1, p.Line + 1}, false);
+            Ed::MoveCaret(e, {CharOfIndex(int(indent.size())), p.Line + 1}, false);
         else
             Ed::MoveCaret(e, p, false);
     }
@@ -126,18 +125,18 @@ void DeleteLastChar(TCommandContext& c)
         return;
     }
     const TBufferCoord p = e.CaretXY();
-    const QString& s = LineAt(e, p.Line);
+    const QString& s = e.LineAt(p.Line);
     const int length = int(s.size());
-    if (p.Char > length + 1) {
-        int target = p.Char - 1;
+    if (p.Char > CharOfIndex(length)) {
+        int target = CharIndexOf(p);
         if (e.HasOption(eoSmartTabDelete)) {
-            target = length + 1;
+            target = CharOfIndex(length);
             if (length == 0) {
                 target = 1;
                 for (int l = p.Line - 1; l >= 1; --l) {
-                    const int indent = text::LeadingWhiteChars(LineAt(e, l));
-                    if (indent > 0 && indent < p.Char - 1) {
-                        target = indent + 1;
+                    const int indent = text::LeadingWhiteChars(e.LineAt(l));
+                    if (indent > 0 && indent < CharIndexOf(p)) {
+                        target = CharOfIndex(indent);
                         break;
                     }
                 }
@@ -150,18 +149,18 @@ void DeleteLastChar(TCommandContext& c)
         if (p.Line == 1)
             return;
         TUndoBlock block(e);
-        const TBufferCoord join{int(LineAt(e, p.Line - 1).size()) + 1, p.Line - 1};
+        const TBufferCoord join = e.LineEndOf(p.Line - 1);
         e.DeleteTextRange(join, {1, p.Line});
         Ed::MoveCaret(e, join, false);
         return;
     }
     const int leading = text::LeadingWhiteChars(s);
-    if (p.Char - 1 == leading && s[p.Char - 2].unicode() <= 32) {
+    if (CharIndexOf(p) == leading && s[p.Char - 2].unicode() <= 32) {
         const int v = text::IndentColumns(s, e.TabWidth());
         int columns = 0;
         if (e.HasOption(eoSmartTabDelete)) {
             for (int l = p.Line - 1; l >= 1; --l) {
-                const QString& above = LineAt(e, l);
+                const QString& above = e.LineAt(l);
                 if (above.isEmpty())
                     continue;
                 const int indent = text::IndentColumns(above, e.TabWidth());
@@ -176,14 +175,14 @@ void DeleteLastChar(TCommandContext& c)
         }
         const QString indent = IndentFor(e, columns);
         ReplaceInLine(e, p.Line, 0, leading, indent);
-        Ed::MoveCaret(e, {int(indent.size()) + 1, p.Line}, false);
+        Ed::MoveCaret(e, {CharOfIndex(int(indent.size())), p.Line}, false);
         return;
     }
     int from = p.Char - 2;
     if (from > 0 && QChar::isLowSurrogate(s[from].unicode()) && QChar::isHighSurrogate(s[from - 1].unicode()))
         --from;
-    ReplaceInLine(e, p.Line, from, p.Char - 1, QString());
-    Ed::MoveCaret(e, {from + 1, p.Line}, false);
+    ReplaceInLine(e, p.Line, from, CharIndexOf(p), QString());
+    Ed::MoveCaret(e, {CharOfIndex(from), p.Line}, false);
 }
 
 void DeleteChar(TCommandContext& c)
@@ -194,8 +193,8 @@ void DeleteChar(TCommandContext& c)
         return;
     }
     const TBufferCoord p = e.CaretXY();
-    const QString& s = LineAt(e, p.Line);
-    if (p.Char - 1 >= s.size()) {
+    const QString& s = e.LineAt(p.Line);
+    if (CharIndexOf(p) >= s.size()) {
         if (p.Line >= e.Lines().Count())
             return;
         TUndoBlock block(e);
@@ -203,7 +202,7 @@ void DeleteChar(TCommandContext& c)
         Ed::MoveCaret(e, p, false);
         return;
     }
-    ReplaceInLine(e, p.Line, p.Char - 1, text::NextCharBoundary(s, p.Char - 1), QString());
+    ReplaceInLine(e, p.Line, CharIndexOf(p), text::NextCharBoundary(s, CharIndexOf(p)), QString());
     Ed::MoveCaret(e, p, false);
 }
 
@@ -211,9 +210,9 @@ void DeleteWord(TCommandContext& c)
 {
     TCustomCodeEditor& e = c.E;
     const TBufferCoord p = e.CaretXY();
-    const QString& s = LineAt(e, p.Line);
+    const QString& s = e.LineAt(p.Line);
     const int n = int(s.size());
-    int i = p.Char - 1;
+    int i = CharIndexOf(p);
     if (i >= n)
         return;
     while (i < n && IsWhiteChar(e, s[i]))
@@ -226,7 +225,7 @@ void DeleteWord(TCommandContext& c)
     }
     while (i < n && IsWhiteChar(e, s[i]))
         ++i;
-    ReplaceInLine(e, p.Line, p.Char - 1, i, QString());
+    ReplaceInLine(e, p.Line, CharIndexOf(p), i, QString());
     Ed::MoveCaret(e, p, false);
 }
 
@@ -234,8 +233,8 @@ void DeleteLastWord(TCommandContext& c)
 {
     TCustomCodeEditor& e = c.E;
     const TBufferCoord p = e.CaretXY();
-    const QString& s = LineAt(e, p.Line);
-    const int end = std::min(p.Char - 1, int(s.size()));
+    const QString& s = e.LineAt(p.Line);
+    const int end = std::min(CharIndexOf(p), int(s.size()));
     int i = end;
     while (i > 0 && IsWordBreakChar(e, s[i - 1]))
         --i;
@@ -244,14 +243,14 @@ void DeleteLastWord(TCommandContext& c)
     i = text::SnapToCharBoundary(s, i);
     if (i < end)
         ReplaceInLine(e, p.Line, i, end, QString());
-    Ed::MoveCaret(e, {i + 1, p.Line}, false);
+    Ed::MoveCaret(e, {CharOfIndex(i), p.Line}, false);
 }
 
 void DeleteBOL(TCommandContext& c)
 {
     TCustomCodeEditor& e = c.E;
     const TBufferCoord p = e.CaretXY();
-    const int end = std::min(p.Char - 1, int(LineAt(e, p.Line).size()));
+    const int end = std::min(CharIndexOf(p), int(e.LineAt(p.Line).size()));
     if (end > 0)
         ReplaceInLine(e, p.Line, 0, end, QString());
     Ed::MoveCaret(e, {1, p.Line}, false);
@@ -261,9 +260,9 @@ void DeleteEOL(TCommandContext& c)
 {
     TCustomCodeEditor& e = c.E;
     const TBufferCoord p = e.CaretXY();
-    const int length = int(LineAt(e, p.Line).size());
-    if (p.Char - 1 < length)
-        ReplaceInLine(e, p.Line, p.Char - 1, length, QString());
+    const int length = int(e.LineAt(p.Line).size());
+    if (CharIndexOf(p) < length)
+        ReplaceInLine(e, p.Line, CharIndexOf(p), length, QString());
     Ed::MoveCaret(e, p, false);
 }
 
@@ -276,13 +275,13 @@ void DeleteLine(TCommandContext& c)
         first = e.BlockBegin().Line;
         last = e.BlockEnd().Line;
     }
-    if (count == 0 || (last >= count && first == last && LineAt(e, last).isEmpty()))
+    if (count == 0 || (last >= count && first == last && e.LineAt(last).isEmpty()))
         return;
     TUndoBlock block(e);
     if (last < count)
         e.DeleteTextRange({1, first}, {1, last + 1});
     else
-        e.DeleteTextRange({1, first}, {int(LineAt(e, last).size()) + 1, last});
+        e.DeleteTextRange({1, first}, e.LineEndOf(last));
     Ed::MoveCaret(e, {1, first}, false);
 }
 
@@ -296,7 +295,7 @@ void ClearAll(TCommandContext& c)
     // accidental Clear All can be taken back.
     TUndoBlock block(e);
     TLineBufferUpdate batch(e.Lines());
-    e.DeleteTextRange({1, 1}, {int(LineAt(e, count).size()) + 1, count});
+    e.DeleteTextRange({1, 1}, e.LineEndOf(count));
     Ed::MoveCaret(e, {1, 1}, false);
 }
 

@@ -50,8 +50,8 @@ void MatchBracket(TCommandContext& c)
     TCustomCodeEditor& e = c.E;
     const TLineBuffer& lines = e.Lines();
     TBufferCoord p = e.CaretXY();
-    const QString& s = lines.GetRef(p.Line - 1);
-    int at = p.Char - 1;
+    const QString& s = e.LineAt(p.Line);
+    int at = CharIndexOf(p);
     auto isBracket = [&](int i) { return i >= 0 && i < s.size() && (kOpen.contains(s[i]) || kClose.contains(s[i])); };
     if (!isBracket(at))
         --at;
@@ -61,7 +61,7 @@ void MatchBracket(TCommandContext& c)
     const bool forward = kOpen.contains(bracket);
     const QChar partner = forward ? kClose[kOpen.indexOf(bracket)] : kOpen[kClose.indexOf(bracket)];
     int depth = 0;
-    int line = p.Line - 1;
+    int line = LineIndexOf(p);
     int i = at;
     while (line >= 0 && line < lines.Count()) {
         const QString& t = lines.GetRef(line);
@@ -89,7 +89,7 @@ void ScrollRows(TCommandContext& c, int delta)
     const int lastRow = e.TopLine() + std::max(1, e.View().LinesInWindow()) - 1;
     const int row = std::clamp(caret.Row, e.TopLine(), std::max(e.TopLine(), lastRow));
     if (row != caret.Row) {
-        const TBufferCoord to = e.DisplayToBufferPos({Ed::LastCaretColumn(e) + 1, row});
+        const TBufferCoord to = e.DisplayToBufferPos({Ed::LastCaretColumn(e), row});
         Ed::MoveCaret(e, to, false, true);
     }
 }

@@ -164,13 +164,13 @@ void TEditorCore::Collapse(int foldRangeIndex)
 {
     FAllFoldRanges.Collapse(foldRangeIndex);
     FoldCollapsed(FAllFoldRanges.Get(foldRangeIndex));
-    Invalidate(FAllFoldRanges.Get(foldRangeIndex).FromLine - 1, -1);
+    Invalidate(LineIndex(FAllFoldRanges.Get(foldRangeIndex).FromLine), -1);
 }
 
 void TEditorCore::Uncollapse(int foldRangeIndex)
 {
     FAllFoldRanges.Uncollapse(foldRangeIndex);
-    Invalidate(FAllFoldRanges.Get(foldRangeIndex).FromLine - 1, -1);
+    Invalidate(LineIndex(FAllFoldRanges.Get(foldRangeIndex).FromLine), -1);
 }
 
 int TEditorCore::RescanRanges(int index)
@@ -371,7 +371,7 @@ void TEditorCore::LinePut(int index, const QString& oldLine)
         lastScanned = RescanRanges(index);
     if (CodeFoldingActive()) {
         int foldIndex;
-        if (FAllFoldRanges.CollapsedFoldStartAtLine(index + 1, &foldIndex))
+        if (FAllFoldRanges.CollapsedFoldStartAtLine(LineOfIndex(index), &foldIndex))
             FAllFoldRanges.Uncollapse(foldIndex);
         FAllFoldRanges.LinePut(index, oldLine);
         // Whether a line is blank decides where a block's end is trimmed.

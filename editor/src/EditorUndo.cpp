@@ -24,7 +24,7 @@ constexpr TLineChangeFlags kWithoutModifiedAsSaved = TLineChangeFlags(~(sfModifi
 // The caret's line after lines at index were put back or removed.
 TBufferCoord LineStartAfter(const TLineBuffer& lines, int index, int count)
 {
-    return CoordOfIndexes(0, std::max(0, std::min(lines.Count(), index + count + 1) - 1));
+    return {1, std::max(1, std::min(lines.Count(), LineOfIndex(index + count)))};
 }
 
 // Sets flags of inserted lines; the buffer marks new lines unknown-width only.
@@ -61,7 +61,7 @@ TLinePutUndoItem::TLinePutUndoItem(
     qsizetype suffix = 0;
     while (suffix < shorter - prefix && o[oldLen - 1 - suffix] == n[newLen - 1 - suffix])
         ++suffix;
-    FStartPos = int(prefix) + 1;
+    FStartPos = CharOfIndex(int(prefix));
     FOldLength = int(oldLen - prefix - suffix);
     const qsizetype newPart = newLen - prefix - suffix;
     FValues.reserve(std::size_t(FOldLength + newPart));
@@ -89,7 +89,7 @@ bool TLinePutUndoItem::CaretAtStart() const
 void TLinePutUndoItem::Swap(TUndoContext& editor, QStringView remove, QStringView insert)
 {
     QString line = editor.Lines.Get(FIndex);
-    const int at = std::min(int(line.size()), FStartPos - 1);
+    const int at = std::min(int(line.size()), CharIndex(FStartPos));
     line.replace(at, std::min<qsizetype>(remove.size(), line.size() - at), insert.toString());
     editor.Lines.Put(FIndex, line);
     const TLineChangeFlags current = editor.Lines.GetChangeFlags(FIndex);
@@ -115,9 +115,9 @@ TBufferCoord TLinePutUndoItem::Caret() const
     // characters the change was made ("a" typed before "a"), so undo goes
     // back to the caret the change was made at when that is known.
     if (FUndone && FCaretBefore > 0)
-        return {FCaretBefore, FIndex + 1};
+        return {FCaretBefore, LineOfIndex(FIndex)};
     const int length = int(FUndone ? OldValue().size() : NewValue().size());
-    return CoordOfIndexes(FStartPos - 1 + (CaretAtStart() ? 0 : length), FIndex);
+    return CoordOfIndexes(CharIndex(FStartPos) + (CaretAtStart() ? 0 : length), FIndex);
 }
 
 bool TLinePutUndoItem::GroupWith(const TLinePutUndoItem& item) const
@@ -222,7 +222,7 @@ public:
             return;
         const TBufferCoord caret = FOwner.FHost.GetCaretAndSelection().Caret;
         FOwner.RecordItem(std::make_unique<TLinePutUndoItem>(FOwner.FCore.Lines(), index, oldLine,
-            FOwner.FCommandProcessed, caret.Line == index + 1 ? caret.Char : 0));
+            FOwner.FCommandProcessed, caret.Line == LineOfIndex(index) ? caret.Char : 0));
     }
     void LinesBeforeDeleted(int index, int count) override
     {

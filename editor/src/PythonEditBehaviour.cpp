@@ -20,7 +20,7 @@ void TPythonEditBehaviour::HookedCommand(
 {
     if (!afterProcessing || command != ecLineBreak || FIndent <= 0)
         return;
-    QStringView above = sender.Lines().GetRef(sender.CaretY() - 2);
+    QStringView above = sender.LineAt(sender.CaretY() - 1);
     while (!above.isEmpty() && above.back().unicode() <= 32)
         above.chop(1);
     if (above.isEmpty() || above.back() != u':')

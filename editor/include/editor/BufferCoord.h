@@ -26,8 +26,16 @@ struct TDisplayCoord {
     friend bool operator==(const TDisplayCoord&, const TDisplayCoord&) = default;
 };
 
-constexpr int LineIndexOf(const TBufferCoord& c) { return c.Line - 1; }
-constexpr int CharIndexOf(const TBufferCoord& c) { return c.Char - 1; }
-constexpr TBufferCoord CoordOfIndexes(int charIndex, int lineIndex) { return {charIndex + 1, lineIndex + 1}; }
+// The only conversions between 1-based positions and 0-based indexes.
+constexpr int LineIndex(int line) { return line - 1; }
+constexpr int CharIndex(int ch) { return ch - 1; }
+constexpr int LineOfIndex(int lineIndex) { return lineIndex + 1; }
+constexpr int CharOfIndex(int charIndex) { return charIndex + 1; }
+constexpr int LineIndexOf(const TBufferCoord& c) { return LineIndex(c.Line); }
+constexpr int CharIndexOf(const TBufferCoord& c) { return CharIndex(c.Char); }
+constexpr TBufferCoord CoordOfIndexes(int charIndex, int lineIndex)
+{
+    return {CharOfIndex(charIndex), LineOfIndex(lineIndex)};
+}
 
 } // namespace editor

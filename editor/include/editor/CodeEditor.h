@@ -114,7 +114,15 @@ public:
     TDisplayCoord DisplayXY() const { return BufferToDisplayPos(FCaret); }
     TDisplayCoord BufferToDisplayPos(TBufferCoord p) const;
     TBufferCoord DisplayToBufferPos(TDisplayCoord p) const;
-    QString LineText() const { return Lines().Get(FCaret.Line - 1); }
+    QString LineText() const { return LineAt(FCaret.Line); }
+    // Text and length of a 1-based line ("" and 0 outside the text), and the
+    // position just after its last character.
+    const QString& LineAt(int line) const { return Lines().GetRef(LineIndex(line)); }
+    int LineLength(int line) const { return Lines().LineCharLength(LineIndex(line)); }
+    TBufferCoord LineEndOf(int line) const { return {CharOfIndex(LineLength(line)), line}; }
+    int LineCount() const { return Lines().Count(); }
+    // Replaces the text of a 1-based line (recorded for undo like any change).
+    void PutLine(int line, const QString& text) { Lines().Put(LineIndex(line), text); }
     QString WordAtCursor() const;
 
     // --- scroll position of the view (1-based row and display column)
@@ -216,7 +224,7 @@ private:
     TBufferCoord FCaret;
     TBufferCoord FBlockBegin;
     TBufferCoord FBlockEnd;
-    int FLastCaretColumn = 0; // display column kept by Up and Down
+    int FLastCaretColumn = 1; // display column kept by Up and Down
     TSelectionMode FSelectionMode = smNormal;
     int FTopLine = 1;
     int FLeftChar = 1;
