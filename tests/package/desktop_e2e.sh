@@ -36,11 +36,12 @@ start() {
   (cd "$work" && exec env XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb "$exe" "$@" >"$work/app.log" 2>&1) &
   app_pid=$!
 }
-# Prints the id of the top-level window with exactly this title, once it is up.
+# Prints the id of the program's top-level window with exactly this title, once
+# it is up.
 wait_window() {
   local found=""
   for _ in $(seq 300); do
-    found=$(xwininfo -root -tree 2>/dev/null | grep -F "\"$1\": (" | awk '{print $1}' | head -n1 || true)
+    found=$(xwininfo -root -tree 2>/dev/null | grep -F "\"$1\": (\"quorbel\"" | awk '{print $1}' | head -n1 || true)
     [ -n "$found" ] && break
     kill -0 "$app_pid" 2>/dev/null || break
     sleep 0.1
@@ -90,4 +91,11 @@ printf 'print("hello")\n' >"$work/hello.py"
 start hello.py
 wait_window "hello.py  Quorbel" >/dev/null
 stop_app
-echo "desktop start and file argument: ok"
+
+# A missing file: the untitled window, and the error box captioned with the
+# program's name over it.
+start missing.py
+wait_window "quorbel" >/dev/null
+wait_window "Quorbel" >/dev/null
+stop_app
+echo "desktop start and file arguments: ok"
