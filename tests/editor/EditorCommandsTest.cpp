@@ -559,3 +559,61 @@ TEST(PythonEditBehaviour, IndentSettingAndDetaching)
     EXPECT_EQ(other.Lines()[1], "  ");
     t.behaviour.SetEditor(nullptr);
 }
+
+TEST(EditorCommands, EveryCommandOnHostileTextKeepsTheEditorConsistent)
+{
+    using editor::testing::Valid;
+    const QString megabyteLine = QString(1 << 20, u'x').replace(1000, 1, u' ');
+    const std::vector<QString> texts = {QString(), QStringLiteral("\n"), QString::fromUtf16(u"a\xD800" u"b\xDC00" u"c\n\xDBFF"),
+        QString::fromUtf16(u"a\0b\n\0\n  \t", 9), QString::fromUtf16(u"if x:\n\t\U0001F600\u0301 = '''\n\u65E5\u672C")};
+    for (std::size_t textIndex = 0; textIndex < texts.size() + 1; ++textIndex) {
+        const bool huge = textIndex == texts.size();
+        const QString text = huge ? megabyteLine : texts[textIndex];
+        for (int variant = 0; variant < (huge ? 2 : 6); ++variant) {
+            TestEditor t(text);
+            t.e.SetUseCodeFolding(true);
+            if (variant % 2)
+                t.e.SetOptions(t.e.Options() | eoScrollPastEol);
+            const TSelectionMode modes[] = {smNormal, smColumn, smLine};
+            t.e.SetSelectionMode(modes[variant % 3]);
+            const int last = std::max(1, t.e.LineCount());
+            const TBufferCoord end = t.e.LineEndOf(last);
+            const TBufferCoord places[] = {{1, 1}, {end.Char + 3, last}, {2, 1}, end, {3, 2}, {1500, 1}};
+            const TBufferCoord caret = places[variant];
+            if (variant >= 4)
+                t.e.SetSelection({1, 1}, caret);
+            else
+                t.e.SetCaretXY(caret);
+            t.view.Clipboard = QString::fromUtf16(u"p\r\nq\rr\u2028s\u2029t\n");
+            t.e.ClearUndo();
+            const QString original = t.e.Text();
+            for (int command = 0; command <= 1010; ++command) {
+                if (huge && command % 7 != 0 && command != ecChar && command != ecPaste && command != ecLineBreak)
+                    continue; // a sample keeps the megabyte line affordable
+                TCommandData data;
+                if (command == ecImeStr)
+                    data = QString::fromUtf16(u"i\r\nj");
+                else if (command == ecGotoXY || command == ecSelGotoXY || (command >= ecSetMarker0 && command <= ecSetMarker9))
+                    data = TBufferCoord{99, 99};
+                t.e.CommandProcessor(TEditorCommand(command), QChar(u'k'), data);
+                const std::string where = "text " + std::to_string(textIndex) + " variant " + std::to_string(variant)
+                    + " command " + std::to_string(command);
+                const bool pastEol = t.e.HasOption(eoScrollPastEol) || t.e.SelectionMode() == smColumn;
+                ASSERT_TRUE(Valid(t.e, t.e.CaretXY(), pastEol)) << where;
+                ASSERT_TRUE(Valid(t.e, t.e.SelectionAnchor(), pastEol)) << where;
+                ASSERT_TRUE(Valid(t.e, t.e.SelectionEnd(), pastEol)) << where;
+                if (command == ecPaste || command == ecImeStr) {
+                    for (int i = 1; i <= t.e.LineCount(); ++i) {
+                        const QString& line = t.e.LineAt(i);
+                        ASSERT_FALSE(line.contains(u'\r') || line.contains(u'\n') || line.contains(QChar(0x2028))
+                            || line.contains(QChar(0x2029)))
+                            << where;
+                    }
+                }
+            }
+            while (t.e.CanUndo())
+                t.e.Undo();
+            EXPECT_EQ(t.e.Text(), original) << "text " << textIndex << " variant " << variant;
+        }
+    }
+}

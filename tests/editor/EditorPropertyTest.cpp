@@ -13,6 +13,8 @@
 
 using namespace editor;
 using editor::testing::TestEditor;
+using editor::testing::Valid;
+using editor::testing::Where;
 
 namespace {
 
@@ -49,22 +51,6 @@ std::vector<TFoldRange> FullFolds(const TLineBuffer& lines)
     core.Lines().InsertStrings(0, all);
     core.SetUseCodeFolding(true);
     return core.AllFoldRanges().Ranges();
-}
-
-std::string Where(const TBufferCoord& p) { return std::to_string(p.Char) + "," + std::to_string(p.Line); }
-
-// Inside the text and on a character boundary.
-::testing::AssertionResult Valid(const TCustomCodeEditor& e, TBufferCoord p, bool pastEol)
-{
-    const int count = std::max(1, e.Lines().Count());
-    if (p.Line < 1 || p.Line > count || p.Char < 1)
-        return ::testing::AssertionFailure() << "outside the text: " << Where(p);
-    const QString& line = e.Lines().GetRef(p.Line - 1);
-    if (!pastEol && p.Char > line.size() + 1)
-        return ::testing::AssertionFailure() << "past the line end: " << Where(p);
-    if (!text::IsCharBoundary(line, p.Char - 1))
-        return ::testing::AssertionFailure() << "inside a character: " << Where(p);
-    return ::testing::AssertionSuccess();
 }
 
 struct State {

@@ -3,8 +3,12 @@
 #include "editor/CodeEditor.h"
 #include "editor/PythonEditBehaviour.h"
 #include "editor/PythonHighlighter.h"
+#include "editor/TextColumns.h"
 
 #include <QStringList>
+#include <gtest/gtest.h>
+
+#include <string>
 
 namespace editor::testing {
 
@@ -52,5 +56,21 @@ struct TestEditor {
         return out;
     }
 };
+
+inline std::string Where(const TBufferCoord& p) { return std::to_string(p.Char) + "," + std::to_string(p.Line); }
+
+// Inside the text and on a character boundary.
+inline ::testing::AssertionResult Valid(const TCustomCodeEditor& e, TBufferCoord p, bool pastEol)
+{
+    const int count = std::max(1, e.Lines().Count());
+    if (p.Line < 1 || p.Line > count || p.Char < 1)
+        return ::testing::AssertionFailure() << "outside the text: " << Where(p);
+    const QString& line = e.LineAt(p.Line);
+    if (!pastEol && p.Char > line.size() + 1)
+        return ::testing::AssertionFailure() << "past the line end: " << Where(p);
+    if (!text::IsCharBoundary(line, CharIndexOf(p)))
+        return ::testing::AssertionFailure() << "inside a character: " << Where(p);
+    return ::testing::AssertionSuccess();
+}
 
 } // namespace editor::testing
