@@ -111,6 +111,12 @@ void TCustomCodeEditor::Internals::Place(TCustomCodeEditor& e, TBufferCoord care
 void TCustomCodeEditor::Internals::MoveCaret(TCustomCodeEditor& e, TBufferCoord to, bool select, bool keepColumn)
 {
     to = e.ClampCoord(to, e.CaretPastEolAllowed());
+    // A caret never stands on a hidden line: the folds hiding it open.
+    if (e.CodeFoldingActive()) {
+        int index;
+        while (e.AllFoldRanges().FoldHidesLine(to.Line, &index))
+            e.Uncollapse(index);
+    }
     if (select) {
         const TBufferCoord anchor = e.SelAvail() ? e.FBlockBegin : e.FCaret;
         Place(e, to, anchor, to);

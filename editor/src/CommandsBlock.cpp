@@ -94,6 +94,26 @@ void BlockUnindentLines(TCustomCodeEditor& e, TLineSpan span)
 void BlockIndent(TCommandContext& c) { BlockIndentLines(c.E, SelectedLines(c.E)); }
 void BlockUnindent(TCommandContext& c) { BlockUnindentLines(c.E, SelectedLines(c.E)); }
 
+// Smart tabs line the caret up with the next word start of the nearest
+// line above that reaches past the caret's column; 0 when there is none.
+int SmartTabColumn(const TCustomCodeEditor& e)
+{
+    const int column = e.DisplayXY().Column;
+    for (int line = e.CaretY() - 1; line >= 1; --line) {
+        const QString& s = e.LineAt(line);
+        const int width = text::DisplayColumn(s, int(s.size()), e.TabWidth());
+        if (width < column)
+            continue;
+        int i = text::IndexOfDisplayColumn(s, column - 1, e.TabWidth());
+        while (i < s.size() && s[i].unicode() > 32)
+            ++i;
+        while (i < s.size() && s[i].unicode() <= 32)
+            ++i;
+        return i < s.size() ? text::DisplayColumn(s, i, e.TabWidth()) + 1 : 0;
+    }
+    return 0;
+}
+
 void Tab(TCommandContext& c)
 {
     TCustomCodeEditor& e = c.E;
@@ -104,9 +124,12 @@ void Tab(TCommandContext& c)
     TUndoBlock block(e);
     Ed::DeleteSelection(e);
     QString insert = QStringLiteral("\t");
-    if (e.HasOption(eoTabsToSpaces)) {
+    const int column = e.DisplayXY().Column;
+    if (const int smart = e.HasOption(eoSmartTabs) ? SmartTabColumn(e) : 0; smart > column) {
+        insert = QString(smart - column, u' ');
+    } else if (e.HasOption(eoTabsToSpaces)) {
         const int tab = std::max(1, e.TabWidth());
-        insert = QString(tab - (e.DisplayXY().Column - 1) % tab, u' ');
+        insert = QString(tab - (column - 1) % tab, u' ');
     }
     Ed::MoveCaret(e, e.InsertTextAt(e.CaretXY(), insert), false);
 }

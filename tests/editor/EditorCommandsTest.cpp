@@ -617,3 +617,36 @@ TEST(EditorCommands, EveryCommandOnHostileTextKeepsTheEditorConsistent)
         }
     }
 }
+
+TEST(EditorCommands, SmartTabsLineUpWithTheWordsAbove)
+{
+    TestEditor t("x = foo(bar,   baz)\n");
+    t.e.SetOptions(t.e.Options() | eoSmartTabs);
+    t.e.SetCaretXY({1, 2});
+    t.Key(VK_TAB);
+    EXPECT_EQ(t.e.CaretX(), 3);
+    t.Key(VK_TAB);
+    EXPECT_EQ(t.e.CaretX(), 5);
+    t.Key(VK_TAB);
+    EXPECT_EQ(t.e.CaretX(), 16);
+    t.Key(VK_TAB); // no word further right: an ordinary tab stop
+    EXPECT_EQ(t.e.CaretX(), 17);
+}
+
+TEST(EditorCommands, KeyHandlersSeeKeysFirst)
+{
+    TestEditor t("ab");
+    int seen = 0;
+    const auto id = t.e.AddKeyDownHandler([&](quint16& key, TShiftState) {
+        ++seen;
+        if (key == VK_DELETE)
+            key = 0; // swallowed before the binding table
+    });
+    t.e.SetCaretXY({1, 1});
+    t.Key(VK_DELETE);
+    EXPECT_EQ(t.Lines()[0], "ab");
+    t.e.RemoveKeyDownHandler(id);
+    t.Key(VK_DELETE);
+    EXPECT_EQ(t.Lines()[0], "b");
+    EXPECT_EQ(seen, 1);
+}

@@ -182,6 +182,29 @@ public:
     TEditorKeyStrokes& Keystrokes() { return FKeys.Keystrokes(); }
     void SetKeystrokes(const TEditorKeyStrokes& value) { FKeys.SetKeystrokes(value); }
     TEditorKbdHandler& KbdHandler() { return FKeys.KbdHandler(); }
+    using THandlerId = TEditorKbdHandler::THandlerId;
+    THandlerId AddKeyDownHandler(TEditorKbdHandler::TKeyHandler h) { return KbdHandler().AddKeyDownHandler(std::move(h)); }
+    void RemoveKeyDownHandler(THandlerId id) { KbdHandler().RemoveKeyDownHandler(id); }
+    THandlerId AddKeyUpHandler(TEditorKbdHandler::TKeyHandler h) { return KbdHandler().AddKeyUpHandler(std::move(h)); }
+    void RemoveKeyUpHandler(THandlerId id) { KbdHandler().RemoveKeyUpHandler(id); }
+    THandlerId AddKeyPressHandler(TEditorKbdHandler::TKeyPressHandler h)
+    {
+        return KbdHandler().AddKeyPressHandler(std::move(h));
+    }
+    void RemoveKeyPressHandler(THandlerId id) { KbdHandler().RemoveKeyPressHandler(id); }
+    THandlerId AddMouseDownHandler(TEditorKbdHandler::TMouseHandler h)
+    {
+        return KbdHandler().AddMouseDownHandler(std::move(h));
+    }
+    void RemoveMouseDownHandler(THandlerId id) { KbdHandler().RemoveMouseDownHandler(id); }
+    THandlerId AddMouseUpHandler(TEditorKbdHandler::TMouseHandler h) { return KbdHandler().AddMouseUpHandler(std::move(h)); }
+    void RemoveMouseUpHandler(THandlerId id) { KbdHandler().RemoveMouseUpHandler(id); }
+    THandlerId AddMouseCursorHandler(TEditorKbdHandler::TMouseCursorHandler h)
+    {
+        return KbdHandler().AddMouseCursorHandler(std::move(h));
+    }
+    void RemoveMouseCursorHandler(THandlerId id) { KbdHandler().RemoveMouseCursorHandler(id); }
+    void KeyUp(quint16 key, TShiftState shift) { FKeys.KeyUp(key, shift); }
     // Returns true when the key was used (the control then drops it).
     bool KeyDown(quint16 key, TShiftState shift);
     void KeyPress(QChar ch);
