@@ -168,8 +168,8 @@ TSDIAppForm::TSDIAppForm(QWidget* parent) : QMainWindow(parent)
     BuildMenus();
     BuildToolBar();
     BuildPanes();
-    // The designed client area leaves the menu bar out, as it sits in the
-    // window frame on the original desktop.
+    // The working area is 1118 by 525 below the menu bar, whatever height
+    // the menu bar takes in the current style.
     resize(1118, 525 + menuBar()->sizeHint().height());
 
     OpenFileHistories1->SetSubFileItem(idR->menuAction());

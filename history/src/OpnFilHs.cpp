@@ -11,8 +11,8 @@ namespace {
 
 const QString kStoreKey = QStringLiteral("\\Software\\OpnFilHs\\OFH");
 
-// Paths are compared like the file system of the original desktop: without
-// regard to letter case (Unicode simple case folding).
+// Paths are compared without regard to letter case (Unicode simple case
+// folding), so one file named in two spellings keeps one place in the list.
 qsizetype IndexOfPath(const QStringList& list, const QString& path)
 {
     for (qsizetype i = 0; i < list.size(); ++i)

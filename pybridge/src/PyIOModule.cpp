@@ -1,6 +1,7 @@
 // The "pyio" module and the engine's redirection step: Python's standard
 // streams are replaced by an object whose write and readline call "pyio",
 // which hands the text to the engine's I/O component.
+#include "pybridge/PyRef.h"
 #include "pybridge/PythonIO.h"
 #include "pybridge/PythonModule.h"
 #include "pybridge/PythonType.h"
@@ -176,17 +177,16 @@ PPyObject pyio_GetTypesStats(PPyObject, PPyObject args)
 {
     return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
         TPythonEngine& e = CurrentEngine();
-        PPyObject list = e.PyList_New(0);
+        TPyRef list = TPyRef::Steal(e, e.PyList_New(0));
         if (!list)
             return nullptr;
         auto append = [&](TPythonType* t) {
-            PPyObject tuple = e.PyTuple_New(4);
-            e.PyTuple_SetItem(tuple, 0, e.PyUnicodeFromString(t->TypeName()));
-            e.PyTuple_SetItem(tuple, 1, e.PyLong_FromLong(t->InstanceCount()));
-            e.PyTuple_SetItem(tuple, 2, e.PyLong_FromLong(t->CreateHits()));
-            e.PyTuple_SetItem(tuple, 3, e.PyLong_FromLong(t->DeleteHits()));
-            e.PyList_Append(list, tuple);
-            e.Py_DECREF(tuple);
+            const TPyRef tuple = TPyRef::Steal(e, e.PyTuple_New(4));
+            e.PyTuple_SetItem(tuple.Get(), 0, e.PyUnicodeFromString(t->TypeName()));
+            e.PyTuple_SetItem(tuple.Get(), 1, e.PyLong_FromLong(t->InstanceCount()));
+            e.PyTuple_SetItem(tuple.Get(), 2, e.PyLong_FromLong(t->CreateHits()));
+            e.PyTuple_SetItem(tuple.Get(), 3, e.PyLong_FromLong(t->DeleteHits()));
+            e.PyList_Append(list.Get(), tuple.Get());
         };
         const Py_ssize_t n = args ? e.PyTuple_Size(args) : 0;
         if (n <= 0) {
@@ -200,7 +200,7 @@ PPyObject pyio_GetTypesStats(PPyObject, PPyObject args)
                     append(t);
             }
         }
-        return list;
+        return list.Release();
     });
 }
 

@@ -260,28 +260,22 @@ void TPythonEngine::SetInitThreads(bool v)
 
 void TPythonEngine::SetGlobalVars(PPyObject Value)
 {
-    if (FGlobalVars)
-        Py_DECREF(FGlobalVars);
-    FGlobalVars = nullptr;
+    FGlobalVars.Reset();
     if (!Value)
         return;
     if (!PyDict_Check(Value))
         throw platform::Exception(QStringLiteral("You must set a Python dictionary in the GlobalVars property"));
-    FGlobalVars = Value;
-    Py_INCREF(FGlobalVars);
+    FGlobalVars = TPyRef::Borrow(*this, Value);
 }
 
 void TPythonEngine::SetLocalVars(PPyObject Value)
 {
-    if (FLocalVars)
-        Py_DECREF(FLocalVars);
-    FLocalVars = nullptr;
+    FLocalVars.Reset();
     if (!Value)
         return;
     if (!PyDict_Check(Value))
         throw platform::Exception(QStringLiteral("You must set a Python dictionary in the LocalVars property"));
-    FLocalVars = Value;
-    Py_INCREF(FLocalVars);
+    FLocalVars = TPyRef::Borrow(*this, Value);
 }
 
 void TPythonEngine::ApplyPythonFlags()
@@ -344,23 +338,21 @@ void TPythonEngine::SetProgramArguments()
 
 void TPythonEngine::InitDateTimeTypes()
 {
-    auto attr = [this](PPyObject module, const char* name) -> PPyObject {
-        PPyObject o = PyObject_GetAttrString(module, name);
+    auto attr = [this](const TPyRef& module, const char* name) -> PPyObject {
+        // The module keeps the type alive; we keep a borrowed pointer.
+        const TPyRef o = TPyRef::Steal(*this, PyObject_GetAttrString(module.Get(), name));
         if (PyErr_Occurred()) {
             PyErr_Clear();
             return nullptr;
         }
-        // The module keeps the type alive; we keep a borrowed pointer.
-        Py_XDECREF(o);
-        return o;
+        return o.Get();
     };
-    if (PPyObject time = PyImport_ImportModule("time")) {
+    if (const TPyRef time = TPyRef::Steal(*this, PyImport_ImportModule("time"))) {
         FTimeStruct = attr(time, "struct_time");
-        Py_DECREF(time);
     } else {
         PyErr_Clear();
     }
-    if (PPyObject dt = PyImport_ImportModule("datetime")) {
+    if (const TPyRef dt = TPyRef::Steal(*this, PyImport_ImportModule("datetime"))) {
         FPyDateTime_DateType = attr(dt, "date");
         FPyDateTime_DateTimeType = attr(dt, "datetime");
         FPyDateTime_DeltaType = attr(dt, "timedelta");
@@ -368,7 +360,6 @@ void TPythonEngine::InitDateTimeTypes()
         FPyDateTime_TZInfoType = attr(dt, "tzinfo");
         FPyDateTime_TimeTZType = attr(dt, "timetz");
         FPyDateTime_DateTimeTZType = attr(dt, "datetimetz");
-        Py_DECREF(dt);
     } else {
         PyErr_Clear();
     }
@@ -441,6 +432,9 @@ void TPythonEngine::Finalize()
                 FClients[i]->Finalize();
     }
     if (FInitialized && FAutoFinalize) {
+        // The dictionaries die with the interpreter; held on, they would dangle.
+        FGlobalVars.Reset();
+        FLocalVars.Reset();
         FFinalizing = true;
         try {
             Py_Finalize();
@@ -525,15 +519,12 @@ PPyObject TPythonEngine::FindFunction(const QByteArray& ModuleName, const QByteA
     PPyObject module = FindModule(ModuleName);
     if (!module)
         return nullptr;
-    PPyObject f = PyObject_GetAttrString(module, FuncName.constData());
+    TPyRef f = TPyRef::Steal(*this, PyObject_GetAttrString(module, FuncName.constData()));
     if (!f) {
         PyErr_Clear();
         return nullptr;
     }
-    if (PyFunction_Check(f))
-        return f;
-    Py_DECREF(f);
-    return nullptr;
+    return PyFunction_Check(f.Get()) ? f.Release() : nullptr;
 }
 
 PPyObject TPythonEngine::GetMainModule() const

@@ -1,4 +1,5 @@
 #include "pybridge/PythonInterface.h"
+#include "pybridge/PyRef.h"
 
 #include "platform/Dialogs.h"
 
@@ -103,7 +104,8 @@ void TPythonInterface::MapDll()
     PYBRIDGE_FUNCTION_SYMBOLS(PYBRIDGE_BIND_FUNCTION)
 #undef PYBRIDGE_BIND_DATA
 #undef PYBRIDGE_BIND_FUNCTION
-    // On Windows the class is the same as OSError.
+    // This runtime has no WindowsError: the name stands for OSError, so that
+    // such errors still map to a host class.
     if (!PyExc_WindowsError)
         PyExc_WindowsError = PyExc_OSError;
     FNextNotImplemented = ImportSymbol("_PyObject_NextNotImplemented", false);
@@ -189,14 +191,16 @@ void TPythonInterface::CheckError(bool)
 PPyObject TPythonInterface::Py_InitModule(PyModuleDef& AModuleDef)
 {
     RequireInitialized();
-    PPyObject module = PyModule_Create2(&AModuleDef, FAPIVersion);
+    TPyRef module = TPyRef::Steal(*this, PyModule_Create2(&AModuleDef, FAPIVersion));
     if (!module) {
         CheckError(false);
         throw platform::Exception(QStringLiteral("Could not create module"));
     }
-    if (PyDict_SetItemString(PyImport_GetModuleDict(), AModuleDef.m_name, module) != 0)
+    if (PyDict_SetItemString(PyImport_GetModuleDict(), AModuleDef.m_name, module.Get()) != 0) {
         CheckError(false);
-    return module;
+        throw platform::Exception(QStringLiteral("Could not create module"));
+    }
+    return module.Release();
 }
 
 } // namespace pybridge

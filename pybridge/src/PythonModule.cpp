@@ -12,37 +12,11 @@ namespace pybridge {
 
 namespace {
 
-constexpr int kTableGrowth = 10;
-
 QString Q(const QByteArray& s) { return QString::fromUtf8(s); }
 
 [[noreturn]] void Fail(const QString& pattern, std::initializer_list<QString> args)
 {
     throw platform::Exception(platform::Format(pattern, args));
-}
-
-// A zeroed table of (capacity + 1) entries.
-template <class T>
-T* AllocTable(int capacity)
-{
-    void* p = std::calloc(static_cast<std::size_t>(capacity) + 1, sizeof(T));
-    if (!p)
-        throw std::bad_alloc();
-    return static_cast<T*>(p);
-}
-
-// Grows a table by kTableGrowth entries, keeping the terminating entry and
-// every free entry zero.
-template <class T>
-void GrowTable(T*& table, int& capacity, int count)
-{
-    const int newCapacity = capacity + kTableGrowth;
-    void* p = std::realloc(table, (static_cast<std::size_t>(newCapacity) + 1) * sizeof(T));
-    if (!p)
-        throw std::bad_alloc();
-    table = static_cast<T*>(p);
-    std::memset(table + count + 1, 0, kTableGrowth * sizeof(T));
-    capacity = newCapacity;
 }
 
 // Host text of a doc string list: every line followed by a line feed.
@@ -133,7 +107,6 @@ TEventDef& TEventDefs::Add()
 
 TMethodsContainer::TMethodsContainer(TComponent* AOwner) : TEngineClient(AOwner)
 {
-    AllocMethods();
     FEventDefs = std::make_unique<TEventDefs>(this);
 }
 
@@ -142,30 +115,19 @@ TMethodsContainer::~TMethodsContainer()
     Destroying();
     if (FInitialized)
         TMethodsContainer::Finalize();
-    std::free(FMethods);
-    FMethods = nullptr;
-    FMethodCount = FAllocatedMethodCount = 0;
 }
 
-void TMethodsContainer::AllocMethods()
-{
-    Q_ASSERT(!FMethods);
-    FAllocatedMethodCount = kTableGrowth;
-    FMethods = AllocTable<PyMethodDef>(FAllocatedMethodCount);
-}
-
-void TMethodsContainer::GrowMethods() { GrowTable(FMethods, FAllocatedMethodCount, FMethodCount); }
+void TMethodsContainer::GrowMethods() { FMethods.Grow(); }
 
 PyMethodDef* TMethodsContainer::AddEntry(const char* AName, void* AFunction, int AFlags, const char* ADoc)
 {
-    if (FMethodCount == FAllocatedMethodCount)
+    if (FMethods.Full())
         GrowMethods();
-    PyMethodDef& e = FMethods[FMethodCount];
+    PyMethodDef& e = FMethods.Append();
     e.ml_name = AName;
     e.ml_meth = AFunction;
     e.ml_flags = AFlags;
     e.ml_doc = ADoc;
-    ++FMethodCount;
     return &e;
 }
 
@@ -224,8 +186,7 @@ PyMethodDef* TMethodsContainer::AddHostMethodWithKeywords(const char* AMethodNam
 
 void TMethodsContainer::ClearMethods()
 {
-    FMethodCount = 0;
-    std::memset(FMethods, 0, (static_cast<std::size_t>(FAllocatedMethodCount) + 1) * sizeof(PyMethodDef));
+    FMethods.Clear();
 }
 
 void TMethodsContainer::IndexError(int Index) const
@@ -235,7 +196,7 @@ void TMethodsContainer::IndexError(int Index) const
 
 PyMethodDef& TMethodsContainer::Methods(int Index) const
 {
-    if (Index < 0 || Index > FMethodCount)
+    if (!FMethods.Holds(Index))
         IndexError(Index);
     return FMethods[Index];
 }
@@ -260,22 +221,16 @@ void TMethodsContainer::Finalize()
 
 // ------------------------------------------------------------------ members
 
-TMembersContainer::TMembersContainer(TComponent* AOwner) : TMethodsContainer(AOwner)
-{
-    FAllocatedMemberCount = kTableGrowth;
-    FMembers = AllocTable<PyMemberDef>(FAllocatedMemberCount);
-}
+TMembersContainer::TMembersContainer(TComponent* AOwner) : TMethodsContainer(AOwner) {}
 
 TMembersContainer::~TMembersContainer()
 {
     Destroying();
     if (FInitialized)
         TMembersContainer::Finalize();
-    std::free(FMembers);
-    FMembers = nullptr;
 }
 
-void TMembersContainer::GrowMembers() { GrowTable(FMembers, FAllocatedMemberCount, FMemberCount); }
+void TMembersContainer::GrowMembers() { FMembers.Grow(); }
 
 PyMemberDef* TMembersContainer::AddMember(const char* MemberName, TPyMemberType MemberType, Py_ssize_t MemberOffset,
                                           TPyMemberFlag MemberFlags, const char* MemberDoc)
@@ -324,27 +279,25 @@ PyMemberDef* TMembersContainer::AddMember(const char* MemberName, TPyMemberType 
     default:
         throw platform::Exception(QStringLiteral("Unknown member flag"));
     }
-    if (FMemberCount == FAllocatedMemberCount)
+    if (FMembers.Full())
         GrowMembers();
-    PyMemberDef& e = FMembers[FMemberCount];
+    PyMemberDef& e = FMembers.Append();
     e.name = MemberName;
     e.type = type;
     e.offset = MemberOffset + MemberOffsetBase();
     e.flags = flags;
     e.doc = MemberDoc;
-    ++FMemberCount;
     return &e;
 }
 
 void TMembersContainer::ClearMembers()
 {
-    FMemberCount = 0;
-    std::memset(FMembers, 0, (static_cast<std::size_t>(FAllocatedMemberCount) + 1) * sizeof(PyMemberDef));
+    FMembers.Clear();
 }
 
 PyMemberDef& TMembersContainer::Members(int Index) const
 {
-    if (Index < 0 || Index > FMemberCount)
+    if (!FMembers.Holds(Index))
         IndexError(Index);
     return FMembers[Index];
 }
@@ -358,47 +311,39 @@ void TMembersContainer::Finalize()
 
 // ------------------------------------------------------------------ accessors
 
-TGetSetContainer::TGetSetContainer(TComponent* AOwner) : TMembersContainer(AOwner)
-{
-    FAllocatedGetSetCount = kTableGrowth;
-    FGetSets = AllocTable<PyGetSetDef>(FAllocatedGetSetCount);
-}
+TGetSetContainer::TGetSetContainer(TComponent* AOwner) : TMembersContainer(AOwner) {}
 
 TGetSetContainer::~TGetSetContainer()
 {
     Destroying();
     if (FInitialized)
         TGetSetContainer::Finalize();
-    std::free(FGetSets);
-    FGetSets = nullptr;
 }
 
-void TGetSetContainer::GrowGetSets() { GrowTable(FGetSets, FAllocatedGetSetCount, FGetSetCount); }
+void TGetSetContainer::GrowGetSets() { FGetSets.Grow(); }
 
 PyGetSetDef* TGetSetContainer::AddGetSet(const char* AName, getter AGet, setter ASet, const char* ADoc,
                                          void* AClosure)
 {
-    if (FGetSetCount == FAllocatedGetSetCount)
+    if (FGetSets.Full())
         GrowGetSets();
-    PyGetSetDef& e = FGetSets[FGetSetCount];
+    PyGetSetDef& e = FGetSets.Append();
     e.name = AName;
     e.get = AGet;
     e.set = ASet;
     e.doc = ADoc;
     e.closure = AClosure;
-    ++FGetSetCount;
     return &e;
 }
 
 void TGetSetContainer::ClearGetSets()
 {
-    FGetSetCount = 0;
-    std::memset(FGetSets, 0, (static_cast<std::size_t>(FAllocatedGetSetCount) + 1) * sizeof(PyGetSetDef));
+    FGetSets.Clear();
 }
 
 PyGetSetDef& TGetSetContainer::GetSet(int Index) const
 {
-    if (Index < 0 || Index > FGetSetCount)
+    if (!FGetSets.Holds(Index))
         IndexError(Index);
     return FGetSets[Index];
 }
@@ -538,36 +483,29 @@ void TError::RaiseErrorObj(const QByteArray& msg, PPyObject obj)
         e.PyErr_SetObject(FError, obj);
         return;
     }
-    PPyObject args = e.PyTuple_New(0);
+    TPyRef args = TPyRef::Steal(e, e.PyTuple_New(0));
     if (!args)
         throw platform::Exception(QStringLiteral("TError.RaiseErrorObj: Could not create an empty tuple"));
-    PPyObject res = e.PyEval_CallObjectWithKeywords(FError, args, nullptr);
-    e.Py_DECREF(args);
+    const TPyRef res = TPyRef::Steal(e, e.PyEval_CallObjectWithKeywords(FError, args.Get(), nullptr));
     if (!res)
         Fail(QStringLiteral("TError.RaiseErrorObj: Could not create an instance of \"%s\""), {Q(FName)});
-    const bool isInstance = e.PyObject_IsInstance(res, *e.PyExc_Exception) == 1;
-    e.Py_DECREF(res);
-    if (!isInstance)
+    if (e.PyObject_IsInstance(res.Get(), *e.PyExc_Exception) != 1)
         throw platform::Exception(QStringLiteral("TError.RaiseErrorObj: I didn't get an instance"));
-    args = e.PyTuple_New(1);
+    args = TPyRef::Steal(e, e.PyTuple_New(1));
     if (!args)
         throw platform::Exception(QStringLiteral("TError.RaiseErrorObj: Could not create an empty tuple"));
-    e.PyTuple_SetItem(args, 0, e.PyUnicodeFromString(msg));
-    PPyObject instance = e.PyEval_CallObjectWithKeywords(FError, args, nullptr);
-    e.Py_DECREF(args);
+    e.PyTuple_SetItem(args.Get(), 0, e.PyUnicodeFromString(msg));
+    const TPyRef instance = TPyRef::Steal(e, e.PyEval_CallObjectWithKeywords(FError, args.Get(), nullptr));
     if (!instance)
         Fail(QStringLiteral("TError.RaiseErrorObj: Could not create an instance of \"%s\""), {Q(FName)});
-    PPyObject keys = e.PyDict_Keys(obj);
-    for (Py_ssize_t i = 0; keys && i < e.PySequence_Length(keys); ++i) {
-        PPyObject key = e.PySequence_GetItem(keys, i);
-        PPyObject value = e.PyDict_GetItem(obj, key);
-        if (key && value)
-            e.PyObject_SetAttr(instance, key, value);
-        e.Py_XDECREF(key);
+    const TPyRef keys = TPyRef::Steal(e, e.PyDict_Keys(obj));
+    for (Py_ssize_t i = 0; keys && i < e.PySequence_Length(keys.Get()); ++i) {
+        const TPyRef key = TPyRef::Steal(e, e.PySequence_GetItem(keys.Get(), i));
+        PPyObject value = key ? e.PyDict_GetItem(obj, key.Get()) : nullptr;
+        if (value)
+            e.PyObject_SetAttr(instance.Get(), key.Get(), value);
     }
-    e.Py_XDECREF(keys);
-    e.PyErr_SetObject(FError, instance);
-    e.Py_DECREF(instance);
+    e.PyErr_SetObject(FError, instance.Get());
 }
 
 TError& TErrors::Add()
@@ -657,7 +595,7 @@ void TPythonModule::MakeModule()
     std::memset(static_cast<void*>(&FModuleDef), 0, sizeof(FModuleDef));
     FModuleDef.m_base.ob_base.ob_refcnt = 1;
     FModuleDef.m_name = FModuleName.constData();
-    FModuleDef.m_methods = FMethods;
+    FModuleDef.m_methods = FMethods.Data();
     FModuleDef.m_size = -1;
     FModule = FEngine->Py_InitModule(FModuleDef);
     DefineDocString();
@@ -668,9 +606,8 @@ void TPythonModule::DefineDocString()
     if (FDocString.isEmpty())
         return;
     TPythonEngine& e = *FEngine;
-    PPyObject doc = e.PyUnicode_FromString(DocText(FDocString).constData());
-    e.PyObject_SetAttrString(FModule, "__doc__", doc);
-    e.Py_XDECREF(doc);
+    const TPyRef doc = TPyRef::Steal(e, e.PyUnicode_FromString(DocText(FDocString).constData()));
+    e.PyObject_SetAttrString(FModule, "__doc__", doc.Get());
     e.CheckError();
 }
 
@@ -767,30 +704,16 @@ void TPythonModule::ClearVars()
 void TPythonModule::SetVarFromVariant(const QByteArray& varName, const QVariant& value)
 {
     CheckEngine();
-    PPyObject obj = FEngine->VariantAsPyObject(value);
-    try {
-        SetVar(varName, obj);
-    } catch (...) {
-        FEngine->Py_XDECREF(obj);
-        throw;
-    }
-    FEngine->Py_XDECREF(obj);
+    const TPyRef obj = TPyRef::Steal(*FEngine, FEngine->VariantAsPyObject(value));
+    SetVar(varName, obj.Get());
 }
 
 QVariant TPythonModule::GetVarAsVariant(const QByteArray& varName)
 {
-    PPyObject obj = GetVar(varName);
+    const TPyRef obj = TPyRef::Steal(*FEngine, GetVar(varName));
     if (!obj)
         return {};
-    QVariant result;
-    try {
-        result = FEngine->PyObjectAsVariant(obj);
-    } catch (...) {
-        FEngine->Py_DECREF(obj);
-        throw;
-    }
-    FEngine->Py_DECREF(obj);
-    return result;
+    return FEngine->PyObjectAsVariant(obj.Get());
 }
 
 namespace {

@@ -55,8 +55,8 @@ PPyObject TPythonEngine::Run_CommandAsObjectWithDict(const QByteArray& command, 
     PPyObject m = GetMainModule();
     if (!m)
         throw EPythonError(QStringLiteral("Run_CommandAsObject: can't create __main__"));
-    PPyObject l = locals ? locals : (FLocalVars ? FLocalVars : PyModule_GetDict(m));
-    PPyObject g = globals ? globals : (FGlobalVars ? FGlobalVars : l);
+    PPyObject l = locals ? locals : (FLocalVars ? FLocalVars.Get() : PyModule_GetDict(m));
+    PPyObject g = globals ? globals : (FGlobalVars ? FGlobalVars.Get() : l);
     // Code sees a normal module: without __builtins__ in its globals, parts
     // of the library that look it up (date formatting, pickling) fail.
     if (!PyDict_GetItemString(g, "__builtins__")) {
@@ -68,13 +68,12 @@ PPyObject TPythonEngine::Run_CommandAsObjectWithDict(const QByteArray& command, 
     try {
         const QByteArray fileName = EncodeString(FileName);
         const QByteArray cmd = NormalizeLineBreaks(command);
-        PPyObject code = Py_CompileString(cmd.constData(), fileName.constData(), mode);
+        const TPyRef code = TPyRef::Steal(*this, Py_CompileString(cmd.constData(), fileName.constData(), mode));
         if (!code) {
             CheckError(false);
             throw EPythonError(QStringLiteral("Run_CommandAsObject: could not compile the code"));
         }
-        PPyObject result = PyEval_EvalCode(code, g, l);
-        Py_DECREF(code);
+        PPyObject result = PyEval_EvalCode(code.Get(), g, l);
         if (!result)
             CheckError(false);
         return result;
@@ -94,21 +93,19 @@ PPyObject TPythonEngine::Run_CommandAsObject(const QByteArray& command, int mode
 
 QString TPythonEngine::Run_CommandAsString(const QByteArray& command, int mode, const QString& FileName)
 {
-    PPyObject v = Run_CommandAsObject(command, mode, FileName);
-    const QString s = PyObjectAsString(v);
-    Py_XDECREF(v);
-    return s;
+    const TPyRef v = TPyRef::Steal(*this, Run_CommandAsObject(command, mode, FileName));
+    return PyObjectAsString(v.Get());
 }
 
 void TPythonEngine::ExecString(const QByteArray& command, const QString& FileName)
 {
-    Py_XDECREF(Run_CommandAsObject(command, file_input, FileName));
+    TPyRef::Steal(*this, Run_CommandAsObject(command, file_input, FileName));
 }
 
 void TPythonEngine::ExecString(const QByteArray& command, PPyObject locals, PPyObject globals,
                                const QString& FileName)
 {
-    Py_XDECREF(Run_CommandAsObjectWithDict(command, file_input, locals, globals, FileName));
+    TPyRef::Steal(*this, Run_CommandAsObjectWithDict(command, file_input, locals, globals, FileName));
 }
 
 PPyObject TPythonEngine::EvalString(const QByteArray& command, const QString& FileName)
@@ -185,11 +182,7 @@ bool TPythonEngine::CheckSyntax(const QByteArray& str, int mode)
         PyNode_Free(n);
         return true;
     }
-    PPyObject code = Py_CompileString(str.constData(), "<string>", mode);
-    if (!code)
-        return false;
-    Py_DECREF(code);
-    return true;
+    return static_cast<bool>(TPyRef::Steal(*this, Py_CompileString(str.constData(), "<string>", mode)));
 }
 
 // ---------------------------------------------------------------- errors
@@ -206,20 +199,11 @@ void TPythonEngine::CheckError(bool ACatchStopEx)
         // Printing it would end the process; it becomes a host error instead.
         PPyObject t = nullptr, v = nullptr, tb = nullptr;
         PyErr_Fetch(&t, &v, &tb);
-        QString code;
-        try {
-            FTraceback->Refresh(tb);
-            PyErr_Clear();
-            code = ObjectTextOrEmpty(v);
-        } catch (...) {
-            Py_XDECREF(t);
-            Py_XDECREF(v);
-            Py_XDECREF(tb);
-            throw;
-        }
-        Py_XDECREF(t);
-        Py_XDECREF(v);
-        Py_XDECREF(tb);
+        const TPyRef type = TPyRef::Steal(*this, t), value = TPyRef::Steal(*this, v),
+                     traceback = TPyRef::Steal(*this, tb);
+        FTraceback->Refresh(traceback.Get());
+        PyErr_Clear();
+        const QString code = ObjectTextOrEmpty(value.Get());
         EPySystemExit e(platform::Format(QStringLiteral("Unhandled SystemExit exception. Code: %s"), {code}));
         e.EName = QStringLiteral("SystemExit");
         e.EValue = code;
@@ -340,37 +324,28 @@ void TPythonEngine::SyntaxDetails(EPySyntaxError& E, PPyObject errType, PPyObjec
     if (PyErr_GivenExceptionMatches(errType, *PyExc_SyntaxError) && errValue &&
         errValue->ob_type == reinterpret_cast<PyTypeObject*>(errType)) {
         auto attr = [this, errValue](const char* name) {
-            PPyObject o = PyObject_GetAttrString(errValue, name);
+            TPyRef o = TPyRef::Steal(*this, PyObject_GetAttrString(errValue, name));
             if (!o)
                 PyErr_Clear();
             return o;
         };
         auto readInt = [this, &attr](const char* name, qint32& target) {
-            if (PPyObject o = attr(name)) {
-                if (PyLong_Check(o))
-                    target = static_cast<qint32>(PyLong_AsLong(o));
-                Py_DECREF(o);
-            }
+            const TPyRef o = attr(name);
+            if (o && PyLong_Check(o.Get()))
+                target = static_cast<qint32>(PyLong_AsLong(o.Get()));
         };
-        if (PPyObject o = attr("filename")) {
-            if (PyUnicode_Check(o))
-                fileName = PyUnicodeAsString(o);
-            else if (o == Py_None)
+        if (const TPyRef o = attr("filename")) {
+            if (PyUnicode_Check(o.Get()))
+                fileName = PyUnicodeAsString(o.Get());
+            else if (o.Get() == Py_None)
                 fileName = QStringLiteral("???");
-            Py_DECREF(o);
         }
-        if (PPyObject o = attr("text")) {
-            if (PyUnicode_Check(o))
-                lineText = TrimControls(PyUnicodeAsString(o));
-            Py_DECREF(o);
-        }
+        if (const TPyRef o = attr("text"); o && PyUnicode_Check(o.Get()))
+            lineText = TrimControls(PyUnicodeAsString(o.Get()));
         readInt("offset", offset);
         readInt("lineno", line);
-        if (PPyObject o = attr("msg")) {
-            if (PyUnicode_Check(o))
-                msgPart = PyUnicodeAsString(o);
-            Py_DECREF(o);
-        }
+        if (const TPyRef o = attr("msg"); o && PyUnicode_Check(o.Get()))
+            msgPart = PyUnicodeAsString(o.Get());
         if (FMajorVersion > 3 || FMinorVersion > 9) {
             readInt("end_offset", endOffset);
             readInt("end_lineno", endLine);
@@ -410,10 +385,9 @@ void TPythonTraceback::Refresh(PPyObject pytraceback)
 
     // The chain stays alive through its head, so the links are used as borrowed.
     auto next = [&e](PPyObject cur) {
-        PPyObject n = e.PyObject_GetAttrString(cur, "tb_next");
+        const TPyRef n = TPyRef::Steal(e, e.PyObject_GetAttrString(cur, "tb_next"));
         e.CheckError(false);
-        e.Py_XDECREF(n);
-        return n;
+        return n.Get();
     };
     qint32 depth = 0;
     for (PPyObject cur = tb; cur && cur != e.Py_None; cur = next(cur))
@@ -424,28 +398,20 @@ void TPythonTraceback::Refresh(PPyObject pytraceback)
         if (countdown > limit)
             continue;
         TTracebackItem item;
-        PPyObject lineno = e.PyObject_GetAttrString(cur, "tb_lineno");
+        const TPyRef lineno = TPyRef::Steal(e, e.PyObject_GetAttrString(cur, "tb_lineno"));
         e.CheckError(false);
-        item.LineNo = lineno ? static_cast<qint32>(e.PyLong_AsLong(lineno)) : 0;
-        e.Py_XDECREF(lineno);
-        PPyObject frame = e.PyObject_GetAttrString(cur, "tb_frame");
+        item.LineNo = lineno ? static_cast<qint32>(e.PyLong_AsLong(lineno.Get())) : 0;
+        const TPyRef frame = TPyRef::Steal(e, e.PyObject_GetAttrString(cur, "tb_frame"));
         e.CheckError(false);
-        if (frame && frame != e.Py_None) {
-            PPyObject code = e.PyObject_GetAttrString(frame, "f_code");
-            if (!code)
-                e.Py_DECREF(frame);
+        if (frame && frame.Get() != e.Py_None) {
+            const TPyRef code = TPyRef::Steal(e, e.PyObject_GetAttrString(frame.Get(), "f_code"));
             e.CheckError(false);
-            PPyObject fileName = e.PyObject_GetAttrString(code, "co_filename");
-            PPyObject name = fileName ? e.PyObject_GetAttrString(code, "co_name") : nullptr;
-            item.FileName = e.PyObjectAsString(fileName);
-            item.Context = e.PyObjectAsString(name);
-            e.Py_XDECREF(fileName);
-            e.Py_XDECREF(name);
-            e.Py_DECREF(code);
-            e.Py_DECREF(frame);
+            const TPyRef fileName = TPyRef::Steal(e, e.PyObject_GetAttrString(code.Get(), "co_filename"));
+            const TPyRef name =
+                TPyRef::Steal(e, fileName ? e.PyObject_GetAttrString(code.Get(), "co_name") : nullptr);
+            item.FileName = e.PyObjectAsString(fileName.Get());
+            item.Context = e.PyObjectAsString(name.Get());
             e.CheckError(false);
-        } else {
-            e.Py_XDECREF(frame);
         }
         FItems.push_back(item);
     }
@@ -495,12 +461,11 @@ QString TPythonEngine::PyUnicodeAsString(PPyObject obj)
     // Lone surrogates have no UTF-8 form; keep them as they are.
     PyErr_Clear();
     QString r;
-    if (PPyObject b = PyUnicode_AsEncodedString(obj, "utf-16-le", "surrogatepass")) {
+    if (const TPyRef b = TPyRef::Steal(*this, PyUnicode_AsEncodedString(obj, "utf-16-le", "surrogatepass"))) {
         char* data = nullptr;
         Py_ssize_t n = 0;
-        if (PyBytes_AsStringAndSize(b, &data, &n) == 0)
+        if (PyBytes_AsStringAndSize(b.Get(), &data, &n) == 0)
             r = QString(reinterpret_cast<const QChar*>(data), n / 2);
-        Py_DECREF(b);
     }
     PyErr_Clear();
     return r;
@@ -586,30 +551,30 @@ PPyObject TPythonEngine::NewContainer(PPyObject obj, const char* what)
     return obj;
 }
 
-PPyObject TPythonEngine::ConvertedItem(PPyObject container, PPyObject item)
+PPyObject TPythonEngine::ConvertedItem(PPyObject item)
 {
     // A value the runtime could not make must not leave a hole in the container.
     if (!item) {
-        Py_DECREF(container);
         CheckError(false);
         throw EPythonError(QStringLiteral("Could not convert a value to a Python object"));
     }
     return item;
 }
 
-// A new tuple or list of n items made by item(i); a null item fails the whole
-// container instead of leaving a hole.
+// A new tuple or list of n items made by item(i); a null item, or one whose
+// conversion throws, fails the whole container instead of leaving a hole.
 PPyObject TPythonEngine::NewSequence(bool tuple, Py_ssize_t n, const std::function<PPyObject(Py_ssize_t)>& item)
 {
-    PPyObject seq = tuple ? NewContainer(PyTuple_New(n), "tuple") : NewContainer(PyList_New(n), "list");
+    TPyRef seq =
+        TPyRef::Steal(*this, tuple ? NewContainer(PyTuple_New(n), "tuple") : NewContainer(PyList_New(n), "list"));
     for (Py_ssize_t i = 0; i < n; ++i) {
-        PPyObject o = ConvertedItem(seq, item(i));
+        PPyObject o = ConvertedItem(item(i));
         if (tuple)
-            PyTuple_SetItem(seq, i, o);
+            PyTuple_SetItem(seq.Get(), i, o);
         else
-            PyList_SetItem(seq, i, o);
+            PyList_SetItem(seq.Get(), i, o);
     }
-    return seq;
+    return seq.Release();
 }
 
 PPyObject TPythonEngine::MakePySequence(bool tuple, const std::vector<PPyObject>& objects)
@@ -640,20 +605,16 @@ PPyObject TPythonEngine::ArrayToPyDict(const QVariantList& items)
 {
     if (items.size() % 2 != 0)
         throw platform::Exception(QStringLiteral("You must provide an even number of arguments"));
-    PPyObject d = NewContainer(PyDict_New(), "dict");
+    TPyRef d = TPyRef::Steal(*this, NewContainer(PyDict_New(), "dict"));
     for (qsizetype i = 0; i < items.size(); i += 2) {
-        PPyObject k = VarRecAsPyObject(items.at(i));
-        PPyObject v = VarRecAsPyObject(items.at(i + 1));
-        const int rc = (k && v) ? PyDict_SetItem(d, k, v) : -1;
-        Py_XDECREF(k);
-        Py_XDECREF(v);
-        if (rc != 0) {
-            Py_DECREF(d);
+        const TPyRef k = TPyRef::Steal(*this, VarRecAsPyObject(items.at(i)));
+        const TPyRef v = TPyRef::Steal(*this, VarRecAsPyObject(items.at(i + 1)));
+        if (!k || !v || PyDict_SetItem(d.Get(), k.Get(), v.Get()) != 0) {
             CheckError(false);
             throw EPythonError(QStringLiteral("Could not create a new dict object"));
         }
     }
-    return d;
+    return d.Release();
 }
 
 PPyObject TPythonEngine::StringsToPyList(const QStringList& strings)
@@ -692,11 +653,8 @@ PPyObject TPythonEngine::SetToList(const void* data, int ASize)
     PPyObject l = NewContainer(PyList_New(0), "list");
     const auto* bytes = static_cast<const unsigned char*>(data);
     for (int i = 0; i < ASize * 8; ++i) {
-        if (bytes[i / 8] & (1u << (i % 8))) {
-            PPyObject n = PyLong_FromLong(i);
-            PyList_Append(l, n);
-            Py_XDECREF(n);
-        }
+        if (bytes[i / 8] & (1u << (i % 8)))
+            PyList_Append(l, TPyRef::Steal(*this, PyLong_FromLong(i)).Get());
     }
     return l;
 }
@@ -721,12 +679,10 @@ void TPythonEngine::ListToSet(PPyObject List, void* data, int ASize)
 
 QVariant TPythonEngine::GetSequenceItem(PPyObject sequence, Py_ssize_t idx)
 {
-    PPyObject item = PySequence_GetItem(sequence, idx);
+    const TPyRef item = TPyRef::Steal(*this, PySequence_GetItem(sequence, idx));
     if (!item)
         CheckError(false);
-    QVariant v = PyObjectAsVariant(item);
-    Py_XDECREF(item);
-    return v;
+    return PyObjectAsVariant(item.Get());
 }
 
 // ---------------------------------------------------------------- variants
@@ -765,10 +721,10 @@ PPyObject TPythonEngine::VariantAsPyObject(const QVariant& V)
         const QDate d = dt.date();
         const QTime t = dt.time();
         if (FDatetimeConversionMode == TDatetimeConversionMode::dcmToDatetime && FPyDateTime_DateTimeType) {
-            PPyObject args = ArrayToPyTuple({d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(),
-                                             t.msec() * 1000});
-            PPyObject r = PyObject_Call(FPyDateTime_DateTimeType, args, nullptr);
-            Py_DECREF(args);
+            const TPyRef args = TPyRef::Steal(
+                *this, ArrayToPyTuple({d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(),
+                                       t.msec() * 1000}));
+            PPyObject r = PyObject_Call(FPyDateTime_DateTimeType, args.Get(), nullptr);
             if (!r)
                 CheckError(false);
             return r;
@@ -782,15 +738,13 @@ PPyObject TPythonEngine::VariantAsPyObject(const QVariant& V)
         return ArrayToPyList(V.toList());
     case QMetaType::QVariantMap: {
         const QVariantMap m = V.toMap();
-        PPyObject d = NewContainer(PyDict_New(), "dict");
+        TPyRef d = TPyRef::Steal(*this, NewContainer(PyDict_New(), "dict"));
         for (auto it = m.cbegin(); it != m.cend(); ++it) {
-            PPyObject v = ConvertedItem(d, VariantAsPyObject(it.value()));
-            const int rc = PyDict_SetItemString(d, it.key().toUtf8().constData(), v);
-            Py_DECREF(v);
-            if (rc != 0)
-                ConvertedItem(d, nullptr);
+            const TPyRef v = TPyRef::Steal(*this, ConvertedItem(VariantAsPyObject(it.value())));
+            if (PyDict_SetItemString(d.Get(), it.key().toUtf8().constData(), v.Get()) != 0)
+                ConvertedItem(nullptr);
         }
-        return d;
+        return d.Release();
     }
     default:
         return PyUnicodeFromString(V.toString());
@@ -819,9 +773,8 @@ QVariant TPythonEngine::PyObjectAsVariant(PPyObject obj)
     if (PyBytes_Check(obj))
         return PyBytesAsAnsiString(obj);
     auto intAttr = [this, obj](const char* name) {
-        PPyObject a = PyObject_GetAttrString(obj, name);
-        long v = a ? PyLong_AsLong(a) : 0;
-        Py_XDECREF(a);
+        const TPyRef a = TPyRef::Steal(*this, PyObject_GetAttrString(obj, name));
+        const long v = a ? PyLong_AsLong(a.Get()) : 0;
         if (PyErr_Occurred())
             PyErr_Clear();
         return static_cast<int>(v);
@@ -865,14 +818,11 @@ QVariant TPythonEngine::PyObjectAsVariant(PPyObject obj)
 
 QVariant TPythonEngine::EvalPyFunction(PPyObject pyfunc, const QVariantList& args)
 {
-    PPyObject a = ArrayToPyTuple(args);
-    PPyObject r = PyObject_Call(pyfunc, a, nullptr);
-    Py_DECREF(a);
+    const TPyRef a = TPyRef::Steal(*this, ArrayToPyTuple(args));
+    const TPyRef r = TPyRef::Steal(*this, PyObject_Call(pyfunc, a.Get(), nullptr));
     if (!r)
         CheckError(false);
-    QVariant v = PyObjectAsVariant(r);
-    Py_XDECREF(r);
-    return v;
+    return PyObjectAsVariant(r.Get());
 }
 
 } // namespace pybridge

@@ -103,6 +103,121 @@ PPyObject NewRefNone()
     return e.ReturnNone();
 }
 
+// ------------------------------------------------------------------ slot wiring
+
+// The record type a slot pointer belongs to.
+template <class T>
+struct TRecordOf;
+template <class R, class F>
+struct TRecordOf<F R::*> {
+    using Type = R;
+};
+
+// Writes one slot of a type record.
+template <auto Slot, auto Function>
+void Put(typename TRecordOf<decltype(Slot)>::Type& record)
+{
+    record.*Slot = Function;
+}
+
+// A service flag and the slot it fills; matrix multiplication slots exist
+// only from runtime 3.5 on.
+template <class R>
+struct TSlotWire {
+    unsigned Flag;
+    void (*Wire)(R&);
+    bool Matmul = false;
+};
+
+template <class R, std::size_t N>
+void WireSlots(R& record, unsigned services, const TSlotWire<R> (&table)[N], bool matmul)
+{
+    for (const TSlotWire<R>& w : table)
+        if ((services & w.Flag) && (matmul || !w.Matmul))
+            w.Wire(record);
+}
+
+using O = PPyObject;
+using Z = Py_ssize_t;
+using TO = TPyObject;
+
+const TSlotWire<PyTypeObject> kBasicSlots[] = {
+    {bsGetAttr, &Put<&PyTypeObject::tp_getattr, &GetAttrSlot>},
+    {bsSetAttr, &Put<&PyTypeObject::tp_setattr, &SetAttrSlot>},
+    {bsRepr, &Put<&PyTypeObject::tp_repr, &ObjSlot<&TO::Repr>>},
+    {bsStr, &Put<&PyTypeObject::tp_str, &ObjSlot<&TO::Str>>},
+    {bsHash, &Put<&PyTypeObject::tp_hash, &HashSlot>},
+    {bsGetAttrO, &Put<&PyTypeObject::tp_getattro, &ObjSlot<&TO::GetAttrO, O>>},
+    {bsSetAttrO, &Put<&PyTypeObject::tp_setattro, &IntSlot<&TO::SetAttrO, O, O>>},
+    {bsCall, &Put<&PyTypeObject::tp_call, &ObjSlot<&TO::Call, O, O>>},
+    {bsTraverse, &Put<&PyTypeObject::tp_traverse, &TraverseSlot>},
+    {bsClear, &Put<&PyTypeObject::tp_clear, &IntSlot<&TO::Clear>>},
+    {bsRichCompare, &Put<&PyTypeObject::tp_richcompare, &RichCompareSlot>},
+    {bsIter, &Put<&PyTypeObject::tp_iter, &ObjSlot<&TO::Iter>>},
+    {bsIterNext, &Put<&PyTypeObject::tp_iternext, &ObjSlot<&TO::IterNext>>},
+};
+
+using TNum = PyNumberMethods;
+const TSlotWire<TNum> kNumberSlots[] = {
+    {nsAdd, &Put<&TNum::nb_add, &ObjSlot<&TO::NbAdd, O>>},
+    {nsSubtract, &Put<&TNum::nb_subtract, &ObjSlot<&TO::NbSubtract, O>>},
+    {nsMultiply, &Put<&TNum::nb_multiply, &ObjSlot<&TO::NbMultiply, O>>},
+    {nsRemainder, &Put<&TNum::nb_remainder, &ObjSlot<&TO::NbRemainder, O>>},
+    {nsDivmod, &Put<&TNum::nb_divmod, &ObjSlot<&TO::NbDivmod, O>>},
+    {nsPower, &Put<&TNum::nb_power, &ObjSlot<&TO::NbPower, O, O>>},
+    {nsNegative, &Put<&TNum::nb_negative, &ObjSlot<&TO::NbNegative>>},
+    {nsPositive, &Put<&TNum::nb_positive, &ObjSlot<&TO::NbPositive>>},
+    {nsAbsolute, &Put<&TNum::nb_absolute, &ObjSlot<&TO::NbAbsolute>>},
+    {nsInvert, &Put<&TNum::nb_invert, &ObjSlot<&TO::NbInvert>>},
+    {nsLShift, &Put<&TNum::nb_lshift, &ObjSlot<&TO::NbLShift, O>>},
+    {nsRShift, &Put<&TNum::nb_rshift, &ObjSlot<&TO::NbRShift, O>>},
+    {nsAnd, &Put<&TNum::nb_and, &ObjSlot<&TO::NbAnd, O>>},
+    {nsXor, &Put<&TNum::nb_xor, &ObjSlot<&TO::NbXor, O>>},
+    {nsOr, &Put<&TNum::nb_or, &ObjSlot<&TO::NbOr, O>>},
+    {nsInt, &Put<&TNum::nb_int, &ObjSlot<&TO::NbInt>>},
+    {nsFloat, &Put<&TNum::nb_float, &ObjSlot<&TO::NbFloat>>},
+    {nsFloorDivide, &Put<&TNum::nb_floor_divide, &ObjSlot<&TO::NbFloorDivide, O>>},
+    {nsTrueDivide, &Put<&TNum::nb_true_divide, &ObjSlot<&TO::NbTrueDivide, O>>},
+    {nsMatrixMultiply, &Put<&TNum::nb_matrix_multiply, &ObjSlot<&TO::NbMatrixMultiply, O>>, true},
+    {nsBool, &Put<&TNum::nb_bool, &IntSlot<&TO::NbBool>>},
+};
+
+const TSlotWire<TNum> kInplaceNumberSlots[] = {
+    {nsInplaceAdd, &Put<&TNum::nb_inplace_add, &ObjSlot<&TO::NbInplaceAdd, O>>},
+    {nsInplaceSubtract, &Put<&TNum::nb_inplace_subtract, &ObjSlot<&TO::NbInplaceSubtract, O>>},
+    {nsInplaceMultiply, &Put<&TNum::nb_inplace_multiply, &ObjSlot<&TO::NbInplaceMultiply, O>>},
+    {nsInplaceRemainder, &Put<&TNum::nb_inplace_remainder, &ObjSlot<&TO::NbInplaceRemainder, O>>},
+    {nsInplacePower, &Put<&TNum::nb_inplace_power, &ObjSlot<&TO::NbInplacePower, O, O>>},
+    {nsInplaceLShift, &Put<&TNum::nb_inplace_lshift, &ObjSlot<&TO::NbInplaceLshift, O>>},
+    {nsInplaceRShift, &Put<&TNum::nb_inplace_rshift, &ObjSlot<&TO::NbInplaceRshift, O>>},
+    {nsInplaceAnd, &Put<&TNum::nb_inplace_and, &ObjSlot<&TO::NbInplaceAnd, O>>},
+    {nsInplaceXor, &Put<&TNum::nb_inplace_xor, &ObjSlot<&TO::NbInplaceXor, O>>},
+    {nsInplaceOr, &Put<&TNum::nb_inplace_or, &ObjSlot<&TO::NbInplaceOr, O>>},
+    {nsInplaceFloorDivide, &Put<&TNum::nb_inplace_floor_divide, &ObjSlot<&TO::NbInplaceFloorDivide, O>>},
+    {nsInplaceTrueDivide, &Put<&TNum::nb_inplace_true_divide, &ObjSlot<&TO::NbInplaceTrueDivide, O>>},
+    {nsInplaceMatrixMultiply,
+     &Put<&TNum::nb_inplace_matrix_multiply, &ObjSlot<&TO::NbInplaceMatrixMultiply, O>>, true},
+};
+
+using TSeq = PySequenceMethods;
+const TSlotWire<TSeq> kSequenceSlots[] = {
+    {ssLength, &Put<&TSeq::sq_length, &SizeSlot<&TO::SqLength>>},
+    {ssConcat, &Put<&TSeq::sq_concat, &ObjSlot<&TO::SqConcat, O>>},
+    {ssRepeat, &Put<&TSeq::sq_repeat, &ObjSlot<&TO::SqRepeat, Z>>},
+    {ssItem, &Put<&TSeq::sq_item, &ObjSlot<&TO::SqItem, Z>>},
+    {ssAssItem, &Put<&TSeq::sq_ass_item, &IntSlot<&TO::SqAssItem, Z, O>>},
+    {ssContains, &Put<&TSeq::sq_contains, &IntSlot<&TO::SqContains, O>>},
+    {ssInplaceConcat, &Put<&TSeq::sq_inplace_concat, &ObjSlot<&TO::SqInplaceConcat, O>>},
+    {ssInplaceRepeat, &Put<&TSeq::sq_inplace_repeat, &ObjSlot<&TO::SqInplaceRepeat, Z>>},
+};
+
+using TMap = PyMappingMethods;
+const TSlotWire<TMap> kMappingSlots[] = {
+    {msLength, &Put<&TMap::mp_length, &SizeSlot<&TO::MpLength>>},
+    {msSubscript, &Put<&TMap::mp_subscript, &ObjSlot<&TO::MpSubscript, O>>},
+    {msAssSubscript, &Put<&TMap::mp_ass_subscript, &IntSlot<&TO::MpAssSubscript, O, O>>},
+};
+
 } // namespace
 
 // ------------------------------------------------------------------ host objects
@@ -166,12 +281,10 @@ int TPyObject::Print() { return -1; }
 PPyObject TPyObject::GetAttr(const char* key)
 {
     TPythonEngine& e = Engine();
-    PPyObject name = e.PyUnicode_FromString(key);
+    const TPyRef name = TPyRef::Steal(e, e.PyUnicode_FromString(key));
     if (!name)
         return nullptr;
-    PPyObject result = e.PyObject_GenericGetAttr(GetSelf(), name);
-    e.Py_DECREF(name);
-    return result;
+    return e.PyObject_GenericGetAttr(GetSelf(), name.Get());
 }
 
 int TPyObject::SetAttr(const char* key, PPyObject)
@@ -375,21 +488,21 @@ void TPythonType::GrowMethods()
 {
     TGetSetContainer::GrowMethods();
     if (FTypeFlags & tpfBaseType)
-        FType.tp_methods = FMethods;
+        FType.tp_methods = FMethods.Data();
 }
 
 void TPythonType::GrowMembers()
 {
     TGetSetContainer::GrowMembers();
     if (FTypeFlags & tpfBaseType)
-        FType.tp_members = FMembers;
+        FType.tp_members = FMembers.Data();
 }
 
 void TPythonType::GrowGetSets()
 {
     TGetSetContainer::GrowGetSets();
     if (FTypeFlags & tpfBaseType)
-        FType.tp_getset = FGetSets;
+        FType.tp_getset = FGetSets.Data();
 }
 
 void TPythonType::InitServices()
@@ -404,33 +517,7 @@ void TPythonType::InitServices()
     }
     FType.tp_dealloc = &HostDealloc;
 
-    const TBasicServices b = FServices.Basic;
-    if (b & bsGetAttr)
-        FType.tp_getattr = &GetAttrSlot;
-    if (b & bsSetAttr)
-        FType.tp_setattr = &SetAttrSlot;
-    if (b & bsRepr)
-        FType.tp_repr = &ObjSlot<&TPyObject::Repr>;
-    if (b & bsStr)
-        FType.tp_str = &ObjSlot<&TPyObject::Str>;
-    if (b & bsHash)
-        FType.tp_hash = &HashSlot;
-    if (b & bsGetAttrO)
-        FType.tp_getattro = &ObjSlot<&TPyObject::GetAttrO, PPyObject>;
-    if (b & bsSetAttrO)
-        FType.tp_setattro = &IntSlot<&TPyObject::SetAttrO, PPyObject, PPyObject>;
-    if (b & bsCall)
-        FType.tp_call = &ObjSlot<&TPyObject::Call, PPyObject, PPyObject>;
-    if (b & bsTraverse)
-        FType.tp_traverse = &TraverseSlot;
-    if (b & bsClear)
-        FType.tp_clear = &IntSlot<&TPyObject::Clear>;
-    if (b & bsRichCompare)
-        FType.tp_richcompare = &RichCompareSlot;
-    if (b & bsIter)
-        FType.tp_iter = &ObjSlot<&TPyObject::Iter>;
-    if (b & bsIterNext)
-        FType.tp_iternext = &ObjSlot<&TPyObject::IterNext>;
+    WireSlots(FType, FServices.Basic, kBasicSlots, true);
 
     if (FTypeFlags & tpfBaseType) {
         FType.tp_init = &IntSlot<&TPyObject::Init, PPyObject, PPyObject>;
@@ -441,114 +528,24 @@ void TPythonType::InitServices()
         // The runtime's own function, so that a collected Python subclass
         // gets its collector-aware counterpart.
         FType.tp_free = e.PyObject_Free;
-        FType.tp_methods = FMethods;
-        FType.tp_members = FMembers;
-        FType.tp_getset = FGetSets;
+        FType.tp_methods = FMethods.Data();
+        FType.tp_members = FMembers.Data();
+        FType.tp_getset = FGetSets.Data();
     }
 
     const bool matmul = e.MajorVersion() > 3 || (e.MajorVersion() == 3 && e.MinorVersion() > 4);
-    if (const TNumberServices n = FServices.Number) {
+    if (FServices.Number) {
         FType.tp_as_number = &FNumber;
-        if (n & nsAdd)
-            FNumber.nb_add = &ObjSlot<&TPyObject::NbAdd, PPyObject>;
-        if (n & nsSubtract)
-            FNumber.nb_subtract = &ObjSlot<&TPyObject::NbSubtract, PPyObject>;
-        if (n & nsMultiply)
-            FNumber.nb_multiply = &ObjSlot<&TPyObject::NbMultiply, PPyObject>;
-        if (n & nsRemainder)
-            FNumber.nb_remainder = &ObjSlot<&TPyObject::NbRemainder, PPyObject>;
-        if (n & nsDivmod)
-            FNumber.nb_divmod = &ObjSlot<&TPyObject::NbDivmod, PPyObject>;
-        if (n & nsPower)
-            FNumber.nb_power = &ObjSlot<&TPyObject::NbPower, PPyObject, PPyObject>;
-        if (n & nsNegative)
-            FNumber.nb_negative = &ObjSlot<&TPyObject::NbNegative>;
-        if (n & nsPositive)
-            FNumber.nb_positive = &ObjSlot<&TPyObject::NbPositive>;
-        if (n & nsAbsolute)
-            FNumber.nb_absolute = &ObjSlot<&TPyObject::NbAbsolute>;
-        if (n & nsInvert)
-            FNumber.nb_invert = &ObjSlot<&TPyObject::NbInvert>;
-        if (n & nsLShift)
-            FNumber.nb_lshift = &ObjSlot<&TPyObject::NbLShift, PPyObject>;
-        if (n & nsRShift)
-            FNumber.nb_rshift = &ObjSlot<&TPyObject::NbRShift, PPyObject>;
-        if (n & nsAnd)
-            FNumber.nb_and = &ObjSlot<&TPyObject::NbAnd, PPyObject>;
-        if (n & nsXor)
-            FNumber.nb_xor = &ObjSlot<&TPyObject::NbXor, PPyObject>;
-        if (n & nsOr)
-            FNumber.nb_or = &ObjSlot<&TPyObject::NbOr, PPyObject>;
-        if (n & nsInt)
-            FNumber.nb_int = &ObjSlot<&TPyObject::NbInt>;
-        if (n & nsFloat)
-            FNumber.nb_float = &ObjSlot<&TPyObject::NbFloat>;
-        if (n & nsFloorDivide)
-            FNumber.nb_floor_divide = &ObjSlot<&TPyObject::NbFloorDivide, PPyObject>;
-        if (n & nsTrueDivide)
-            FNumber.nb_true_divide = &ObjSlot<&TPyObject::NbTrueDivide, PPyObject>;
-        if ((n & nsMatrixMultiply) && matmul)
-            FNumber.nb_matrix_multiply = &ObjSlot<&TPyObject::NbMatrixMultiply, PPyObject>;
-        if (n & nsBool)
-            FNumber.nb_bool = &IntSlot<&TPyObject::NbBool>;
-
-        const TInplaceNumberServices i = FServices.InplaceNumber;
-        if (i & nsInplaceAdd)
-            FNumber.nb_inplace_add = &ObjSlot<&TPyObject::NbInplaceAdd, PPyObject>;
-        if (i & nsInplaceSubtract)
-            FNumber.nb_inplace_subtract = &ObjSlot<&TPyObject::NbInplaceSubtract, PPyObject>;
-        if (i & nsInplaceMultiply)
-            FNumber.nb_inplace_multiply = &ObjSlot<&TPyObject::NbInplaceMultiply, PPyObject>;
-        if (i & nsInplaceRemainder)
-            FNumber.nb_inplace_remainder = &ObjSlot<&TPyObject::NbInplaceRemainder, PPyObject>;
-        if (i & nsInplacePower)
-            FNumber.nb_inplace_power = &ObjSlot<&TPyObject::NbInplacePower, PPyObject, PPyObject>;
-        if (i & nsInplaceLShift)
-            FNumber.nb_inplace_lshift = &ObjSlot<&TPyObject::NbInplaceLshift, PPyObject>;
-        if (i & nsInplaceRShift)
-            FNumber.nb_inplace_rshift = &ObjSlot<&TPyObject::NbInplaceRshift, PPyObject>;
-        if (i & nsInplaceAnd)
-            FNumber.nb_inplace_and = &ObjSlot<&TPyObject::NbInplaceAnd, PPyObject>;
-        if (i & nsInplaceXor)
-            FNumber.nb_inplace_xor = &ObjSlot<&TPyObject::NbInplaceXor, PPyObject>;
-        if (i & nsInplaceOr)
-            FNumber.nb_inplace_or = &ObjSlot<&TPyObject::NbInplaceOr, PPyObject>;
-        if (i & nsInplaceFloorDivide)
-            FNumber.nb_inplace_floor_divide = &ObjSlot<&TPyObject::NbInplaceFloorDivide, PPyObject>;
-        if (i & nsInplaceTrueDivide)
-            FNumber.nb_inplace_true_divide = &ObjSlot<&TPyObject::NbInplaceTrueDivide, PPyObject>;
-        if ((i & nsInplaceMatrixMultiply) && matmul)
-            FNumber.nb_inplace_matrix_multiply = &ObjSlot<&TPyObject::NbInplaceMatrixMultiply, PPyObject>;
+        WireSlots(FNumber, FServices.Number, kNumberSlots, matmul);
+        WireSlots(FNumber, FServices.InplaceNumber, kInplaceNumberSlots, matmul);
     }
-
-    if (const TSequenceServices s = FServices.Sequence) {
+    if (FServices.Sequence) {
         FType.tp_as_sequence = &FSequence;
-        if (s & ssLength)
-            FSequence.sq_length = &SizeSlot<&TPyObject::SqLength>;
-        if (s & ssConcat)
-            FSequence.sq_concat = &ObjSlot<&TPyObject::SqConcat, PPyObject>;
-        if (s & ssRepeat)
-            FSequence.sq_repeat = &ObjSlot<&TPyObject::SqRepeat, Py_ssize_t>;
-        if (s & ssItem)
-            FSequence.sq_item = &ObjSlot<&TPyObject::SqItem, Py_ssize_t>;
-        if (s & ssAssItem)
-            FSequence.sq_ass_item = &IntSlot<&TPyObject::SqAssItem, Py_ssize_t, PPyObject>;
-        if (s & ssContains)
-            FSequence.sq_contains = &IntSlot<&TPyObject::SqContains, PPyObject>;
-        if (s & ssInplaceConcat)
-            FSequence.sq_inplace_concat = &ObjSlot<&TPyObject::SqInplaceConcat, PPyObject>;
-        if (s & ssInplaceRepeat)
-            FSequence.sq_inplace_repeat = &ObjSlot<&TPyObject::SqInplaceRepeat, Py_ssize_t>;
+        WireSlots(FSequence, FServices.Sequence, kSequenceSlots, matmul);
     }
-
-    if (const TMappingServices m = FServices.Mapping) {
+    if (FServices.Mapping) {
         FType.tp_as_mapping = &FMapping;
-        if (m & msLength)
-            FMapping.mp_length = &SizeSlot<&TPyObject::MpLength>;
-        if (m & msSubscript)
-            FMapping.mp_subscript = &ObjSlot<&TPyObject::MpSubscript, PPyObject>;
-        if (m & msAssSubscript)
-            FMapping.mp_ass_subscript = &IntSlot<&TPyObject::MpAssSubscript, PPyObject, PPyObject>;
+        WireSlots(FMapping, FServices.Mapping, kMappingSlots, matmul);
     }
 }
 
@@ -593,9 +590,11 @@ void TPythonType::ModuleReady()
 
 void TPythonType::Finalize()
 {
-    if (FEngine && FCreateFunc && FEngine->Initialized())
-        FEngine->Py_DECREF(FCreateFunc);
-    FCreateFunc = nullptr;
+    // After the interpreter has gone the function went with it.
+    if (FEngine && FEngine->Initialized())
+        FCreateFunc.Reset();
+    else
+        (void)FCreateFunc.Release();
     TGetSetContainer::Finalize();
 }
 
@@ -630,14 +629,14 @@ void TPythonType::AddTypeVar()
             FCreateFuncDef.ml_meth = reinterpret_cast<void*>(FCreateThunk);
             FCreateFuncDef.ml_flags = METH_VARARGS | METH_KEYWORDS;
             FCreateFuncDef.ml_doc = FCreateFuncDoc.constData();
-            FCreateFunc = e.PyCFunction_NewEx(&FCreateFuncDef, nullptr, nullptr);
+            FCreateFunc = TPyRef::Steal(e, e.PyCFunction_NewEx(&FCreateFuncDef, nullptr, nullptr));
             e.CheckError();
         }
     }
     PPyObject dict = e.PyModule_GetDict(FModule->Module());
     e.PyDict_SetItemString(dict, FTypeName.constData(), TheTypePtr());
     if (FGenerateCreateFunction && FCreateFunc)
-        e.PyDict_SetItemString(dict, funcName.constData(), FCreateFunc);
+        e.PyDict_SetItemString(dict, funcName.constData(), FCreateFunc.Get());
     e.CheckError();
 }
 
@@ -689,6 +688,7 @@ PPyObject TPythonType::NewSubtypeInst(PyTypeObject* aType, PPyObject args, PPyOb
         PPyObject obj = aType->tp_alloc(aType, 0);
         if (!obj)
             return nullptr;
+        // Until the host part is built the block is freed by hand, not released.
         void* where = reinterpret_cast<char*>(obj) + PyObjectHeaderSize;
         // The host part starts zeroed, whatever the allocator left there.
         std::memset(where, 0, FPyObjectClass->InstanceSize);
@@ -705,11 +705,8 @@ PPyObject TPythonType::NewSubtypeInst(PyTypeObject* aType, PPyObject args, PPyOb
                 aType->tp_free(obj);
             throw;
         }
-        if (e.PyErr_Occurred()) {
-            e.Py_DECREF(obj);
-            return nullptr;
-        }
-        return obj;
+        TPyRef built = TPyRef::Steal(e, obj);
+        return e.PyErr_Occurred() ? nullptr : built.Release();
     });
 }
 

@@ -34,6 +34,14 @@ public:
     ~TPyRef() { Reset(); }
 
     PPyObject Get() const { return FObject; }
+    PPyObject operator->() const { return FObject; }
+    // A further reference for a caller that keeps its own (null stays null).
+    [[nodiscard]] PPyObject NewRef() const
+    {
+        if (FObject)
+            FApi->Py_INCREF(FObject);
+        return FObject;
+    }
     explicit operator bool() const { return FObject != nullptr; }
     // Hands the reference to the caller.
     [[nodiscard]] PPyObject Release() { return std::exchange(FObject, nullptr); }

@@ -5,6 +5,7 @@
 #include "pybridge/Component.h"
 #include "pybridge/DynamicDll.h"
 #include "pybridge/PythonErrors.h"
+#include "pybridge/PyRef.h"
 #include "pybridge/PythonInterface.h"
 #include "pybridge/PythonTypes.h"
 
@@ -149,9 +150,9 @@ public:
     void SetPythonPath(const QString& v) { FPythonPath = v; }
     PyThreadState* ThreadState() const { return PyThreadState_Get ? PyThreadState_Get() : nullptr; }
     TPythonTraceback& Traceback() { return *FTraceback; }
-    PPyObject GlobalVars() const { return FGlobalVars; }
+    PPyObject GlobalVars() const { return FGlobalVars.Get(); }
     void SetGlobalVars(PPyObject Value);
-    PPyObject LocalVars() const { return FLocalVars; }
+    PPyObject LocalVars() const { return FLocalVars.Get(); }
     void SetLocalVars(PPyObject Value);
     TComponent* IOPythonModule() const { return FIOPythonModule; }
     bool IORedirected() const { return FIORedirected; }
@@ -294,7 +295,7 @@ private:
     PPyObject NewContainer(PPyObject obj, const char* what);
     PPyObject NewSequence(bool tuple, Py_ssize_t n, const std::function<PPyObject(Py_ssize_t)>& item);
     PPyObject MakePySequence(bool tuple, const std::vector<PPyObject>& objects);
-    PPyObject ConvertedItem(PPyObject container, PPyObject item);
+    PPyObject ConvertedItem(PPyObject item);
     bool TypeCheckOf(PPyObject obj, PPyObject t) const
     {
         return t && PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(t));
@@ -319,8 +320,8 @@ public:
     bool FInitThreads = false;
     std::unique_ptr<TPythonTraceback> FTraceback;
     bool FUseWindowsConsole = false;
-    PPyObject FGlobalVars = nullptr;
-    PPyObject FLocalVars = nullptr;
+    TPyRef FGlobalVars;
+    TPyRef FLocalVars;
     TPythonFlags FPyFlags = 0;
     bool FIORedirected = false;
     TComponent* FIOPythonModule = nullptr;

@@ -3,6 +3,7 @@
 // tables, design-time events that become Python functions, module-level
 // exception classes and the extension module itself.
 #include "pybridge/Component.h"
+#include "pybridge/DefTable.h"
 #include "pybridge/MethodCallBack.h"
 #include "pybridge/PythonEngine.h"
 #include "pybridge/PythonTypes.h"
@@ -141,29 +142,26 @@ public:
 
     // 0 <= Index <= MethodCount (the terminating entry included).
     PyMethodDef& Methods(int Index) const;
-    int MethodCount() const { return FMethodCount; }
-    int AllocatedMethodCount() const { return FAllocatedMethodCount; }
-    PyMethodDef* MethodsData() const { return FMethods; }
+    int MethodCount() const { return FMethods.Count(); }
+    int AllocatedMethodCount() const { return FMethods.Capacity(); }
+    PyMethodDef* MethodsData() const { return FMethods.Data(); }
     PyModuleDef& ModuleDef() { return FModuleDef; }
     TEventDefs& Events() { return *FEventDefs; }
 
     bool IsMethodsContainer() const override { return true; }
-    PyMethodDef* ClientMethodsData() const override { return FMethods; }
+    PyMethodDef* ClientMethodsData() const override { return FMethods.Data(); }
 
 protected:
     virtual void GrowMethods();
     // Raises "%s: Index %d out of range" with the class name.
     [[noreturn]] void IndexError(int Index) const;
 
-    int FMethodCount = 0;
-    int FAllocatedMethodCount = 0;
-    PyMethodDef* FMethods = nullptr;
+    TDefTable<PyMethodDef> FMethods;
     PyModuleDef FModuleDef{};
     std::unique_ptr<TEventDefs> FEventDefs;
 
 private:
     PyMethodDef* AddEntry(const char* AName, void* AFunction, int AFlags, const char* ADoc);
-    void AllocMethods();
     // Host methods are reached through records this container keeps, so an
     // exception in the method never crosses into the runtime.
     struct THostCall {
@@ -207,17 +205,15 @@ public:
                            TPyMemberFlag MemberFlags, const char* MemberDoc);
     void ClearMembers();
     PyMemberDef& Members(int Index) const;
-    int MemberCount() const { return FMemberCount; }
-    int AllocatedMemberCount() const { return FAllocatedMemberCount; }
-    PyMemberDef* MembersData() const { return FMembers; }
+    int MemberCount() const { return FMembers.Count(); }
+    int AllocatedMemberCount() const { return FMembers.Capacity(); }
+    PyMemberDef* MembersData() const { return FMembers.Data(); }
 
 protected:
     virtual Py_ssize_t MemberOffsetBase() const { return 0; }
     virtual void GrowMembers();
 
-    int FMemberCount = 0;
-    int FAllocatedMemberCount = 0;
-    PyMemberDef* FMembers = nullptr;
+    TDefTable<PyMemberDef> FMembers;
 };
 
 class TGetSetContainer : public TMembersContainer {
@@ -231,16 +227,14 @@ public:
     PyGetSetDef* AddGetSet(const char* AName, getter AGet, setter ASet, const char* ADoc, void* AClosure);
     void ClearGetSets();
     PyGetSetDef& GetSet(int Index) const;
-    int GetSetCount() const { return FGetSetCount; }
-    int AllocatedGetSetCount() const { return FAllocatedGetSetCount; }
-    PyGetSetDef* GetSetData() const { return FGetSets; }
+    int GetSetCount() const { return FGetSets.Count(); }
+    int AllocatedGetSetCount() const { return FGetSets.Capacity(); }
+    PyGetSetDef* GetSetData() const { return FGetSets.Data(); }
 
 protected:
     virtual void GrowGetSets();
 
-    int FGetSetCount = 0;
-    int FAllocatedGetSetCount = 0;
-    PyGetSetDef* FGetSets = nullptr;
+    TDefTable<PyGetSetDef> FGetSets;
 };
 
 // ------------------------------------------------------------------ errors

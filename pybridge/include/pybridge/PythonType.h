@@ -436,7 +436,7 @@ private:
     int FCreateHits = 0;
     int FDeleteHits = 0;
     TPFlags FTypeFlags = tpfBaseType | tpHaveVersionTag;
-    PPyObject FCreateFunc = nullptr;
+    TPyRef FCreateFunc;
     PyMethodDef FCreateFuncDef{};
     bool FGenerateCreateFunction = true;
     newfunc FNewThunk = nullptr;
