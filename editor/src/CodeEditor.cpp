@@ -522,7 +522,8 @@ void TCustomCodeEditor::ExecuteCommand(TEditorCommand command, QChar aChar, cons
     if ((entry->Flags & cfCaretMove) && HasOption(eoGroupUndo) && FUndo.CanUndo())
         FUndo.BreakGroup();
     TCommandContext context{*this, command, aChar, data};
-    if ((entry->Flags & (cfChangesText | cfOwnUndo)) == cfChangesText) {
+    const bool typing = (entry->Flags & cfTyping) && FBlockBegin == FBlockEnd;
+    if ((entry->Flags & cfChangesText) && !(entry->Flags & cfReplay) && !typing) {
         TUndoBlock block(*this);
         entry->Handler(context);
     } else {

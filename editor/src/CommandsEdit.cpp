@@ -300,12 +300,12 @@ void ClearAll(TCommandContext& c)
 }
 
 const TCommandEntry kEditCommands[] = {
-    {ecChar, TypeChar, cfChangesText | cfOwnUndo},
+    {ecChar, TypeChar, cfChangesText | cfTyping},
     {ecImeStr, ImeStr, cfChangesText},
     {ecLineBreak, LineBreak, cfChangesText},
     {ecInsertLine, LineBreak, cfChangesText},
-    {ecDeleteLastChar, DeleteLastChar, cfChangesText | cfOwnUndo},
-    {ecDeleteChar, DeleteChar, cfChangesText | cfOwnUndo},
+    {ecDeleteLastChar, DeleteLastChar, cfChangesText | cfTyping},
+    {ecDeleteChar, DeleteChar, cfChangesText | cfTyping},
     {ecDeleteWord, DeleteWord, cfChangesText},
     {ecDeleteLastWord, DeleteLastWord, cfChangesText},
     {ecDeleteBOL, DeleteBOL, cfChangesText},

@@ -22,9 +22,11 @@ enum TCommandFlag : unsigned {
     cfChangesText = 1, // does nothing on a read-only editor
     cfCaretMove = 2,   // ends the typing group of undo
     // Text commands are one undo block each, so undoing one restores caret
-    // and selection exactly; these manage undo themselves (single-character
-    // changes that group into a typing run, undo and redo).
-    cfOwnUndo = 4,
+    // and selection exactly. Typing commands are not while no selection is
+    // set, so their single-character changes group into a typing run.
+    cfTyping = 4,
+    cfReplay = 8, // undo and redo: never inside a block
+
 };
 
 struct TCommandEntry {
