@@ -293,6 +293,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     s.e.SetHighlighter(&s.highlighter);
     s.e.SetText(Text(in));
     s.e.ClearUndo();
+    s.e.MarkSaved();
     s.e.SetUseCodeFolding(in.Below(4) == 0);
     s.behaviour.SetEditor(&s.e);
     s.view.Lines = 1 + in.Below(12);
@@ -302,10 +303,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const bool trace = qEnvironmentVariableIsSet("QUORBEL_FUZZ_TRACE");
     const char* op = "SetText";
     for (int steps = 0;; ++steps) {
-        if (trace)
-            std::fprintf(stderr, "%s -> caret %d:%d sel %d:%d-%d:%d mode %d\n%s\n--\n", op, s.e.CaretY(), s.e.CaretX(),
+        if (trace) {
+            std::fprintf(stderr, "%s -> caret %d:%d sel %d:%d-%d:%d mode %d folds", op, s.e.CaretY(), s.e.CaretX(),
                          s.e.SelectionAnchor().Line, s.e.SelectionAnchor().Char, s.e.SelectionEnd().Line,
-                         s.e.SelectionEnd().Char, int(s.e.SelectionMode()), qUtf8Printable(s.e.Text()));
+                         s.e.SelectionEnd().Char, int(s.e.SelectionMode()));
+            for (const TFoldRange& r : s.e.AllFoldRanges().Ranges())
+                std::fprintf(stderr, " %d-%d%s", r.FromLine, r.ToLine, r.Collapsed ? "c" : "");
+            std::fprintf(stderr, "\n%s\n--\n", qUtf8Printable(s.e.Text()));
+        }
         CheckCaret(s, op);
         CheckRanges(s, op);
         CheckFolds(s, op);
@@ -324,6 +329,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (s.e.CanUndo())
         s.e.Undo();
     Expect(s.e.Text() == start, "undoing everything does not give the starting text", s, "undoing everything");
+    Expect(!s.e.Modified(), "the text is modified after undoing everything", s, "undoing everything");
     CheckCaret(s, "undoing everything");
     CheckRanges(s, "undoing everything");
     while (s.e.CanRedo())
