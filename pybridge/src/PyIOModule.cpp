@@ -217,12 +217,12 @@ void AddPyIOFunctions(TPythonModule& m)
 void RedirectIOStep(TPythonEngine& e)
 {
     // The designer check and the initialisation check are the engine's.
-    auto* module = dynamic_cast<TPythonModule*>(e.FIOPythonModule);
+    auto* module = dynamic_cast<TPythonModule*>(e.IOPythonModule());
     if (!module) {
         module = new TPythonModule(&e);
         module->SetEngine(&e);
         module->SetModuleName(QByteArrayLiteral("pyio"));
-        e.FIOPythonModule = module;
+        e.SetIOPythonModule(module);
     }
     if (!module->Initialized()) {
         // A finalisation empties the method table; without the functions the
@@ -232,7 +232,7 @@ void RedirectIOStep(TPythonEngine& e)
         module->Initialize();
     }
     e.ExecString(QByteArray(kRedirectScript));
-    e.FIORedirected = true;
+    e.SetIORedirected(true);
 }
 
 } // namespace

@@ -172,9 +172,9 @@ void TPythonEngine::SetRedirectIOHandler(TRedirectIOHandler AHandler) { Redirect
 void TPythonEngine::ResetTextSettings()
 {
     SetName(QString());
-    FDllName.clear();
-    FDllPath.clear();
-    FRegVersion.clear();
+    SetDllName(QString());
+    SetDllPath(QString());
+    SetRegVersion(QString());
     FBuiltInModuleName.clear();
     FVenvPythonExe.clear();
     FExecModule.clear();
@@ -202,21 +202,21 @@ void TPythonEngine::AfterLoad()
 
 void TPythonEngine::OpenLibraryFile(const QString& aDllName)
 {
-    if (FUseLastKnownVersion) {
+    if (UseLastKnownVersion()) {
         for (int i = KnownPythonVersionCount - 1; i >= 0; --i) {
             const TPythonVersionProp& row = KnownPythonVersions[i];
-            FRegVersion = QString::fromLatin1(row.RegVersion);
+            SetRegVersion(QString::fromLatin1(row.RegVersion));
             OpenLibraryFileOnly(QString::fromLatin1(row.DllName));
             if (IsHandleValid()) {
                 SetDllName(QString::fromLatin1(row.DllName));
-                FAPIVersion = row.APIVersion;
+                SetAPIVersion(row.APIVersion);
                 return;
             }
         }
         return;
     }
     const TPythonVersion v = VersionFromLibraryName(aDllName);
-    FRegVersion = QStringLiteral("%1.%2").arg(v.Major).arg(v.Minor);
+    SetRegVersion(QStringLiteral("%1.%2").arg(v.Major).arg(v.Minor));
     OpenLibraryFileOnly(aDllName);
 }
 
@@ -298,11 +298,11 @@ void TPythonEngine::RegisteredPathHook()
     if (!OnPathInitialization)
         return;
     try {
-        const TSplitVersion v = SplitVersion(FRegVersion);
+        const TSplitVersion v = SplitVersion(RegVersion());
         Q_UNUSED(v);
         // A 64-bit install registers its version without a suffix.
         const QString key =
-            platform::Format(QStringLiteral("\\Software\\Python\\PythonCore\\%s\\PythonPath"), {FRegVersion});
+            platform::Format(QStringLiteral("\\Software\\Python\\PythonCore\\%s\\PythonPath"), {RegVersion()});
         platform::Registry reg(platform::HKEY_LOCAL_MACHINE);
         if (!reg.KeyExists(key)) {
             reg.SetRootKey(platform::HKEY_CURRENT_USER);
@@ -380,7 +380,7 @@ void TPythonEngine::Initialize()
         throw platform::Exception(QStringLiteral("There is already one instance of TPythonEngine running"));
     gActiveEngine = this;
     FIORedirected = false;
-    if (!FInExtensionModule) {
+    if (!InExtensionModule()) {
         RegisteredPathHook();
         if (Py_SetProgramName && !FProgramName.isEmpty()) {
             FProgramNameW = FProgramName.toStdWString();

@@ -11,10 +11,10 @@ TPythonInterface::TPythonInterface(TComponent* AOwner) : TDynamicDll(AOwner)
 {
     const TPythonVersionProp& newest = KnownPythonVersions[KnownPythonVersionCount - 1];
     FInitialized = false;
-    FDllName = QString::fromLatin1(newest.DllName);
-    FAPIVersion = newest.APIVersion;
-    FRegVersion = QString::fromLatin1(newest.RegVersion);
-    FAutoUnload = true;
+    SetDllName(QString::fromLatin1(newest.DllName));
+    SetAPIVersion(newest.APIVersion);
+    SetRegVersion(QString::fromLatin1(newest.RegVersion));
+    SetAutoUnload(true);
 }
 
 const QList<QByteArray>& TPythonInterface::SymbolNames()
@@ -40,7 +40,7 @@ QString TPythonInterface::QuitMessage()
 void TPythonInterface::AfterLoad()
 {
     TDynamicDll::AfterLoad();
-    if (!FInExtensionModule) {
+    if (!InExtensionModule()) {
         const TPythonVersion v = VersionFromLibraryName(DllName());
         FMajorVersion = v.Major;
         FMinorVersion = v.Minor;
@@ -57,9 +57,9 @@ void TPythonInterface::AfterLoad()
         MapDll();
         FBindingComplete = true;
     } catch (const platform::Exception& e) {
-        if (FFatalMsgDlg)
+        if (FatalMsgDlg())
             ShowErrorBox(e.Message());
-        if (FFatalAbort)
+        if (FatalAbort())
             Quit();
     }
 }
@@ -191,7 +191,7 @@ void TPythonInterface::CheckError(bool)
 PPyObject TPythonInterface::Py_InitModule(PyModuleDef& AModuleDef)
 {
     RequireInitialized();
-    TPyRef module = TPyRef::Steal(*this, PyModule_Create2(&AModuleDef, FAPIVersion));
+    TPyRef module = TPyRef::Steal(*this, PyModule_Create2(&AModuleDef, APIVersion()));
     if (!module) {
         CheckError(false);
         throw platform::Exception(QStringLiteral("Could not create module"));

@@ -143,10 +143,10 @@ TEST(Engine, ClientsAreListedAndForgottenWhenDestroyed)
 TEST(Engine, DateTimeTypesAreFound)
 {
     TPythonEngine& e = pycore::Engine();
-    EXPECT_NE(e.FTimeStruct, nullptr);
-    EXPECT_NE(e.FPyDateTime_DateTimeType, nullptr);
-    EXPECT_EQ(e.FPyDateTime_TimeTZType, nullptr);
-    EXPECT_EQ(e.FPyDateTime_DateTimeTZType, nullptr);
+    EXPECT_NE(TPythonEngineTestSeam::TimeStruct(e), nullptr);
+    EXPECT_NE(TPythonEngineTestSeam::DateTimeType(e), nullptr);
+    EXPECT_EQ(TPythonEngineTestSeam::TimeTZType(e), nullptr);
+    EXPECT_EQ(TPythonEngineTestSeam::DateTimeTZType(e), nullptr);
     e.ExecString("import datetime, time\nclass MyDate(datetime.date): pass");
     PPyObject dt = e.EvalString("datetime.datetime(2024, 5, 6, 7, 8, 9)");
     PPyObject sub = e.EvalString("MyDate(2024, 1, 2)");

@@ -156,7 +156,7 @@ TEST(FreshInterpreter, FinalizeStopsTheInterpreter)
     EXPECT_FALSE(e.Finalizing());
     EXPECT_EQ(e.Py_IsInitialized(), 0);
     EXPECT_EQ(ActiveEngine(), nullptr);
-    EXPECT_EQ(e.FPyDateTime_DateType, nullptr);
+    EXPECT_EQ(TPythonEngineTestSeam::DateType(e), nullptr);
     EXPECT_FALSE(EngineReady());
     try {
         CurrentEngine();

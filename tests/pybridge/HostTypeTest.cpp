@@ -297,10 +297,10 @@ TEST(HostType, NumberSlotsFollowTheServicesAndTheRuntimeVersion)
 
     // Against a runtime before 3.5 the matrix product has no slot.
     matmul->Finalize();
-    const int minor = E().FMinorVersion;
-    E().FMinorVersion = 4;
+    const int minor = E().MinorVersion();
+    TPythonInterfaceTestSeam::SetMinorVersion(E(), 4);
     matmul->Initialize();
-    E().FMinorVersion = minor;
+    TPythonInterfaceTestSeam::SetMinorVersion(E(), minor);
     numbers = static_cast<PyNumberMethods*>(matmul->TheType().tp_as_number);
     EXPECT_NE(numbers->nb_add, nullptr);
     EXPECT_EQ(numbers->nb_matrix_multiply, nullptr);

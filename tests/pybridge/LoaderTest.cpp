@@ -185,11 +185,11 @@ TEST(DynamicDll, LoadsUnloadsAndKeepsTheFloatingPointEnvironment)
 TEST(DynamicDll, HandleBelow32CountsAsNotLoaded)
 {
     TDynamicDll dll;
-    dll.FDLLHandle = 31;
+    TDynamicDllTestSeam::SetHandle(dll, 31);
     EXPECT_FALSE(dll.IsHandleValid());
-    dll.FDLLHandle = 32;
+    TDynamicDllTestSeam::SetHandle(dll, 32);
     EXPECT_TRUE(dll.IsHandleValid());
-    dll.FDLLHandle = 0;
+    TDynamicDllTestSeam::SetHandle(dll, 0);
 }
 
 TEST(DynamicDll, DefaultsAndStoredProperties)
@@ -237,12 +237,12 @@ TEST(DynamicDll, FindsTheRuntimeItAlreadyRunsIn)
     // ...but the shared engine's runtime reports itself as initialised.
     pybridge::TPythonEngine& engine = pycore::Engine();
     TDynamicDll probe;
-    probe.FDLLHandle = engine.DLLHandle();
+    TDynamicDllTestSeam::SetHandle(probe, engine.DLLHandle());
     EXPECT_TRUE(probe.IsInitializedRuntime());
     probe.ReadLoadedRuntimeVersion();
     EXPECT_EQ(probe.RegVersion(), QStringLiteral("3.11"));
     EXPECT_EQ(probe.APIVersion(), 1013);
-    probe.FDLLHandle = 0; // not ours to free
+    TDynamicDllTestSeam::SetHandle(probe, 0); // not ours to free
 }
 
 namespace {

@@ -185,13 +185,13 @@ TEST_F(Run, TracebackRunsOutermostFirstAndHonoursTheLimit)
 
 TEST_F(Run, TheEmptyNamedModuleKeepsDefinitionsBetweenRuns)
 {
-    const QByteArray saved = e.FExecModule;
-    e.FExecModule.clear();
+    const QByteArray saved = e.ExecModule();
+    e.SetExecModule(QByteArray());
     e.ExecString("def kept(): return 41");
     e.ExecString("kept_value = kept() + 1");
     EXPECT_EQ(e.EvalStringAsStr("kept_value"), QStringLiteral("42"));
     EXPECT_NE(e.FindModule(""), nullptr);
-    e.FExecModule = saved;
+    e.SetExecModule(saved);
     EXPECT_THROW(e.EvalString("kept_value"), EPyNameError);
 }
 

@@ -137,8 +137,9 @@ protected:
     // Called by LibraryFolder when the registry names an install folder.
     virtual void RegisteredInstallFound(const QString& AInstallPath);
 
-public:
-    // Fields, public so that the host (and its test run) may reset them.
+private:
+    friend struct TDynamicDllTestSeam;
+
     QString FDllName;
     QString FDllPath;
     qint32 FAPIVersion = 0;
@@ -154,6 +155,11 @@ public:
 protected:
     // errno after the last failed load or lookup (0 when unset).
     int FLastErrorCode = 0;
+};
+
+// For tests only: sets the handle that loading and unloading otherwise own.
+struct TDynamicDllTestSeam {
+    static void SetHandle(TDynamicDll& dll, uintptr_t handle) { dll.FDLLHandle = handle; }
 };
 
 } // namespace pybridge

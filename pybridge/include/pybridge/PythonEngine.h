@@ -155,7 +155,10 @@ public:
     PPyObject LocalVars() const { return FLocalVars.Get(); }
     void SetLocalVars(PPyObject Value);
     TComponent* IOPythonModule() const { return FIOPythonModule; }
+    // Set by the redirection step once "pyio" exists and its script has run.
+    void SetIOPythonModule(TComponent* v) { FIOPythonModule = v; }
     bool IORedirected() const { return FIORedirected; }
+    void SetIORedirected(bool v) { FIORedirected = v; }
     // Empties every text setting (name, library, registry, module, program, home, path),
     // so that code runs in the module registered under the empty name.
     void ResetTextSettings();
@@ -305,8 +308,9 @@ private:
         return t && obj && obj->ob_type == reinterpret_cast<PyTypeObject*>(t);
     }
 
-public:
-    // Fields, public so that the host (and its test run) can reset them.
+private:
+    friend struct TPythonEngineTestSeam;
+
     QString FVenvPythonExe;
     QStringList FInitScript;
     TComponent* FIO = nullptr;
@@ -335,12 +339,20 @@ public:
     PPyObject FPyDateTime_TimeTZType = nullptr;
     PPyObject FPyDateTime_DateTimeTZType = nullptr;
 
-private:
     // The interpreter keeps pointers to these for its whole life.
     std::wstring FProgramNameW;
     std::wstring FPythonHomeW;
     std::vector<std::wstring> FArgvStorage;
     std::vector<wchar_t*> FArgv;
+};
+
+// For tests only: the date-time types found at initialisation.
+struct TPythonEngineTestSeam {
+    static PPyObject TimeStruct(const TPythonEngine& e) { return e.FTimeStruct; }
+    static PPyObject DateType(const TPythonEngine& e) { return e.FPyDateTime_DateType; }
+    static PPyObject DateTimeType(const TPythonEngine& e) { return e.FPyDateTime_DateTimeType; }
+    static PPyObject TimeTZType(const TPythonEngine& e) { return e.FPyDateTime_TimeTZType; }
+    static PPyObject DateTimeTZType(const TPythonEngine& e) { return e.FPyDateTime_DateTimeTZType; }
 };
 
 } // namespace pybridge

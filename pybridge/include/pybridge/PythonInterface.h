@@ -112,13 +112,16 @@ protected:
     virtual void CheckError(bool ACatchStopEx = false);
     bool IsExact(PPyObject o, PyTypeObject* t) const { return o && t && o->ob_type == t; }
 
-public:
     bool FInitialized = false;
     bool FFinalizing = false;
     int FMajorVersion = 0;
     int FMinorVersion = 0;
     QString FBuiltInModuleName;
 
+private:
+    friend struct TPythonInterfaceTestSeam;
+
+public:
     // One field per bound symbol, named like the symbol.
 #define PYBRIDGE_DECLARE_DATA(type, field, sym) type field = nullptr;
 #define PYBRIDGE_DECLARE_FUNCTION(ret, field, args, sym) ret(*field) args = nullptr;
@@ -133,6 +136,11 @@ protected:
     // The runtime's placeholder iterator-next slot, when it exports one.
     void* FNextNotImplemented = nullptr;
     bool FBindingComplete = false;
+};
+
+// For tests only: stands in for another runtime version.
+struct TPythonInterfaceTestSeam {
+    static void SetMinorVersion(TPythonInterface& api, int minor) { api.FMinorVersion = minor; }
 };
 
 } // namespace pybridge
