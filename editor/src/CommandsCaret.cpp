@@ -34,13 +34,23 @@ int ScanForward(const QString& s, int from1, Pred pred)
     return 0;
 }
 
+// The visible line delta rows away from the caret's (folded lines skipped),
+// or 0 when there is none.
+int VisibleLine(const TCustomCodeEditor& e, int delta)
+{
+    const int row = e.DisplayXY().Row + delta;
+    if (row < 1 || row > e.DisplayRowCount())
+        return 0;
+    return e.DisplayToBufferPos({1, row}).Line;
+}
+
 void Left(TCommandContext& c)
 {
     const TBufferCoord p = c.E.CaretXY();
     if (p.Char > 1)
         Go(c, {CharOfIndex(text::PrevCharBoundary(CaretLine(c.E), CharIndexOf(p))), p.Line});
-    else if (p.Line > 1)
-        Go(c, c.E.LineEndOf(p.Line - 1));
+    else if (const int line = VisibleLine(c.E, -1))
+        Go(c, c.E.LineEndOf(line));
 }
 
 void Right(TCommandContext& c)
@@ -49,8 +59,8 @@ void Right(TCommandContext& c)
     const QString& s = CaretLine(c.E);
     if (CharIndexOf(p) < s.size() || Ed::CaretPastEolAllowed(c.E))
         Go(c, {CharOfIndex(text::NextCharBoundary(s, CharIndexOf(p))), p.Line});
-    else if (p.Line < c.E.Lines().Count())
-        Go(c, {1, p.Line + 1});
+    else if (const int line = VisibleLine(c.E, 1))
+        Go(c, {1, line});
 }
 
 // Moves by display rows, keeping the remembered display column.

@@ -470,8 +470,20 @@ TEST(EditorCommands, FoldCommandsAndTheCaret)
     t.Key(VK_DOWN);
     EXPECT_EQ(t.e.CaretY(), 4);
     EXPECT_EQ(t.e.DisplayXY().Row, 2);
+    t.Key(VK_HOME);
+    t.Key(VK_LEFT); // over the hidden lines to the header's end
+    EXPECT_EQ(t.e.CaretXY(), (TBufferCoord{9, 1}));
+    EXPECT_TRUE(t.e.AllFoldRanges().Get(0).Collapsed);
+    t.Key(VK_RIGHT);
+    EXPECT_EQ(t.e.CaretXY(), (TBufferCoord{1, 4}));
+    // A caret sent onto a hidden line opens the fold.
+    t.e.SetCaretXY({2, 2});
+    EXPECT_FALSE(t.e.AllFoldRanges().Get(0).Collapsed);
+    t.Key(VK_OEM_2, ssCtrl);
+    EXPECT_TRUE(t.e.AllFoldRanges().Get(0).Collapsed);
     t.Key(VK_OEM_PLUS, ssCtrl | ssShift);
     EXPECT_FALSE(t.e.AllFoldRanges().Get(0).Collapsed);
+    t.e.SetCaretXY({1, 4});
     t.Key(VK_UP);
     EXPECT_EQ(t.e.CaretY(), 3);
 }
