@@ -41,6 +41,14 @@ void TPythonEditBehaviour::HookedCommand(
             }
         }
     } endBlock{sender};
+    // In overwrite mode the blanks would overwrite the text the line break
+    // carried down; they are always inserted.
+    struct InsertMode {
+        TCustomCodeEditor& editor;
+        bool was = editor.InsertMode();
+        ~InsertMode() { editor.SetInsertMode(was); }
+    } insertMode{sender};
+    sender.SetInsertMode(true);
     for (int i = 0; i < FIndent; ++i)
         sender.ExecuteCommand(ecChar, QChar(u' '));
 }

@@ -547,6 +547,16 @@ TEST(PythonEditBehaviour, IndentsAfterAColonOnly)
     EXPECT_EQ(t.Lines()[1], "    ");
 }
 
+TEST(PythonEditBehaviour, OverwriteModeKeepsTheTextCarriedDown)
+{
+    TestEditor t("if a: b()");
+    t.Key(VK_INSERT);
+    t.e.SetCaretXY({6, 1});
+    t.Enter();
+    EXPECT_EQ(t.Lines(), (QStringList{"if a:", "     b()"}));
+    EXPECT_FALSE(t.e.InsertMode());
+}
+
 TEST(PythonEditBehaviour, IndentSettingAndDetaching)
 {
     TestEditor t("if a:");
