@@ -672,3 +672,52 @@ TEST(EditorCommands, KeyHandlersSeeKeysFirst)
     EXPECT_EQ(t.Lines()[0], "b");
     EXPECT_EQ(seen, 1);
 }
+
+TEST(EditorView, OneStatusReportAndOneRepaintPerCommand)
+{
+    TestEditor t("a = 1\nb = 2\nc = 3");
+    t.e.SetCaretXY({6, 2});
+    t.view.Changes = 0;
+    t.view.StatusCalls = 0;
+    t.view.Invalidations = 0;
+    t.Enter(); // a line break, a new line and the caret move
+    EXPECT_EQ(t.view.StatusCalls, 1);
+    EXPECT_EQ(t.view.Changes & (scCaretX | scCaretY | scModified), scCaretX | scCaretY);
+    EXPECT_EQ(t.view.InvalidatedFirst, 3);
+    EXPECT_EQ(t.view.InvalidatedLast, -1);
+    // Scrolling follows the caret; the text is cleared back to the top.
+    t.view.Lines = 2;
+    t.e.SetCaretXY({1, 4});
+    EXPECT_EQ(t.e.TopLine(), 3);
+    t.view.Chars = 10;
+    t.Type("0123456789abc");
+    EXPECT_EQ(t.e.LeftChar(), 5);
+    t.e.SetText("x");
+    EXPECT_EQ(t.e.CaretXY(), (TBufferCoord{1, 1}));
+    EXPECT_EQ(t.e.TopLine(), 1);
+    EXPECT_EQ(t.e.LeftChar(), 1);
+}
+
+TEST(TextColumns, WidthsBoundariesAndIndentStrings)
+{
+    using namespace editor::text;
+    const QString s = QString::fromUtf16(u"\tA\u65E5e\u0301\U0001F600");
+    EXPECT_EQ(DisplayColumn(s, 1, 4), 4);
+    EXPECT_EQ(DisplayColumn(s, 3, 4), 7);  // the wide character takes two
+    EXPECT_EQ(DisplayColumn(s, 5, 4), 8);  // the combining accent takes none
+    EXPECT_EQ(DisplayColumn(s, 7, 4), 10); // the emoji two
+    EXPECT_EQ(DisplayColumn(s, 9, 4), 12); // past the end one per position
+    EXPECT_EQ(IndexOfDisplayColumn(s, 5, 4), 2);
+    EXPECT_EQ(IndexOfDisplayColumn(s, 6, 4), 2); // inside the wide character
+    EXPECT_EQ(IndexOfDisplayColumn(s, 12, 4), 9);
+    EXPECT_FALSE(IsCharBoundary(s, 4));
+    EXPECT_FALSE(IsCharBoundary(s, 6));
+    EXPECT_EQ(NextCharBoundary(s, 3), 5);
+    EXPECT_EQ(PrevCharBoundary(s, 7), 5);
+    EXPECT_EQ(PrevCharBoundary(s, 5), 3);
+    EXPECT_EQ(SnapToCharBoundary(s, 6), 5);
+    EXPECT_EQ(IndentColumns(u" \t x", 4), 5);
+    EXPECT_EQ(IndentString(10, 4, false), "\t\t  ");
+    EXPECT_EQ(IndentString(3, 4, false), "   ");
+    EXPECT_EQ(IndentString(8, 4, true), "        ");
+}

@@ -42,6 +42,7 @@ public:
     int Chars = 80;
     QString Clipboard;
     TStatusChanges Changes = 0;
+    int StatusCalls = 0;
     int InvalidatedFirst = 0;
     int InvalidatedLast = 0;
     int Invalidations = 0;
@@ -55,7 +56,11 @@ public:
         ++Invalidations;
     }
     void InvalidateGutter() override {}
-    void StatusChanged(TStatusChanges changes) override { Changes |= changes; }
+    void StatusChanged(TStatusChanges changes) override
+    {
+        Changes |= changes;
+        ++StatusCalls;
+    }
     QString ClipboardText() const override { return Clipboard; }
     void SetClipboardText(const QString& text) override { Clipboard = text; }
 };
