@@ -100,6 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (!parsed) {
         Check(readFailed, "a damaged key file reads as values");
+        Check(reg.GetValueNames().isEmpty(), "a damaged key file lists values");
         bool written = true;
         try {
             reg.WriteString(name, QStringLiteral("new"));
@@ -111,6 +112,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(store.Read() == bytes, "a damaged key file was overwritten");
         return 0;
     }
+
+    QStringList names;
+    for (const RegValue& v : *parsed)
+        names << v.name;
+    Check(reg.GetValueNames() == names, "the listed value names are not the stored ones");
+    Check(reg.ValueExists(name) == (stored != nullptr), "a value exists exactly when it is stored");
+    Check(reg.GetDataType(name) == (stored ? stored->type : RegDataType::rdUnknown), "a value reads with another type");
 
     const bool isText = stored && (stored->type == RegDataType::rdString || stored->type == RegDataType::rdExpandString);
     Check(readFailed == (stored && !isText), "a read fails exactly on a value that is not text");
