@@ -24,10 +24,13 @@ public:
 private:
     void Keep()
     {
-        const int count = std::max(1, E.Lines().Count());
-        if (E.FCaret.Line > count || E.FBlockBegin.Line > count || E.FBlockEnd.Line > count) {
+        // Changes made straight to the buffer may shorten lines or split
+        // characters under the caret.
+        const bool past = E.CaretPastEolAllowed();
+        if (E.ClampCoord(E.FCaret, past) != E.FCaret || E.ClampCoord(E.FBlockBegin, past) != E.FBlockBegin
+            || E.ClampCoord(E.FBlockEnd, past) != E.FBlockEnd)
             Ed::Place(E, E.FCaret, E.FBlockBegin, E.FBlockEnd);
-        }
+        const int count = std::max(1, E.Lines().Count());
         for (auto& mark : E.FBookmarks)
             if (mark && mark->Line > count)
                 mark.reset();
@@ -118,7 +121,8 @@ void TCustomCodeEditor::Internals::MoveCaret(TCustomCodeEditor& e, TBufferCoord 
             e.Uncollapse(index);
     }
     if (select) {
-        const TBufferCoord anchor = e.SelAvail() ? e.FBlockBegin : e.FCaret;
+        // An empty column selection keeps its anchor while it is extended.
+        const TBufferCoord anchor = e.FBlockBegin != e.FBlockEnd ? e.FBlockBegin : e.FCaret;
         Place(e, to, anchor, to);
     } else {
         Place(e, to, to, to);

@@ -721,3 +721,41 @@ TEST(TextColumns, WidthsBoundariesAndIndentStrings)
     EXPECT_EQ(IndentString(3, 4, false), "   ");
     EXPECT_EQ(IndentString(8, 4, true), "        ");
 }
+
+TEST(EditorCommands, ColumnSelectionGrowsFromItsAnchor)
+{
+    TestEditor t("abcd\nefgh\nijkl");
+    t.Key('C', ssCtrl | ssShift);
+    EXPECT_EQ(t.e.SelectionMode(), smColumn);
+    t.e.SetCaretXY({2, 1});
+    t.Key(VK_DOWN, ssShift);
+    t.Key(VK_DOWN, ssShift);
+    t.Key(VK_RIGHT, ssShift);
+    t.Key(VK_RIGHT, ssShift);
+    EXPECT_EQ(t.e.SelectionAnchor(), (TBufferCoord{2, 1}));
+    EXPECT_EQ(t.e.SelText(), "bc\r\nfg\r\njk");
+    t.Key(VK_DELETE);
+    EXPECT_EQ(t.Lines(), (QStringList{"ad", "eh", "il"}));
+    t.e.Undo();
+    EXPECT_EQ(t.Lines(), (QStringList{"abcd", "efgh", "ijkl"}));
+    // Line mode takes whole lines.
+    t.Key('L', ssCtrl | ssShift);
+    t.e.SetSelection({3, 1}, {2, 2});
+    EXPECT_EQ(t.e.SelText(), "abcd\r\nefgh\r\n");
+    t.Key('X', ssCtrl);
+    EXPECT_EQ(t.Lines(), (QStringList{"ijkl"}));
+}
+
+TEST(EditorCommands, CaretFollowsChangesMadeStraightToTheBuffer)
+{
+    TestEditor t("abcdefgh\nxyz");
+    t.e.SetSelection({3, 2}, {8, 1});
+    t.e.Lines().Put(0, "abcdef");
+    EXPECT_EQ(t.e.CaretXY(), (TBufferCoord{7, 1})); // the line end
+    t.e.SetCaretXY({5, 1});
+    t.e.Lines().Put(0, QString::fromUtf16(u"abc\U0001F600f"));
+    EXPECT_EQ(t.e.CaretXY(), (TBufferCoord{4, 1})); // not inside the pair
+    t.e.SetSelection({3, 2}, {1, 1});
+    t.e.Lines().Delete(1);
+    EXPECT_EQ(t.e.SelectionAnchor(), (TBufferCoord{3, 1}));
+}
