@@ -185,7 +185,7 @@ TEST_F(RunControl, TheWindowIsLiveAndShowsOutputWhileARunGoesOn)
         seenDuringRun = PaneLines(*form->mePythonOutput);
         fileCommandsEnabled = form->FileNew1->isEnabled() || form->FileOpen1->isEnabled() ||
                               form->FileSave1->isEnabled() || form->FileSaveAs1->isEnabled() ||
-                              form->TestRun1->isEnabled() || form->idR->isEnabled();
+                              form->TestRun1->isEnabled() || form->idR->menuAction()->isEnabled();
         status = form->statusBar()->currentMessage();
         hint = form->ToolButton5->toolTip();
     });
