@@ -227,7 +227,9 @@ void TDynamicDll::OpenLibraryFileOnly(const QString& aDllName)
     fegetenv(&saved);
     const QByteArray path = (LibraryFolder() + FDllName).toUtf8();
     errno = 0;
-    void* h = dlopen(path.constData(), RTLD_NOW | RTLD_GLOBAL);
+    // A runtime is never unmapped: the extension modules it loaded stay
+    // mapped and call into it, and it cannot be started again cleanly.
+    void* h = dlopen(path.constData(), RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE);
     if (!h) {
         FLastErrorCode = errno;
         ReportDlError();

@@ -123,7 +123,8 @@ TEST(HostModule, DocStringLinesBecomeTheModuleDoc)
 
 TEST(HostModule, HostMethodsRunThroughThunksAndExceptionsBecomePythonErrors)
 {
-    auto* target = new THostCalls; // lives as long as the thunks
+    static THostCalls calls; // lives as long as the thunks
+    THostCalls* target = &calls;
     TPythonModule* m = NewModule("calls_mod");
     m->AddHostMethod("add", HostMethod<&THostCalls::Add>(target), "add(a, b)");
     m->AddHostMethodWithKeywords("kw", HostMethodWithKW<&THostCalls::Keywords>(target), nullptr);
