@@ -11,11 +11,15 @@
 #include "platform/Dialogs.h"
 #include "platform/Process.h"
 #include "pybridge/PythonEngine.h"
+#include "pybridge/PythonErrors.h"
 #include "pybridge/PythonIO.h"
 #include "pybridge/PythonModule.h"
 #include "pybridge/PyRef.h"
 #include "pybridge/ScriptSession.h"
-#include "widgets/PlainScriptEdit.h"
+#include "app/PaneText.h"
+#include "editor/PythonEditBehaviour.h"
+#include "editor/PythonHighlighter.h"
+#include "widgets/CodeEditorControl.h"
 
 #include <QAction>
 #include <QApplication>
@@ -24,6 +28,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QTextBlock>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -37,6 +43,7 @@
 #include <QVBoxLayout>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -94,6 +101,32 @@ protected:
 private:
     QWidget* FOutput;
     QWidget* FList;
+};
+
+// Calls back with the text of the line double-clicked in a text pane.
+class TLineDoubleClick : public QObject {
+public:
+    TLineDoubleClick(QPlainTextEdit* pane, std::function<bool(const QString&)> onLine)
+        : QObject(pane), FPane(pane), FOnLine(std::move(onLine))
+    {
+        pane->viewport()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseButtonDblClick) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            const QString line = FPane->cursorForPosition(mouse->position().toPoint()).block().text();
+            if (FOnLine(line))
+                return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QPlainTextEdit* FPane;
+    std::function<bool(const QString&)> FOnLine;
 };
 
 QWidget* Stack(QWidget* parent, std::initializer_list<QWidget*> children, QWidget* fill)
@@ -186,6 +219,8 @@ TSDIAppForm::TSDIAppForm(QWidget* parent) : QMainWindow(parent)
     BuildBridge();
 
     sePythonCode->SetLines(DefaultScriptLines());
+    // The editor's file shortcuts give way to the window's menu commands.
+    sePythonCode->SetWindowShortcuts({FileNew1->shortcut(), FileOpen1->shortcut(), FileSave1->shortcut()});
     FormCreate();
 }
 
@@ -194,6 +229,8 @@ TSDIAppForm::~TSDIAppForm()
     // The interpreter stops before the modules it refers to and the panes it
     // writes to go away.
     ShutdownRuntime();
+    PythonEditBehaviour->SetEditor(nullptr);
+    sePythonCode->SetHighlighter(nullptr);
     FBridgeOwner.reset();
 }
 
@@ -420,8 +457,7 @@ void TSDIAppForm::BuildPanes()
     BtnPlay->setObjectName(QStringLiteral("BtnPlay"));
     BtnPlay->setToolTip(QStringLiteral("Play"));
     ToolBar2->setVisible(false);
-    sePythonCode = new TPlainScriptEdit();
-    sePythonCode->setObjectName(QStringLiteral("sePythonCode"));
+    BuildEditor();
     Splitter1->addWidget(Stack(Splitter1, {HeaderControl1, ToolBar2, sePythonCode}, sePythonCode));
 
     Splitter2 = new QSplitter(Qt::Horizontal, Splitter1);
@@ -443,6 +479,8 @@ void TSDIAppForm::BuildPanes()
     ListBox = new QListWidget();
     ListBox->setObjectName(QStringLiteral("ListBox"));
     auto* outputPane = new TOutputPane(mePythonOutput, ListBox, nullptr);
+    // A double click on a traceback frame of the script shows that line.
+    new TLineDoubleClick(mePythonOutput, [this](const QString& line) { return GotoTracebackLine(line); });
     Splitter2->addWidget(Stack(Splitter2, {HeaderControl2, outputPane}, outputPane));
     Splitter1->addWidget(Splitter2);
 
@@ -457,6 +495,29 @@ void TSDIAppForm::BuildPanes()
 
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
     statusBar()->setFixedHeight(19);
+}
+
+void TSDIAppForm::BuildEditor()
+{
+    sePythonCode = new TCodeEditor();
+    sePythonCode->setObjectName(QStringLiteral("sePythonCode"));
+    PythonHighlighter1 = std::make_unique<editor::TPythonHighlighter>();
+    sePythonCode->SetHighlighter(PythonHighlighter1.get());
+    sePythonCode->SetTabWidth(4);
+    sePythonCode->SetWantTabs(true);
+    sePythonCode->SetUseCodeFolding(false);
+    PythonEditBehaviour = std::make_unique<editor::TPythonEditBehaviour>();
+    PythonEditBehaviour->SetEditor(&sePythonCode->Engine());
+}
+
+bool TSDIAppForm::GotoTracebackLine(const QString& text)
+{
+    const int line = TracebackLine(text, SScriptFile);
+    if (line <= 0)
+        return false;
+    sePythonCode->GotoLine(line);
+    sePythonCode->setFocus();
+    return true;
 }
 
 void TSDIAppForm::FormCreate()
@@ -635,6 +696,17 @@ void TSDIAppForm::ToolButton5Click()
         if (!FSession->StopRequested())
             throw;
         statusBar()->showMessage(SStopped);
+    } catch (const pybridge::EPySyntaxError& error) {
+        // The caret goes to the script line at fault before the error shows.
+        if (error.EFileName == SScriptFile && error.ELineNumber > 0)
+            sePythonCode->GotoLine(error.ELineNumber);
+        else
+            GotoTracebackLine(mePythonOutput->toPlainText());
+        throw;
+    } catch (const pybridge::EPythonError& error) {
+        if (!GotoTracebackLine(mePythonOutput->toPlainText()))
+            GotoTracebackLine(error.Message());
+        throw;
     }
 }
 

@@ -3,9 +3,12 @@
 #include "app/ErrorBox.h"
 #include "app/SDIMain.h"
 #include "app/ScriptFile.h"
+#include "app/PaneText.h"
+#include "editor/PythonEditBehaviour.h"
+#include "editor/PythonHighlighter.h"
 #include "history/OpnFilHs.h"
 #include "platform/Process.h"
-#include "widgets/PlainScriptEdit.h"
+#include "widgets/CodeEditorControl.h"
 
 #include "ScriptedDialogs.h"
 #include "TempStore.h"
@@ -19,6 +22,8 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QInputMethodEvent>
+#include <QTextBlock>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
@@ -433,4 +438,108 @@ TEST(ScriptFile, SplitsSavedLinesAtEveryBreak)
     EXPECT_EQ(SplitSavedLines(QStringLiteral("a\n")), QStringList{"a"});
     EXPECT_EQ(SplitSavedLines(QStringLiteral("\n\r")), (QStringList{"", ""}));
     EXPECT_TRUE(SplitSavedLines(QString()).isEmpty());
+}
+
+// --- the script editor in the window
+
+TEST_F(Workbench, TypedScriptSavesAndReopensByteForByte)
+{
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    form->activateWindow();
+    form->sePythonCode->setFocus();
+    Edit(QString());
+    QTest::keyClicks(form->sePythonCode, QStringLiteral("def f(x):"));
+    QTest::keyClick(form->sePythonCode, Qt::Key_Return);
+    QTest::keyClicks(form->sePythonCode, QStringLiteral("return '"));
+    QInputMethodEvent commit;
+    commit.setCommitString(QStringLiteral("日本"));
+    QApplication::sendEvent(form->sePythonCode, &commit);
+    QTest::keyClicks(form->sePythonCode, QStringLiteral("'"));
+    QTest::keyClick(form->sePythonCode, Qt::Key_Return);
+    const QString path = File(QStringLiteral("typed.py"));
+    dialogs.AnswerFile(path);
+    form->FileSave1Execute();
+    const QByteArray bytes = ReadBytes(path);
+    EXPECT_EQ(bytes, QByteArray("\xEF\xBB\xBF" "def f(x):\r\n    return '日本'\r\n    \r\n"));
+    EXPECT_FALSE(form->IsModified());
+
+    // Edits undone back to the saved text leave the document unmodified.
+    QTest::keyClicks(form->sePythonCode, QStringLiteral("pass"));
+    EXPECT_TRUE(form->IsModified());
+    for (int i = 0; i < 4 && form->IsModified(); ++i)
+        QTest::keyClick(form->sePythonCode, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_FALSE(form->IsModified());
+
+    Edit(QStringLiteral("other"));
+    dialogs.AnswerMessage(ModalResult::mrNo);
+    form->OpenScript(path);
+    dialogs.AnswerFile(path);
+    form->FileSave1Execute();
+    EXPECT_EQ(ReadBytes(path), bytes);
+}
+
+TEST_F(Workbench, NewAndOpenLeaveTheEditorUnmodifiedWithNoUndo)
+{
+    Edit(QStringLiteral("edited"));
+    dialogs.AnswerMessage(ModalResult::mrNo);
+    form->FileNew1Execute();
+    EXPECT_FALSE(form->sePythonCode->Engine().Modified());
+    EXPECT_FALSE(form->sePythonCode->Engine().CanUndo());
+    EXPECT_EQ(form->sePythonCode->Engine().CaretXY(), (editor::TBufferCoord{1, 1}));
+    // The editor as the window sets it up.
+    EXPECT_EQ(form->sePythonCode->TabWidth(), 4);
+    EXPECT_TRUE(form->sePythonCode->WantTabs());
+    EXPECT_FALSE(form->sePythonCode->Engine().UseCodeFolding());
+    EXPECT_EQ(form->sePythonCode->Engine().Highlighter(), form->PythonHighlighter1.get());
+    EXPECT_EQ(form->PythonEditBehaviour->Editor(), &form->sePythonCode->Engine());
+}
+
+TEST_F(Workbench, FileShortcutsBeatTheEditorAndEditShortcutsDoNot)
+{
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    form->activateWindow();
+    form->sePythonCode->setFocus();
+    ASSERT_TRUE(form->sePythonCode->hasFocus());
+    // Ctrl+C in the editor is the editor's copy.
+    QApplication::clipboard()->clear();
+    form->sePythonCode->Engine().SetSelection({1, 1}, {7, 1});
+    QTest::keyClick(form->sePythonCode, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("import"));
+    // Ctrl+N is New, not the editor's inserted line.
+    QTest::keyClicks(form->sePythonCode, QStringLiteral("x"));
+    dialogs.AnswerMessage(ModalResult::mrNo);
+    QTest::keyClick(form->sePythonCode, Qt::Key_N, Qt::ControlModifier);
+    EXPECT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(form->EditorText(), form->SysScript());
+    // Tab stays in the editor.
+    form->sePythonCode->Engine().SetCaretXY({1, 1});
+    QTest::keyClick(form->sePythonCode, Qt::Key_Tab);
+    EXPECT_TRUE(form->sePythonCode->hasFocus());
+    EXPECT_TRUE(form->EditorText().startsWith(QStringLiteral("    import")));
+}
+
+TEST_F(Workbench, TracebackFramesOfTheScriptPutTheCaretOnTheirLine)
+{
+    const QString trace = QStringLiteral(
+        "Traceback (most recent call last):\n  File \"<call>\", line 1, in <module>\n"
+        "  File \"<string>\", line 3, in func1\n  File \"<string>\", line 12, in helper\n"
+        "ZeroDivisionError: division by zero\n");
+    EXPECT_EQ(TracebackLine(trace, u"<string>"), 12);
+    EXPECT_EQ(TracebackLine(trace, u"<datas>"), 0);
+    EXPECT_EQ(TracebackLine(u"File \"<string>\", line 99999999999999", u"<string>"), 0);
+    EXPECT_TRUE(form->GotoTracebackLine(trace));
+    EXPECT_EQ(form->sePythonCode->Engine().CaretXY(), (editor::TBufferCoord{1, 12}));
+    EXPECT_FALSE(form->GotoTracebackLine(QStringLiteral("no frame here")));
+
+    // A double click on a frame line in the output pane goes there too.
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    SetMemoText(form->mePythonOutput, QStringLiteral("first\r\n  File \"<string>\", line 5, in func1\r\nlast"));
+    const QTextBlock frame = form->mePythonOutput->document()->findBlockByNumber(1);
+    QTextCursor cursor(frame);
+    const QRect at = form->mePythonOutput->cursorRect(cursor);
+    QTest::mouseDClick(form->mePythonOutput->viewport(), Qt::LeftButton, Qt::NoModifier, at.center() + QPoint(20, 0));
+    EXPECT_EQ(form->sePythonCode->Engine().CaretXY(), (editor::TBufferCoord{1, 5}));
 }

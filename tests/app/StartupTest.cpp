@@ -6,7 +6,7 @@
 #include "app/ScriptFile.h"
 #include "app/Startup.h"
 #include "history/OpnFilHs.h"
-#include "widgets/PlainScriptEdit.h"
+#include "widgets/CodeEditorControl.h"
 
 #include "ScriptedDialogs.h"
 #include "TempStore.h"

@@ -25,7 +25,11 @@ class TPythonGUIInputOutput;
 class TPythonModule;
 class TScriptSession;
 }
-class TPlainScriptEdit;
+class TCodeEditor;
+namespace editor {
+class TPythonHighlighter;
+class TPythonEditBehaviour;
+}
 
 // Number field whose value changes only through its arrows, the arrow keys and
 // the mouse wheel: the text cannot be typed into.
@@ -62,6 +66,9 @@ public:
     // Runs the script, or stops the run in progress.
     virtual void ToolButton5Click();
     void UpdateTitle();
+    // Puts the editor's caret on the script line that the last frame of a
+    // traceback in text names; false when it names none.
+    bool GotoTracebackLine(const QString& text);
 
     // A run is in progress (the window stays live while it is).
     bool IsRunning() const;
@@ -92,7 +99,7 @@ public:
     THeaderControl* HeaderControl1;
     QToolBar* ToolBar2;
     QAction* BtnPlay;
-    TPlainScriptEdit* sePythonCode;
+    TCodeEditor* sePythonCode;
     QSplitter* Splitter2;
     THeaderControl* HeaderControl3;
     QPlainTextEdit* Memo1;
@@ -118,6 +125,8 @@ public:
     QMenu* Help1;
 
     TOpenFileHistories* OpenFileHistories1;
+    std::unique_ptr<editor::TPythonHighlighter> PythonHighlighter1;
+    std::unique_ptr<editor::TPythonEditBehaviour> PythonEditBehaviour;
 
     // The bridge components; they belong to FBridgeOwner, which the window owns.
     pybridge::TPythonEngine* PythonEngine;
@@ -145,6 +154,7 @@ private:
     void BuildMenus();
     void BuildToolBar();
     void BuildPanes();
+    void BuildEditor();
     void EditAction(void (QPlainTextEdit::*op)());
 
     void BuildBridge();

@@ -1,0 +1,42 @@
+#include "app/PaneText.h"
+
+#include <QPlainTextEdit>
+
+void SetMemoText(QPlainTextEdit* pane, const QString& text)
+{
+    QString plain;
+    plain.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        QChar c = text.at(i);
+        if (c == u'\r') {
+            if (i + 1 < text.size() && text.at(i + 1) == u'\n')
+                ++i;
+            plain += u'\n';
+        } else if (c == QChar(0x2028)) {
+            plain += u'\n';
+        } else {
+            plain += c;
+        }
+    }
+    pane->setPlainText(plain);
+}
+
+int TracebackLine(QStringView text, QStringView fileName)
+{
+    const QString frame = QStringLiteral("File \"") + fileName.toString() + QStringLiteral("\", line ");
+    int found = 0;
+    for (qsizetype at = text.indexOf(frame); at >= 0; at = text.indexOf(frame, at + 1)) {
+        qsizetype i = at + frame.size();
+        qint64 n = 0;
+        qsizetype digits = 0;
+        while (i < text.size() && text[i].unicode() >= u'0' && text[i].unicode() <= u'9') {
+            if (++digits <= 9)
+                n = n * 10 + (text[i].unicode() - u'0');
+            ++i;
+        }
+        // A number no script has as many lines names no line of it.
+        if (digits > 0 && digits <= 9 && n > 0)
+            found = int(n);
+    }
+    return found;
+}

@@ -1,0 +1,421 @@
+// The script editor control driven through real Qt events: keys, input
+// method, clipboard, mouse, drops and painting.
+#include "editor/PythonEditBehaviour.h"
+#include "editor/PythonHighlighter.h"
+#include "widgets/CodeEditorControl.h"
+#include "widgets/TextPainter.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QInputMethodEvent>
+#include <QMimeData>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using editor::TBufferCoord;
+
+namespace {
+
+// The editor as the main window sets it up.
+class Control : public ::testing::Test {
+protected:
+    editor::TPythonHighlighter highlighter;
+    editor::TPythonEditBehaviour behaviour;
+    TCodeEditor w;
+
+    Control()
+    {
+        w.SetHighlighter(&highlighter);
+        w.SetTabWidth(4);
+        w.SetWantTabs(true);
+        behaviour.SetEditor(&w.Engine());
+        w.resize(600, 300);
+    }
+    ~Control() override
+    {
+        behaviour.SetEditor(nullptr);
+        w.SetHighlighter(nullptr);
+    }
+    void Key(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) { QTest::keyClick(&w, key, mods); }
+    // A key pressed while Ctrl is already down: no Ctrl key event of its own.
+    void HeldCtrl(Qt::Key key)
+    {
+        const QString text = key >= Qt::Key_A && key <= Qt::Key_Z ? QString(QChar(key - Qt::Key_A + 1)) : QString();
+        QKeyEvent press(QEvent::KeyPress, key, Qt::ControlModifier, text);
+        QApplication::sendEvent(&w, &press);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::ControlModifier, text);
+        QApplication::sendEvent(&w, &release);
+    }
+    void Type(const QString& text) { QTest::keyClicks(&w, text); }
+    TBufferCoord Caret() const { return w.Engine().CaretXY(); }
+    void Click(TBufferCoord at, Qt::KeyboardModifiers mods = Qt::NoModifier)
+    {
+        QTest::mouseClick(w.viewport(), Qt::LeftButton, mods, Center(at));
+    }
+    // Centre of the cell where a position's character is drawn.
+    QPoint Center(TBufferCoord at) const
+    {
+        const QPoint p = w.PointOf(at);
+        return p + QPoint(int(w.Grid().CellWidth() / 2), w.Grid().LineHeight() / 2);
+    }
+    QImage Render()
+    {
+        QImage image(w.viewport()->size(), QImage::Format_RGB32);
+        image.fill(Qt::magenta);
+        w.viewport()->render(&image);
+        return image;
+    }
+};
+
+TEST_F(Control, TabGoesToTheNextStopAndShiftTabUnindents)
+{
+    w.SetText(QStringLiteral("ab"));
+    w.Engine().SetCaretXY({3, 1});
+    Key(Qt::Key_Tab);
+    EXPECT_EQ(w.Text(), QStringLiteral("ab  "));
+    Key(Qt::Key_Tab); // column 5: a whole stop
+    EXPECT_EQ(w.Text(), QStringLiteral("ab      "));
+
+    w.SetText(QStringLiteral("      x"));
+    w.Engine().SetCaretXY({8, 1});
+    Key(Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(w.Text(), QStringLiteral("  x"));
+    EXPECT_TRUE(w.hasFocus() || !w.isVisible()); // the key stayed in the editor
+}
+
+TEST_F(Control, EnterIndentsAfterColonAndAutoIndents)
+{
+    w.SetText(QString());
+    Type(QStringLiteral("def f(x):"));
+    Key(Qt::Key_Return);
+    Type(QStringLiteral("return x"));
+    Key(Qt::Key_Return);
+    EXPECT_EQ(w.Text(), QStringLiteral("def f(x):\r\n    return x\r\n    "));
+    EXPECT_EQ(Caret(), (TBufferCoord{5, 3}));
+}
+
+TEST_F(Control, EnterAndCtrlMEachInsertOneLineBreak)
+{
+    w.SetText(QStringLiteral("ab"));
+    w.Engine().SetCaretXY({2, 1});
+    Key(Qt::Key_Return);
+    EXPECT_EQ(w.Text(), QStringLiteral("a\r\nb"));
+    Key(Qt::Key_M, Qt::ControlModifier);
+    EXPECT_EQ(w.Text(), QStringLiteral("a\r\n\r\nb"));
+    Key(Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(w.Text(), QStringLiteral("a\r\n\r\n\r\nb"));
+}
+
+TEST_F(Control, SmartBackspaceGoesBackToTheOuterIndent)
+{
+    w.SetText(QStringLiteral("    if a:\r\n        if b:"));
+    w.Engine().SetCaretXY({9, 2});
+    Key(Qt::Key_Backspace);
+    EXPECT_EQ(w.Engine().Lines().Get(1), QStringLiteral("    if b:"));
+    w.SetText(QStringLiteral("        if a:"));
+    w.Engine().SetCaretXY({9, 1});
+    Key(Qt::Key_Backspace);
+    EXPECT_EQ(w.Text(), QStringLiteral("if a:"));
+}
+
+TEST_F(Control, HomeTwiceAndChords)
+{
+    w.SetText(QStringLiteral("    pass"));
+    w.Engine().SetCaretXY({7, 1});
+    Key(Qt::Key_Home);
+    EXPECT_EQ(Caret().Char, 5);
+    Key(Qt::Key_Home);
+    EXPECT_EQ(Caret().Char, 1);
+    Key(Qt::Key_Home);
+    EXPECT_EQ(Caret().Char, 1);
+
+    w.SetText(QStringLiteral("ABC def"));
+    Key(Qt::Key_End, Qt::ShiftModifier);
+    // Ctrl is held through both strokes (a modifier key of its own resets
+    // a pending chord).
+    HeldCtrl(Qt::Key_K);
+    HeldCtrl(Qt::Key_L);
+    EXPECT_EQ(w.Text(), QStringLiteral("abc def"));
+    HeldCtrl(Qt::Key_K);
+    HeldCtrl(Qt::Key_U);
+    EXPECT_EQ(w.Text(), QStringLiteral("ABC DEF"));
+    // Ctrl+K then a key that completes no chord runs that key alone.
+    HeldCtrl(Qt::Key_K);
+    HeldCtrl(Qt::Key_Home);
+    EXPECT_EQ(Caret(), (TBufferCoord{1, 1}));
+    EXPECT_EQ(w.Text(), QStringLiteral("ABC DEF"));
+}
+
+TEST_F(Control, KeypadKeysMoveAndType)
+{
+    w.SetText(QStringLiteral("ab\r\ncd"));
+    Key(Qt::Key_End, Qt::KeypadModifier);
+    EXPECT_EQ(Caret(), (TBufferCoord{3, 1}));
+    Key(Qt::Key_Down, Qt::KeypadModifier);
+    EXPECT_EQ(Caret(), (TBufferCoord{3, 2}));
+    QTest::keyClick(&w, Qt::Key_5, Qt::KeypadModifier);
+    QTest::keyClick(&w, Qt::Key_Plus, Qt::KeypadModifier);
+    EXPECT_EQ(w.Engine().Lines().Get(1), QStringLiteral("cd5+"));
+    Key(Qt::Key_Home, Qt::KeypadModifier);
+    Key(Qt::Key_Delete, Qt::KeypadModifier);
+    EXPECT_EQ(w.Engine().Lines().Get(1), QStringLiteral("d5+"));
+}
+
+TEST_F(Control, TypedCharactersOutsideTheBasicPlaneAreOneStep)
+{
+    w.SetText(QString());
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromUcs4(U"\U0001F600"));
+    QApplication::sendEvent(&w, &press);
+    EXPECT_EQ(w.Text(), QString::fromUcs4(U"\U0001F600"));
+    EXPECT_EQ(Caret().Char, 3);
+    w.Engine().Undo();
+    EXPECT_EQ(w.Text(), QString());
+}
+
+TEST_F(Control, InputMethodShowsCompositionAndCommitsOnce)
+{
+    w.SetText(QStringLiteral("ab"));
+    w.Engine().SetCaretXY({2, 1});
+    QInputMethodEvent compose(QStringLiteral("にほん"), {});
+    QApplication::sendEvent(&w, &compose);
+    EXPECT_EQ(w.Preedit(), QStringLiteral("にほん"));
+    EXPECT_EQ(w.Text(), QStringLiteral("ab")); // not in the text yet
+    QInputMethodEvent commit;
+    commit.setCommitString(QStringLiteral("日本"));
+    QApplication::sendEvent(&w, &commit);
+    EXPECT_TRUE(w.Preedit().isEmpty());
+    EXPECT_EQ(w.Text(), QStringLiteral("a日本b"));
+    EXPECT_EQ(Caret().Char, 4);
+    w.Engine().Undo();
+    EXPECT_EQ(w.Text(), QStringLiteral("ab"));
+    EXPECT_EQ(w.inputMethodQuery(Qt::ImCursorPosition).toInt(), 1);
+}
+
+TEST_F(Control, PasteOfCrLfTextWithJapaneseIsOneStep)
+{
+    w.SetText(QStringLiteral("xy"));
+    w.Engine().SetCaretXY({2, 1});
+    QApplication::clipboard()->setText(QStringLiteral("日本語\r\n二行目\r\n"));
+    Key(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(w.Text(), QStringLiteral("x日本語\r\n二行目\r\ny"));
+    EXPECT_EQ(Caret(), (TBufferCoord{1, 3}));
+    Key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(w.Text(), QStringLiteral("xy"));
+    // Copy goes back to the platform clipboard in CR LF form.
+    w.SetText(QStringLiteral("a\r\nb"));
+    Key(Qt::Key_A, Qt::ControlModifier);
+    Key(Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("a\r\nb"));
+}
+
+TEST_F(Control, ClicksLandOnTheColumnDrawnThere)
+{
+    w.SetText(QStringLiteral("\tx\r\n日本x\r\nab"));
+    const qreal cw = w.Grid().CellWidth();
+    const int lh = w.Grid().LineHeight();
+    const int left = w.TextLeft();
+    auto at = [&](qreal cells, int row) { return QPoint(int(left + cells * cw), row * lh + lh / 2); };
+    // The tab fills cells 0-3: its left half before it, its right half after.
+    EXPECT_EQ(w.PositionAt(at(1.2, 0)), (TBufferCoord{1, 1}));
+    EXPECT_EQ(w.PositionAt(at(2.8, 0)), (TBufferCoord{2, 1}));
+    EXPECT_EQ(w.PositionAt(at(4.3, 0)), (TBufferCoord{2, 1}));
+    // 日 takes cells 0-1, 本 cells 2-3, x cell 4.
+    EXPECT_EQ(w.PositionAt(at(0.6, 1)), (TBufferCoord{1, 2}));
+    EXPECT_EQ(w.PositionAt(at(1.4, 1)), (TBufferCoord{2, 2}));
+    EXPECT_EQ(w.PositionAt(at(3.7, 1)), (TBufferCoord{3, 2}));
+    EXPECT_EQ(w.PositionAt(at(4.2, 1)), (TBufferCoord{3, 2}));
+    EXPECT_EQ(w.PositionAt(at(4.7, 1)), (TBufferCoord{4, 2}));
+    // Drawn positions and hit tests agree.
+    EXPECT_EQ(w.PointOf({3, 2}).x(), int(std::lround(left + 4 * cw)));
+    // Past the line end the caret goes to the end.
+    QTest::mouseClick(w.viewport(), Qt::LeftButton, Qt::NoModifier, at(20, 2));
+    EXPECT_EQ(Caret(), (TBufferCoord{3, 3}));
+    QTest::mouseClick(w.viewport(), Qt::LeftButton, Qt::NoModifier, at(2.6, 1));
+    EXPECT_EQ(Caret(), (TBufferCoord{2, 2}));
+}
+
+TEST_F(Control, MouseSelectsByDragWordLineShiftAndColumn)
+{
+    w.SetText(QStringLiteral("alpha beta\r\ngamma delta\r\nx"));
+    QTest::mousePress(w.viewport(), Qt::LeftButton, Qt::NoModifier, Center({1, 1}));
+    QTest::mouseMove(w.viewport(), Center({4, 2}));
+    QTest::mouseRelease(w.viewport(), Qt::LeftButton, Qt::NoModifier, Center({4, 2}));
+    EXPECT_EQ(w.Engine().SelText(), QStringLiteral("alpha beta\r\ngam"));
+
+    Click({2, 1});
+    Click({4, 2}, Qt::ShiftModifier);
+    EXPECT_EQ(w.Engine().SelText(), QStringLiteral("lpha beta\r\ngam"));
+
+    QTest::mouseDClick(w.viewport(), Qt::LeftButton, Qt::NoModifier, Center({8, 1}));
+    EXPECT_EQ(w.Engine().SelText(), QStringLiteral("beta"));
+    QTest::mousePress(w.viewport(), Qt::LeftButton, Qt::NoModifier, Center({8, 1}));
+    QTest::mouseRelease(w.viewport(), Qt::LeftButton, Qt::NoModifier, Center({8, 1}));
+    EXPECT_EQ(w.Engine().SelText(), QStringLiteral("alpha beta\r\n")); // triple click
+
+    QTest::mouseClick(w.viewport(), Qt::LeftButton, Qt::NoModifier, Center({1, 3}));
+    QTest::mousePress(w.viewport(), Qt::LeftButton, Qt::AltModifier, Center({2, 1}));
+    QTest::mouseMove(w.viewport(), Center({4, 2}));
+    QTest::mouseRelease(w.viewport(), Qt::LeftButton, Qt::AltModifier, Center({4, 2}));
+    EXPECT_EQ(w.Engine().SelectionMode(), editor::smColumn);
+    EXPECT_EQ(w.Engine().SelText(), QStringLiteral("lp\r\nam"));
+    Click({1, 3});
+    EXPECT_EQ(w.Engine().SelectionMode(), editor::smNormal);
+}
+
+TEST_F(Control, DroppedTextIsInsertedAsOneStep)
+{
+    w.SetText(QStringLiteral("ab"));
+    QMimeData data;
+    data.setText(QStringLiteral("X\r\nY"));
+    const QPoint at = Center({2, 1});
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w.viewport(), &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w.viewport(), &drop);
+    EXPECT_EQ(w.Text(), QStringLiteral("aX\r\nYb"));
+    w.Engine().Undo();
+    EXPECT_EQ(w.Text(), QStringLiteral("ab"));
+}
+
+TEST_F(Control, ScrollBarsFollowTheCaretAndMoveTheView)
+{
+    QStringList lines;
+    for (int i = 1; i <= 200; ++i)
+        lines << QStringLiteral("line %1").arg(i);
+    w.SetLines(lines);
+    Key(Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(Caret().Line, 200);
+    EXPECT_EQ(w.verticalScrollBar()->value(), w.Engine().TopLine() - 1);
+    EXPECT_GT(w.Engine().TopLine(), 150);
+    w.verticalScrollBar()->setValue(9);
+    EXPECT_EQ(w.Engine().TopLine(), 10);
+    w.GotoLine(120);
+    EXPECT_EQ(Caret(), (TBufferCoord{1, 120}));
+    EXPECT_LE(w.Engine().TopLine(), 120);
+    EXPECT_GT(w.Engine().TopLine() + w.viewport()->height() / w.Grid().LineHeight(), 120);
+}
+
+// --- painting
+
+// Whether some pixel in the rectangle has exactly the colour.
+bool HasColor(const QImage& image, QRect r, QColor c)
+{
+    r &= image.rect();
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            if (QColor(image.pixel(x, y)).rgb() == c.rgb())
+                return true;
+    return false;
+}
+
+TEST_F(Control, TokensShowTheirAttributesColours)
+{
+    highlighter.KeyAttri->SetForeground(editor::MakeColor(0, 0, 200));
+    highlighter.CommentAttri->SetForeground(editor::MakeColor(0, 150, 0));
+    w.SetText(QStringLiteral("import os\r\n# note\r\nx = 1"));
+    const QImage image = Render();
+    const int lh = w.Grid().LineHeight();
+    const int cw = int(w.Grid().CellWidth());
+    const QRect keyword(w.TextLeft(), 0, 6 * cw, lh);
+    const QRect comment(w.TextLeft(), lh, 6 * cw, lh);
+    const QRect plain(w.TextLeft(), 2 * lh, 5 * cw, lh);
+    EXPECT_TRUE(HasColor(image, keyword, QColor(0, 0, 200)));
+    EXPECT_FALSE(HasColor(image, keyword, QColor(0, 150, 0)));
+    EXPECT_TRUE(HasColor(image, comment, QColor(0, 150, 0)));
+    EXPECT_FALSE(HasColor(image, plain, QColor(0, 0, 200)));
+}
+
+TEST_F(Control, SelectionIsBlendedAtFortyPercent)
+{
+    w.SetText(QStringLiteral("a     b"));
+    w.Engine().SetSelection({1, 1}, {8, 1});
+    const QImage image = Render();
+    const QColor sel = w.palette().color(QPalette::Highlight);
+    const QColor base = w.palette().color(QPalette::Base);
+    const QPoint blank = Center({4, 1});
+    const QColor got(image.pixel(blank));
+    auto mix = [](int s, int b) { return int(std::lround(s * 0.4 + b * 0.6)); };
+    EXPECT_NEAR(got.red(), mix(sel.red(), base.red()), 2);
+    EXPECT_NEAR(got.green(), mix(sel.green(), base.green()), 2);
+    EXPECT_NEAR(got.blue(), mix(sel.blue(), base.blue()), 2);
+    // Outside the selection the background stays.
+    EXPECT_EQ(QColor(image.pixel(Center({12, 1}))).rgb(), base.rgb());
+}
+
+TEST_F(Control, GutterNumbersFollowTheScrollPosition)
+{
+    QStringList lines;
+    for (int i = 1; i <= 300; ++i)
+        lines << QStringLiteral("x");
+    w.SetLines(lines);
+    w.Engine().SetTopLine(50);
+    const QImage image = Render();
+    // The first row's number drawn the way the gutter draws it.
+    const int lh = w.Grid().LineHeight();
+    widgets::TEditorGutter& g = w.Gutter();
+    const QRect numbers(g.BandLeft(g.gbNumbers), 0, g.BandWidth(g.gbNumbers), lh);
+    QImage expected(image.size(), QImage::Format_RGB32);
+    expected.fill(g.Background);
+    {
+        QPainter p(&expected);
+        p.setFont(g.Font());
+        p.setPen(g.NumberColor);
+        p.drawText(QRect(numbers.left(), 0, numbers.width() - 4, lh), Qt::AlignRight | Qt::AlignVCenter,
+            QStringLiteral("50"));
+    }
+    EXPECT_EQ(image.copy(numbers), expected.copy(numbers));
+    // Three digits of line count widen the band past two.
+    EXPECT_GT(g.BandWidth(g.gbNumbers), 3 * QFontMetrics(g.Font()).horizontalAdvance(u'0'));
+}
+
+TEST_F(Control, ChangedLinesAreMarkedInTheGutter)
+{
+    w.SetText(QStringLiteral("a\r\nb"));
+    w.Engine().SetCaretXY({2, 2});
+    Type(QStringLiteral("c"));
+    const QImage image = Render();
+    widgets::TEditorGutter& g = w.Gutter();
+    const int lh = w.Grid().LineHeight();
+    const QColor modified = widgets::TEditorGutter::ChangeColor(editor::sfModified);
+    EXPECT_FALSE(HasColor(image, QRect(g.BandLeft(g.gbChanges), 0, g.BandWidth(g.gbChanges), lh), modified));
+    EXPECT_TRUE(HasColor(image, QRect(g.BandLeft(g.gbChanges), lh, g.BandWidth(g.gbChanges), lh), modified));
+}
+
+TEST_F(Control, HostileTextPaintsAndTheCaretStaysOnBoundaries)
+{
+    QString nasty = QStringLiteral("a");
+    nasty += QChar(0);
+    nasty += QChar(0xD800); // lone high surrogate
+    nasty += QStringLiteral("e\u0301\u0301 \u05e9\u05dc\u05d5\u05dd \u202e rtl");
+    nasty += QString::fromUcs4(U"\U0001F600");
+    w.SetText(nasty + QStringLiteral("\r\n") + QString(200000, u'w'));
+    Render();
+    // The caret steps over the combining marks and the pair as one.
+    w.Engine().SetCaretXY({4, 1});
+    Key(Qt::Key_Right);
+    EXPECT_EQ(Caret().Char, 7);
+    const QString line = w.Engine().Lines().Get(0);
+    w.Engine().SetCaretXY({int(line.size()), 1}); // inside the pair
+    EXPECT_EQ(Caret().Char, int(line.size()) - 1);
+    Key(Qt::Key_End, Qt::ControlModifier);
+    Render();
+    EXPECT_EQ(Caret().Line, 2);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Control, CombiningMarkAfterPlainLetterDoesNotHangPainting)
+{
+    w.SetText(QStringLiteral("cafe\u0301 ok"));
+    Render();
+    EXPECT_EQ(w.Text(), QStringLiteral("cafe\u0301 ok"));
+}
+
+} // namespace

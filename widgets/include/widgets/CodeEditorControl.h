@@ -1,0 +1,139 @@
+#pragma once
+// The script editor control: a scroll area that shows an editing engine
+// (editor::TCustomCodeEditor) through its view interface and feeds it keys,
+// typed and composed text, mouse actions and the clipboard.
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QPoint>
+
+#include <memory>
+
+#include "editor/CodeEditor.h"
+#include "widgets/EditorGutter.h"
+#include "widgets/TextGrid.h"
+
+class QMenu;
+
+class TCustomCodeEditor : public QAbstractScrollArea, private editor::TEditorView {
+    Q_OBJECT
+public:
+    explicit TCustomCodeEditor(QWidget* parent = nullptr);
+    ~TCustomCodeEditor() override;
+
+    editor::TCustomCodeEditor& Engine() { return *FEngine; }
+    const editor::TCustomCodeEditor& Engine() const { return *FEngine; }
+
+    // Whole text: lines joined by CR LF, no break after the last line.
+    QString Text() const { return FEngine->Text(); }
+    // Replaces the text as a fresh document: no undo history, unmodified,
+    // caret at the start.
+    void SetText(const QString& text);
+    void SetLines(const QStringList& lines);
+    QStringList Lines() const;
+
+    void SetHighlighter(editor::TCustomHighlighter* highlighter);
+    int TabWidth() const { return FEngine->TabWidth(); }
+    void SetTabWidth(int value);
+    bool WantTabs() const { return FEngine->WantTabs(); }
+    void SetWantTabs(bool value) { FEngine->SetWantTabs(value); }
+    void SetUseCodeFolding(bool value);
+    void SetEditorFont(const QFont& font, const QFont& gutterFont);
+    const widgets::TFontGrid& Grid() const { return FGrid; }
+    widgets::TEditorGutter& Gutter() { return FGutter; }
+    qreal SelectionAlpha() const { return FSelectionAlpha; }
+
+    // Puts the caret at the start of a 1-based line and brings it into view.
+    void GotoLine(int line);
+    // Buffer position under a viewport point (past the line end allowed).
+    editor::TBufferCoord PositionAt(QPoint viewportPoint) const;
+    // Viewport point of the top-left corner of a buffer position's cell.
+    QPoint PointOf(editor::TBufferCoord pos) const;
+    // The text area's left edge in the viewport (the gutter's width).
+    int TextLeft() const { return FGutter.Width(); }
+    bool CaretShown() const { return FCaretShown && hasFocus(); }
+    const QString& Preedit() const { return FPreedit; }
+
+    // Shortcuts that stay the window's even though the editor binds them
+    // (the window's menu commands); every other binding wins over the
+    // window's shortcuts while the editor has the focus.
+    void SetWindowShortcuts(const QList<QKeySequence>& keys) { FWindowShortcuts = keys; }
+
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+
+protected:
+    bool event(QEvent* e) override;
+    bool focusNextPrevChild(bool next) override;
+    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void keyReleaseEvent(QKeyEvent* e) override;
+    void inputMethodEvent(QInputMethodEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
+    void timerEvent(QTimerEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dragMoveEvent(QDragMoveEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
+
+private:
+    // editor::TEditorView
+    int LinesInWindow() const override;
+    int CharsInWindow() const override;
+    void InvalidateLines(int firstLine, int lastLine) override;
+    void InvalidateGutter() override;
+    void StatusChanged(editor::TStatusChanges changes) override;
+    QString ClipboardText() const override;
+    void SetClipboardText(const QString& text) override;
+
+    void UpdateScrollBars();
+    void RestartCaret();
+    bool KeyBelongsToWindow(const QKeyEvent* e) const;
+    bool EditorWantsKey(const QKeyEvent* e) const;
+    void TypeText(const QString& text);
+    void SelectTo(editor::TBufferCoord pos);
+    void ExportPrimarySelection();
+    QMenu* BuildContextMenu();
+    void Run(TEditorCommand command, const editor::TCommandData& data = {});
+    int RowAt(int y) const;
+    QRect CaretRect() const;
+    void UpdateGutterWidth();
+
+    std::unique_ptr<editor::TCodeEditor> FEngine;
+    widgets::TFontGrid FGrid;
+    widgets::TEditorGutter FGutter;
+    qreal FSelectionAlpha = 0.4;
+    QList<QKeySequence> FWindowShortcuts;
+
+    QBasicTimer FCaretTimer;
+    bool FCaretShown = true;
+    QString FPreedit;
+    int FPreeditCursor = 0;
+    bool FSyncingScroll = false;
+
+    enum class TDragState { None, Selecting, MaybeDragText, DraggingText };
+    TDragState FDrag = TDragState::None;
+    QPoint FPressPoint;
+    editor::TBufferCoord FSelectAnchor;
+    int FClickCount = 0;
+    qint64 FLastClickTime = 0;
+    QPoint FLastClickPoint;
+    bool FLineSelecting = false;
+    bool FWordSelecting = false;
+    editor::TBufferCoord FWordAnchorEnd;
+    QBasicTimer FAutoScrollTimer;
+    editor::TBufferCoord FDropCaret;
+    bool FDropCaretShown = false;
+};
+
+class TCodeEditor final : public TCustomCodeEditor {
+    Q_OBJECT
+public:
+    using TCustomCodeEditor::TCustomCodeEditor;
+};

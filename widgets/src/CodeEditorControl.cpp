@@ -1,0 +1,820 @@
+#include "widgets/CodeEditorControl.h"
+
+#include "editor/TextColumns.h"
+#include "widgets/TextPainter.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDateTime>
+#include <QDrag>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyleHints>
+
+#include <cmath>
+
+using editor::TBufferCoord;
+
+namespace {
+
+// The text between an undo block's ends is undone and redone as one step.
+class TUndoBlock {
+public:
+    explicit TUndoBlock(editor::TCustomCodeEditor& e) : FEditor(e) { FEditor.BeginUndoBlock(); }
+    ~TUndoBlock() { FEditor.EndUndoBlock(); }
+    TUndoBlock(const TUndoBlock&) = delete;
+    TUndoBlock& operator=(const TUndoBlock&) = delete;
+
+private:
+    editor::TCustomCodeEditor& FEditor;
+};
+
+// Where a position ends up once the text between from and to is removed.
+TBufferCoord AfterRemoval(TBufferCoord pos, TBufferCoord from, TBufferCoord to)
+{
+    if (pos <= from)
+        return pos;
+    if (pos <= to)
+        return from;
+    if (pos.Line == to.Line)
+        return {from.Char + (pos.Char - to.Char), from.Line};
+    return {pos.Char, pos.Line - (to.Line - from.Line)};
+}
+
+} // namespace
+
+TCustomCodeEditor::TCustomCodeEditor(QWidget* parent)
+    : QAbstractScrollArea(parent), FEngine(std::make_unique<editor::TCodeEditor>())
+{
+    FEngine->SetView(this);
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_InputMethodEnabled);
+    viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setAcceptDrops(true);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    verticalScrollBar()->setSingleStep(1);
+    horizontalScrollBar()->setSingleStep(1);
+    SetEditorFont(widgets::TFontGrid::EditorFont(13), widgets::TFontGrid::EditorFont(11));
+    UpdateGutterWidth();
+    UpdateScrollBars();
+}
+
+TCustomCodeEditor::~TCustomCodeEditor()
+{
+    // The engine may still report to its view while it goes.
+    FEngine->SetView(nullptr);
+}
+
+// --- text and settings -----------------------------------------------------
+
+void TCustomCodeEditor::SetText(const QString& text)
+{
+    // A fresh document: loading it is no edit to undo.
+    FEngine->LockUndo();
+    FEngine->SetText(text);
+    FEngine->UnlockUndo();
+    FEngine->ClearUndo();
+    FEngine->SetModified(false);
+    FEngine->SetCaretXY({1, 1});
+    FEngine->SetTopLine(1);
+    FEngine->SetLeftChar(1);
+    UpdateGutterWidth();
+    UpdateScrollBars();
+    viewport()->update();
+}
+
+void TCustomCodeEditor::SetLines(const QStringList& lines) { SetText(lines.join(QStringLiteral("\r\n"))); }
+
+QStringList TCustomCodeEditor::Lines() const
+{
+    QStringList out;
+    const editor::TLineBuffer& lines = FEngine->Lines();
+    out.reserve(lines.Count());
+    for (int i = 0; i < lines.Count(); ++i)
+        out << lines.GetRef(i);
+    return out;
+}
+
+void TCustomCodeEditor::SetHighlighter(editor::TCustomHighlighter* highlighter)
+{
+    FEngine->SetHighlighter(highlighter);
+    viewport()->update();
+}
+
+void TCustomCodeEditor::SetTabWidth(int value)
+{
+    FEngine->SetTabWidth(value);
+    viewport()->update();
+}
+
+void TCustomCodeEditor::SetUseCodeFolding(bool value)
+{
+    FEngine->SetUseCodeFolding(value);
+    UpdateScrollBars();
+    viewport()->update();
+}
+
+void TCustomCodeEditor::SetEditorFont(const QFont& font, const QFont& gutterFont)
+{
+    setFont(font);
+    FGrid.SetFont(font);
+    FGutter.SetFont(gutterFont);
+    UpdateScrollBars();
+    viewport()->update();
+}
+
+void TCustomCodeEditor::GotoLine(int line)
+{
+    const int count = std::max(1, FEngine->Lines().Count());
+    line = std::clamp(line, 1, count);
+    // Unfold what hides the line, so the caret is seen there.
+    if (FEngine->CodeFoldingActive()) {
+        int index;
+        while (FEngine->AllFoldRanges().FoldHidesLine(line, &index))
+            FEngine->Uncollapse(index);
+    }
+    FEngine->SetCaretXY({1, line});
+    // The line comes to the middle of the window when it was out of view.
+    const int row = FEngine->DisplayXY().Row;
+    if (row < FEngine->TopLine() || row >= FEngine->TopLine() + LinesInWindow())
+        FEngine->SetTopLine(row - LinesInWindow() / 2);
+    FEngine->EnsureCursorPosVisible();
+    viewport()->update();
+}
+
+// --- geometry --------------------------------------------------------------
+
+int TCustomCodeEditor::RowAt(int y) const
+{
+    return FEngine->TopLine() + int(std::floor(qreal(y) / FGrid.LineHeight()));
+}
+
+TBufferCoord TCustomCodeEditor::PositionAt(QPoint p) const
+{
+    const int rows = std::max(1, FEngine->DisplayRowCount());
+    const int row = std::clamp(RowAt(p.y()), 1, rows);
+    // In cells from the line's start (0-based, fractional).
+    const qreal cells = FEngine->LeftChar() - 1 + std::max(0, p.x() - TextLeft()) / FGrid.CellWidth();
+    const int line = FEngine->CodeFoldingActive() ? FEngine->AllFoldRanges().FoldRowToLine(row) : row;
+    const QString& text = FEngine->Lines().GetRef(line - 1);
+    const int tab = FEngine->TabWidth();
+    const int index = editor::text::IndexOfDisplayColumn(text, int(std::floor(cells)), tab);
+    if (index >= text.size()) {
+        // Past the end each cell is one position.
+        const int end = editor::text::DisplayColumn(text, int(text.size()), tab);
+        return {int(text.size()) + std::max(0, int(std::lround(cells)) - end) + 1, line};
+    }
+    // The nearer edge of the character under the point: its right half
+    // (of a tab, a wide character) lands after it.
+    const int start = editor::text::DisplayColumn(text, index, tab);
+    const int next = widgets::NextCluster(text, index);
+    const int width = widgets::CellWidth(text, index, next - index, start, tab);
+    return {(cells >= start + width / 2.0 ? next : index) + 1, line};
+}
+
+QPoint TCustomCodeEditor::PointOf(TBufferCoord pos) const
+{
+    const editor::TDisplayCoord d = FEngine->BufferToDisplayPos(pos);
+    const qreal x = TextLeft() + (d.Column - FEngine->LeftChar()) * FGrid.CellWidth();
+    return {int(std::lround(x)), (d.Row - FEngine->TopLine()) * FGrid.LineHeight()};
+}
+
+QRect TCustomCodeEditor::CaretRect() const
+{
+    const QPoint p = PointOf(FEngine->CaretXY());
+    int width = 2;
+    if (!FEngine->InsertMode()) {
+        const QString& text = FEngine->LineText();
+        const int index = FEngine->CaretX() - 1;
+        int cells = 1;
+        if (index < text.size() && text[index] != u'\t')
+            cells = std::max(1, widgets::CellWidth(text, index, widgets::NextCluster(text, index) - index, 0, 1));
+        width = int(std::lround(cells * FGrid.CellWidth()));
+    }
+    return QRect(p.x(), p.y(), width, FGrid.LineHeight());
+}
+
+void TCustomCodeEditor::UpdateGutterWidth()
+{
+    if (FGutter.SetLineCount(FEngine->Lines().Count())) {
+        UpdateScrollBars();
+        viewport()->update();
+    }
+}
+
+void TCustomCodeEditor::UpdateScrollBars()
+{
+    FSyncingScroll = true;
+    const int rows = LinesInWindow();
+    const int total = FEngine->DisplayRowCount();
+    QScrollBar* v = verticalScrollBar();
+    v->setRange(0, std::max(0, total - (FEngine->HasOption(editor::eoScrollPastEof) ? 1 : rows)));
+    v->setPageStep(rows);
+    v->setValue(FEngine->TopLine() - 1);
+    QScrollBar* h = horizontalScrollBar();
+    const int cols = CharsInWindow();
+    const int widest = std::max(FEngine->Lines().GetMaxWidth(), FEngine->DisplayXY().Column) + 1;
+    h->setRange(0, std::max(0, widest - cols));
+    h->setPageStep(cols);
+    h->setValue(FEngine->LeftChar() - 1);
+    FSyncingScroll = false;
+}
+
+void TCustomCodeEditor::scrollContentsBy(int, int)
+{
+    if (FSyncingScroll)
+        return;
+    FEngine->SetTopLine(verticalScrollBar()->value() + 1);
+    FEngine->SetLeftChar(horizontalScrollBar()->value() + 1);
+    viewport()->update();
+}
+
+void TCustomCodeEditor::resizeEvent(QResizeEvent* e)
+{
+    QAbstractScrollArea::resizeEvent(e);
+    // A taller window may show rows past the old last top line.
+    FEngine->SetTopLine(FEngine->TopLine());
+    UpdateScrollBars();
+}
+
+// --- the view interface ----------------------------------------------------
+
+int TCustomCodeEditor::LinesInWindow() const { return std::max(1, viewport()->height() / FGrid.LineHeight()); }
+
+int TCustomCodeEditor::CharsInWindow() const
+{
+    return std::max(1, int((viewport()->width() - TextLeft()) / FGrid.CellWidth()));
+}
+
+void TCustomCodeEditor::InvalidateLines(int firstLine, int lastLine)
+{
+    UpdateGutterWidth();
+    const int top = FEngine->TopLine();
+    const int lh = FGrid.LineHeight();
+    const bool folding = FEngine->CodeFoldingActive();
+    if (lastLine < 0 || folding) {
+        // Lines inserted or removed move everything below.
+        const int from = folding ? 0 : std::max(0, (firstLine - top) * lh);
+        viewport()->update(0, from, viewport()->width(), viewport()->height() - from);
+    } else {
+        const int y1 = std::max(0, (firstLine - top) * lh);
+        const int y2 = std::min(viewport()->height(), (lastLine - top + 1) * lh);
+        if (y2 > y1)
+            viewport()->update(0, y1, viewport()->width(), y2 - y1);
+    }
+}
+
+void TCustomCodeEditor::InvalidateGutter() { viewport()->update(0, 0, FGutter.Width(), viewport()->height()); }
+
+void TCustomCodeEditor::StatusChanged(editor::TStatusChanges changes)
+{
+    if (changes & (editor::scTopLine | editor::scLeftChar | editor::scCaretX | editor::scCaretY))
+        UpdateScrollBars();
+    if (changes & editor::scSelection)
+        ExportPrimarySelection();
+    if (changes & (editor::scCaretX | editor::scCaretY)) {
+        RestartCaret();
+        if (testAttribute(Qt::WA_InputMethodEnabled) && hasFocus())
+            QGuiApplication::inputMethod()->update(Qt::ImCursorRectangle | Qt::ImCursorPosition);
+    }
+    viewport()->update();
+}
+
+QString TCustomCodeEditor::ClipboardText() const { return QGuiApplication::clipboard()->text(); }
+
+void TCustomCodeEditor::SetClipboardText(const QString& text) { QGuiApplication::clipboard()->setText(text); }
+
+void TCustomCodeEditor::ExportPrimarySelection()
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    // Megabytes of text are not copied on every caret step.
+    if (clipboard->supportsSelection() && FEngine->SelAvail() && FDrag == TDragState::None)
+        clipboard->setText(FEngine->SelText(), QClipboard::Selection);
+}
+
+// --- painting --------------------------------------------------------------
+
+void TCustomCodeEditor::paintEvent(QPaintEvent*)
+{
+    QPainter p(viewport());
+    const int lh = FGrid.LineHeight();
+    const int first = FEngine->TopLine();
+    const int last = first + viewport()->height() / lh + 1;
+    const int left = TextLeft();
+    const QRect textArea(left, 0, viewport()->width() - left, viewport()->height());
+    widgets::TTextColors colors;
+    colors.Foreground = palette().color(QPalette::Text);
+    colors.Background = palette().color(QPalette::Base);
+    colors.Selection = palette().color(QPalette::Highlight);
+    colors.SelectionAlpha = FSelectionAlpha;
+    p.fillRect(textArea, colors.Background);
+    p.setClipRect(textArea);
+    widgets::PaintTextRows(p, *FEngine, FGrid, colors, left, textArea.width(), first, last);
+
+    const QRect caret = CaretRect();
+    if (!FPreedit.isEmpty()) {
+        // Composition in progress: shown at the caret, underlined, over the text.
+        p.setFont(FGrid.Font());
+        int cells = 0;
+        widgets::ForEachCell(FPreedit, FEngine->TabWidth(), 0, INT_MAX, [&](const widgets::TGridCell& c) {
+            cells = c.Column + c.Width;
+            return true;
+        });
+        const QRectF box(caret.left(), caret.top(), cells * FGrid.CellWidth(), lh);
+        p.fillRect(box, colors.Background);
+        p.setPen(colors.Foreground);
+        p.drawText(QPointF(box.left(), box.top() + FGrid.Ascent()), FPreedit);
+        p.drawLine(QPointF(box.left(), box.bottom() - 1), QPointF(box.right(), box.bottom() - 1));
+    } else if (CaretShown() && !FEngine->HasOption(editor::eoNoCaret)) {
+        p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+        p.fillRect(caret, Qt::white);
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    }
+    if (FDropCaretShown) {
+        const QPoint d = PointOf(FDropCaret);
+        p.fillRect(QRect(d.x(), d.y(), 2, lh), colors.Foreground);
+    }
+    p.setClipping(false);
+    FGutter.Paint(p, *FEngine, first, last, lh, viewport()->height());
+}
+
+void TCustomCodeEditor::RestartCaret()
+{
+    FCaretShown = true;
+    const int flash = QApplication::cursorFlashTime();
+    if (flash > 0 && hasFocus())
+        FCaretTimer.start(flash / 2, this);
+    else
+        FCaretTimer.stop();
+    viewport()->update(CaretRect().adjusted(-2, 0, 2, 0));
+}
+
+void TCustomCodeEditor::timerEvent(QTimerEvent* e)
+{
+    if (e->timerId() == FCaretTimer.timerId()) {
+        FCaretShown = !FCaretShown;
+        viewport()->update(CaretRect().adjusted(-2, 0, 2, 0));
+        return;
+    }
+    QAbstractScrollArea::timerEvent(e);
+}
+
+void TCustomCodeEditor::focusInEvent(QFocusEvent* e)
+{
+    QAbstractScrollArea::focusInEvent(e);
+    RestartCaret();
+}
+
+void TCustomCodeEditor::focusOutEvent(QFocusEvent* e)
+{
+    QAbstractScrollArea::focusOutEvent(e);
+    FCaretTimer.stop();
+    FEngine->Keys().ClearPendingStroke();
+    viewport()->update();
+}
+
+// --- keyboard --------------------------------------------------------------
+
+void TCustomCodeEditor::Run(TEditorCommand command, const editor::TCommandData& data)
+{
+    FEngine->CommandProcessor(command, QChar(), data);
+}
+
+bool TCustomCodeEditor::KeyBelongsToWindow(const QKeyEvent* e) const
+{
+    const QKeySequence key(e->keyCombination());
+    for (const QKeySequence& s : FWindowShortcuts)
+        if (s.matches(key) == QKeySequence::ExactMatch)
+            return true;
+    return false;
+}
+
+bool TCustomCodeEditor::EditorWantsKey(const QKeyEvent* e) const
+{
+    const quint16 vk = VirtualKeyFromQtKey(e->key(), e->modifiers());
+    if (vk == 0)
+        return false;
+    const TShiftState shift = ShiftStateFromQtModifiers(e->modifiers());
+    const editor::TEditorKeyStrokes& keys = FEngine->Keys().Keystrokes();
+    const editor::TKeyTranslator& translator = FEngine->Keys();
+    if (translator.LastKey() != 0 && keys.FindKeycode2(translator.LastKey(), translator.LastShiftState(), vk, shift) >= 0)
+        return true;
+    if (keys.FindKeycode(vk, shift) >= 0)
+        return true;
+    // Plain typing also beats a single-key shortcut.
+    return (shift & (ssCtrl | ssAlt)) == 0 && !e->text().isEmpty() && e->text()[0].unicode() >= 32;
+}
+
+bool TCustomCodeEditor::event(QEvent* e)
+{
+    if (e->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(e);
+        if (!KeyBelongsToWindow(key) && EditorWantsKey(key)) {
+            key->accept();
+            return true;
+        }
+    }
+    return QAbstractScrollArea::event(e);
+}
+
+bool TCustomCodeEditor::focusNextPrevChild(bool next)
+{
+    // With WantTabs, Tab and Shift+Tab edit the text instead of moving on.
+    if (WantTabs())
+        return false;
+    return QAbstractScrollArea::focusNextPrevChild(next);
+}
+
+void TCustomCodeEditor::keyPressEvent(QKeyEvent* e)
+{
+    if (KeyBelongsToWindow(e)) {
+        e->ignore();
+        return;
+    }
+    const quint16 vk = VirtualKeyFromQtKey(e->key(), e->modifiers());
+    const TShiftState shift = ShiftStateFromQtModifiers(e->modifiers());
+    bool used = false;
+    if (vk != 0)
+        used = FEngine->KeyDown(vk, shift);
+    const bool plainTab = (shift & (ssCtrl | ssAlt)) == 0 && vk == VK_TAB;
+    const bool plainReturn = (shift & (ssCtrl | ssAlt)) == 0 && vk == VK_RETURN;
+    if (!used && ((plainTab && !WantTabs()) || (plainReturn && !FEngine->WantReturns()))) {
+        e->ignore();
+        return;
+    }
+    // Alt with a letter is a menu accelerator, not typing (AltGr arrives
+    // without the Alt modifier).
+    // With Ctrl the text is a control character or the bare letter, which
+    // is never typed.
+    const bool typing = !(e->modifiers() & (Qt::AltModifier | Qt::ControlModifier));
+    QString text = e->text();
+    if (!text.isEmpty() && typing) {
+        TypeText(text);
+        used = true;
+    }
+    if (used)
+        e->accept();
+    else
+        e->ignore();
+    RestartCaret();
+}
+
+void TCustomCodeEditor::TypeText(const QString& text)
+{
+    if (text.size() == 1) {
+        FEngine->KeyPress(text[0]);
+        return;
+    }
+    // A character outside the basic plane, or several at once: one step,
+    // unless it belongs to a key already run as a command.
+    editor::TKeyTranslator& keys = FEngine->Keys();
+    if (keys.IgnoreNextChar()) {
+        keys.SetIgnoreNextChar(false);
+        return;
+    }
+    QString typable;
+    for (QChar c : text)
+        if (c.unicode() >= 32 && c.unicode() != 127)
+            typable += c;
+    if (!typable.isEmpty())
+        Run(ecImeStr, typable);
+}
+
+void TCustomCodeEditor::keyReleaseEvent(QKeyEvent* e)
+{
+    quint16 vk = VirtualKeyFromQtKey(e->key(), e->modifiers());
+    if (vk != 0)
+        FEngine->Keys().KeyUp(vk, ShiftStateFromQtModifiers(e->modifiers()));
+    QAbstractScrollArea::keyReleaseEvent(e);
+}
+
+void TCustomCodeEditor::inputMethodEvent(QInputMethodEvent* e)
+{
+    if (!e->commitString().isEmpty())
+        Run(ecImeStr, e->commitString());
+    FPreedit = e->preeditString();
+    FPreeditCursor = FPreedit.size();
+    for (const QInputMethodEvent::Attribute& a : e->attributes())
+        if (a.type == QInputMethodEvent::Cursor)
+            FPreeditCursor = a.start;
+    e->accept();
+    viewport()->update();
+}
+
+QVariant TCustomCodeEditor::inputMethodQuery(Qt::InputMethodQuery query) const
+{
+    switch (query) {
+    case Qt::ImEnabled:
+        return !FEngine->ReadOnly();
+    case Qt::ImCursorRectangle:
+    case Qt::ImAnchorRectangle: {
+        QRect r = CaretRect();
+        r.translate(viewport()->pos());
+        return r;
+    }
+    case Qt::ImFont:
+        return FGrid.Font();
+    case Qt::ImCursorPosition:
+        return FEngine->CaretX() - 1;
+    case Qt::ImAnchorPosition:
+        return FEngine->SelAvail() && FEngine->BlockBegin().Line == FEngine->CaretY() ? FEngine->SelectionAnchor().Char - 1
+                                                                                      : FEngine->CaretX() - 1;
+    case Qt::ImSurroundingText: {
+        const QString& line = FEngine->Lines().GetRef(FEngine->CaretY() - 1);
+        return line.size() > 4096 ? QString() : line;
+    }
+    case Qt::ImCurrentSelection:
+        return FEngine->SelAvail() && FEngine->BlockBegin().Line == FEngine->BlockEnd().Line ? FEngine->SelText()
+                                                                                             : QString();
+    case Qt::ImHints:
+        return int(Qt::ImhMultiLine | Qt::ImhNoAutoUppercase);
+    default:
+        return QAbstractScrollArea::inputMethodQuery(query);
+    }
+}
+
+// --- mouse -----------------------------------------------------------------
+
+void TCustomCodeEditor::SelectTo(TBufferCoord pos)
+{
+    TBufferCoord anchor = FSelectAnchor;
+    TBufferCoord end = pos;
+    if (FLineSelecting) {
+        const int count = FEngine->Lines().Count();
+        auto lineEnd = [&](int line) {
+            return line < count ? TBufferCoord{1, line + 1}
+                                : TBufferCoord{int(FEngine->Lines().GetRef(line - 1).size()) + 1, line};
+        };
+        if (pos.Line >= FSelectAnchor.Line) {
+            anchor = {1, FSelectAnchor.Line};
+            end = lineEnd(pos.Line);
+        } else {
+            anchor = lineEnd(FSelectAnchor.Line);
+            end = {1, pos.Line};
+        }
+    } else if (FWordSelecting) {
+        // Whole words: the end moves to the word edge on its side.
+        const QString& text = FEngine->Lines().GetRef(pos.Line - 1);
+        auto ident = [](QChar c) { return c.isLetterOrNumber() || c == u'_' || c.isMark(); };
+        int i = std::min<int>(pos.Char - 1, int(text.size()));
+        if (pos < FSelectAnchor) {
+            anchor = FWordAnchorEnd;
+            while (i > 0 && ident(text[i - 1]))
+                --i;
+        } else {
+            while (i < text.size() && ident(text[i]))
+                ++i;
+        }
+        end = {i + 1, pos.Line};
+    }
+    FEngine->SetSelection(anchor, end);
+}
+
+void TCustomCodeEditor::mousePressEvent(QMouseEvent* e)
+{
+    setFocus(Qt::MouseFocusReason);
+    const QPoint at = e->position().toPoint();
+    const TBufferCoord pos = PositionAt(at);
+    if (e->button() == Qt::MiddleButton) {
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        if (clipboard->supportsSelection() && !FEngine->ReadOnly()) {
+            const QString text = clipboard->text(QClipboard::Selection);
+            FEngine->SetCaretXY(pos);
+            if (!text.isEmpty())
+                Run(ecImeStr, text);
+        }
+        return;
+    }
+    if (e->button() != Qt::LeftButton) {
+        if (e->button() == Qt::RightButton && FEngine->HasOption(editor::eoRightMouseMovesCursor)
+            && !FEngine->SelAvail())
+            FEngine->SetCaretXY(pos);
+        return;
+    }
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const bool triple = FClickCount == 2 && now - FLastClickTime < QApplication::doubleClickInterval()
+        && (at - FLastClickPoint).manhattanLength() < QApplication::startDragDistance();
+    FClickCount = triple ? 3 : 1;
+    FLastClickTime = now;
+    FLastClickPoint = at;
+    FWordSelecting = false;
+    FLineSelecting = false;
+
+    if (at.x() < TextLeft()) {
+        const int line = pos.Line;
+        int index;
+        if (FGutter.BandAt(at.x()) == widgets::TEditorGutter::gbFold && FEngine->CodeFoldingActive()
+            && FEngine->AllFoldRanges().FoldStartAtLine(line, &index)) {
+            if (FEngine->AllFoldRanges().Ranges()[size_t(index)].Collapsed)
+                FEngine->Uncollapse(index);
+            else
+                FEngine->Collapse(index);
+            UpdateScrollBars();
+            viewport()->update();
+            return;
+        }
+        // A click on a line number selects the line; dragging selects lines.
+        FLineSelecting = true;
+        FSelectAnchor = {1, line};
+        SelectTo({1, line});
+        FDrag = TDragState::Selecting;
+        return;
+    }
+    if (triple) {
+        FLineSelecting = true;
+        FSelectAnchor = {1, pos.Line};
+        SelectTo(pos);
+        FDrag = TDragState::Selecting;
+        return;
+    }
+    const bool alt = e->modifiers() & Qt::AltModifier;
+    if (e->modifiers() & Qt::ShiftModifier) {
+        FSelectAnchor = FEngine->SelAvail() ? FEngine->SelectionAnchor() : FEngine->CaretXY();
+        SelectTo(pos);
+        FDrag = TDragState::Selecting;
+        return;
+    }
+    if (!alt && FEngine->HasOption(editor::eoDragDropEditing) && FEngine->SelAvail()
+        && FEngine->SelectionMode() == editor::smNormal && pos >= FEngine->BlockBegin() && pos < FEngine->BlockEnd()) {
+        FDrag = TDragState::MaybeDragText;
+        FPressPoint = at;
+        return;
+    }
+    const editor::TSelectionMode mode = alt ? editor::smColumn : editor::smNormal;
+    if (FEngine->SelectionMode() != mode)
+        FEngine->SetSelectionMode(mode);
+    FEngine->SetCaretXY(PositionAt(at));
+    FSelectAnchor = FEngine->CaretXY();
+    FDrag = TDragState::Selecting;
+    RestartCaret();
+}
+
+void TCustomCodeEditor::mouseMoveEvent(QMouseEvent* e)
+{
+    const QPoint at = e->position().toPoint();
+    if (FDrag == TDragState::Selecting && (e->buttons() & Qt::LeftButton)) {
+        SelectTo(PositionAt(at));
+        return;
+    }
+    if (FDrag == TDragState::MaybeDragText && (at - FPressPoint).manhattanLength() >= QApplication::startDragDistance()) {
+        FDrag = TDragState::DraggingText;
+        auto* drag = new QDrag(this);
+        auto* data = new QMimeData;
+        data->setText(FEngine->SelText());
+        drag->setMimeData(data);
+        const Qt::DropAction action = drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::MoveAction);
+        // Moved into another program or pane: the text leaves here.
+        if (action == Qt::MoveAction && drag->target() != viewport() && !FEngine->ReadOnly())
+            FEngine->SetSelText(QString());
+        FDrag = TDragState::None;
+        return;
+    }
+    if (e->buttons() == Qt::NoButton)
+        viewport()->setCursor(at.x() < TextLeft() ? Qt::ArrowCursor : Qt::IBeamCursor);
+}
+
+void TCustomCodeEditor::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (FDrag == TDragState::MaybeDragText) // a click into the selection
+        FEngine->SetCaretXY(PositionAt(e->position().toPoint()));
+    FDrag = TDragState::None;
+    ExportPrimarySelection();
+}
+
+void TCustomCodeEditor::mouseDoubleClickEvent(QMouseEvent* e)
+{
+    if (e->button() != Qt::LeftButton || e->position().x() < TextLeft()) {
+        mousePressEvent(e);
+        return;
+    }
+    FClickCount = 2;
+    FLastClickTime = QDateTime::currentMSecsSinceEpoch();
+    FLastClickPoint = e->position().toPoint();
+    if (FEngine->SelectionMode() != editor::smNormal)
+        FEngine->SetSelectionMode(editor::smNormal);
+    FEngine->SetCaretXY(PositionAt(FLastClickPoint));
+    Run(ecSelWord);
+    if (FEngine->SelAvail()) {
+        FWordSelecting = true;
+        FSelectAnchor = FEngine->BlockBegin();
+        FWordAnchorEnd = FEngine->BlockEnd();
+        FDrag = TDragState::Selecting;
+    }
+    ExportPrimarySelection();
+}
+
+// --- drag and drop ---------------------------------------------------------
+
+void TCustomCodeEditor::dragEnterEvent(QDragEnterEvent* e)
+{
+    if (e->mimeData()->hasText() && !FEngine->ReadOnly() && FEngine->HasOption(editor::eoDragDropEditing)) {
+        e->acceptProposedAction();
+        return;
+    }
+    e->ignore();
+}
+
+void TCustomCodeEditor::dragMoveEvent(QDragMoveEvent* e)
+{
+    if (!e->mimeData()->hasText() || FEngine->ReadOnly()) {
+        e->ignore();
+        return;
+    }
+    FDropCaret = PositionAt(e->position().toPoint());
+    FDropCaretShown = true;
+    const bool internal = e->source() == this;
+    e->setDropAction(internal && !(e->modifiers() & Qt::ControlModifier) ? Qt::MoveAction : Qt::CopyAction);
+    if (!(e->possibleActions() & e->dropAction()))
+        e->setDropAction(e->proposedAction());
+    e->accept();
+    viewport()->update();
+}
+
+void TCustomCodeEditor::dropEvent(QDropEvent* e)
+{
+    FDropCaretShown = false;
+    viewport()->update();
+    if (!e->mimeData()->hasText() || FEngine->ReadOnly()) {
+        e->ignore();
+        return;
+    }
+    TBufferCoord pos = PositionAt(e->position().toPoint());
+    const QString text = e->mimeData()->text();
+    const bool internalMove = e->source() == this && !(e->modifiers() & Qt::ControlModifier)
+        && (e->possibleActions() & Qt::MoveAction) && FEngine->SelAvail();
+    if (internalMove) {
+        const TBufferCoord from = FEngine->BlockBegin(), to = FEngine->BlockEnd();
+        if (pos > from && pos < to) { // dropped onto itself
+            e->setDropAction(Qt::CopyAction);
+            e->accept();
+            return;
+        }
+        {
+            TUndoBlock block(*FEngine);
+            FEngine->DeleteTextRange(from, to);
+            pos = AfterRemoval(pos, from, to);
+            const TBufferCoord end = FEngine->InsertTextAt(pos, text);
+            FEngine->SetSelection(pos, end);
+        }
+        // The source must not delete the text once more.
+        e->setDropAction(Qt::CopyAction);
+        e->accept();
+        return;
+    }
+    {
+        TUndoBlock block(*FEngine);
+        const TBufferCoord end = FEngine->InsertTextAt(pos, text);
+        FEngine->SetSelection(pos, end);
+    }
+    e->acceptProposedAction();
+    setFocus(Qt::MouseFocusReason);
+}
+
+// --- context menu ------------------------------------------------------------
+
+QMenu* TCustomCodeEditor::BuildContextMenu()
+{
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const bool writable = !FEngine->ReadOnly();
+    const bool sel = FEngine->SelAvail();
+    struct Item {
+        const char* text;
+        TEditorCommand command;
+        bool enabled;
+    };
+    const Item items[] = {
+        {"元に戻す(&U)", ecUndo, FEngine->CanUndo()},
+        {"やり直し(&R)", ecRedo, FEngine->CanRedo()},
+        {nullptr, ecNone, false},
+        {"切り取り(&T)", ecCut, writable && sel},
+        {"コピー(&C)", ecCopy, sel},
+        {"貼り付け(&P)", ecPaste, writable && !QGuiApplication::clipboard()->text().isEmpty()},
+        {"削除(&D)", ecDeleteChar, writable && sel},
+        {nullptr, ecNone, false},
+        {"すべて選択(&A)", ecSelectAll, FEngine->Lines().Count() > 0},
+    };
+    for (const Item& item : items) {
+        if (!item.text) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* a = menu->addAction(QString::fromUtf8(item.text));
+        a->setEnabled(item.enabled);
+        const TEditorCommand command = item.command;
+        connect(a, &QAction::triggered, this, [this, command] { Run(command); });
+    }
+    return menu;
+}
+
+void TCustomCodeEditor::contextMenuEvent(QContextMenuEvent* e)
+{
+    BuildContextMenu()->popup(e->globalPos());
+}
+
+void TCustomCodeEditor::wheelEvent(QWheelEvent* e) { QAbstractScrollArea::wheelEvent(e); }
