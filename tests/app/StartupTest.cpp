@@ -16,6 +16,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QUrl>
