@@ -1,6 +1,7 @@
 #include "editor/EditorCore.h"
 
 #include "editor/FoldingHighlighter.h"
+#include "platform/TextLines.h"
 
 #include <algorithm>
 #include <climits>
@@ -414,20 +415,8 @@ namespace editor {
 
 QStringList TEditorCore::SplitTextLines(QStringView text)
 {
-    QStringList lines;
-    const qsizetype n = text.size();
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = text[i].unicode();
-        if (c != 13 && c != 10 && c != 0x2028 && c != 0x2029)
-            continue;
-        lines.append(text.mid(start, i - start).toString());
-        if (c == 13 && i + 1 < n && text[i + 1].unicode() == 10)
-            ++i;
-        start = i + 1;
-    }
-    lines.append(text.mid(start).toString());
-    return lines;
+    using namespace platform;
+    return SplitLines(text, lbCR | lbLF | lbLS | lbPS, TFinalBreak::StartsEmptyLine);
 }
 
 TBufferCoord TEditorCore::InsertTextAt(TBufferCoord pos, QStringView text)

@@ -1,10 +1,10 @@
 #include "editor/LineBuffer.h"
 
+#include "platform/TextLines.h"
+
 #include <QIODevice>
 #include <QSemaphore>
-#include <QStringDecoder>
 #include <QThreadPool>
-#include <QtEndian>
 
 #include <algorithm>
 #include <climits>
@@ -21,59 +21,9 @@ const QString kEmptyLine;
 
 using UpdateGuard = TLineBufferUpdate;
 
-inline bool IsBreak(char16_t c) { return c == 13 || c == 10 || c == 0x2028; }
-
-// Splits like the platform string list: CR LF, CR and LF each end a line;
-// a break at the very end does not start another line.
-QStringList SplitPlain(const QString& text)
-{
-    QStringList result;
-    const char16_t* p = reinterpret_cast<const char16_t*>(text.constData());
-    const qsizetype n = text.size();
-    qsizetype i = 0;
-    while (i < n) {
-        const qsizetype start = i;
-        while (i < n && p[i] != 13 && p[i] != 10)
-            ++i;
-        result.append(QString(reinterpret_cast<const QChar*>(p + start), i - start));
-        if (i < n && p[i] == 13)
-            ++i;
-        if (i < n && p[i] == 10)
-            ++i;
-    }
-    return result;
-}
-
-bool HasLoneSurrogate(const QString& text)
-{
-    const char16_t* p = reinterpret_cast<const char16_t*>(text.constData());
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = p[i];
-        if (c < 0xD800 || c > 0xDFFF)
-            continue;
-        if (c <= 0xDBFF && i + 1 < n && p[i + 1] >= 0xDC00 && p[i + 1] <= 0xDFFF) {
-            ++i;
-            continue;
-        }
-        return true;
-    }
-    return false;
-}
-
-QString EncodingName(TEncoding encoding)
-{
-    switch (encoding) {
-    case TEncoding::ANSI:
-    case TEncoding::UTF8:
-        return QStringLiteral("UTF-8");
-    case TEncoding::Unicode:
-        return QStringLiteral("UTF-16LE");
-    case TEncoding::BigEndianUnicode:
-        return QStringLiteral("UTF-16BE");
-    }
-    return QString();
-}
+// The buffer breaks lines at CR, LF and U+2028 (its Unicode file format);
+// inserted text breaks at CR and LF only.
+constexpr platform::TLineBreaks kBufferBreaks = platform::lbCR | platform::lbLF | platform::lbLS;
 
 } // namespace
 
@@ -221,18 +171,18 @@ int TLineBuffer::LineCharLength(int index) const
     return int(Rec(index).FString.size());
 }
 
-void TLineBuffer::ComputeCharIndexes()
+void TLineBuffer::ComputeCharIndexes() const
 {
     qsizetype sum = 0;
     for (int i = 0; i < FCount; ++i) {
-        TLineRecord& rec = Rec(i);
+        const TLineRecord& rec = Rec(i);
         rec.FCharIndex = sum;
         sum += rec.FString.size();
     }
     FCharIndexesAreValid = true;
 }
 
-qsizetype TLineBuffer::LineCharIndex(int index)
+qsizetype TLineBuffer::LineCharIndex(int index) const
 {
     if (index < 0 || index >= FCount)
         return 0;
@@ -345,7 +295,7 @@ void TLineBuffer::InsertText(int index, const QString& text)
 {
     if (text.isEmpty())
         return;
-    InsertStrings(index, SplitPlain(text), 0);
+    InsertStrings(index, platform::SplitLines(text, platform::kCrLfBreaks, platform::TFinalBreak::EndsLine), 0);
 }
 
 void TLineBuffer::Delete(int index)
@@ -416,62 +366,23 @@ void TLineBuffer::SetTextAndFileFormat(const QString& text)
 {
     UpdateGuard guard(*this);
     Clear();
-    const char16_t* p = reinterpret_cast<const char16_t*>(text.constData());
-    const qsizetype n = text.size();
-    if (n == 0)
+    if (text.isEmpty())
         return;
-
+    using platform::TFinalBreak;
     // Count first so the array is allocated once.
     long long lines = 0;
-    for (qsizetype i = 0; i < n;) {
-        while (i < n && !IsBreak(p[i]))
-            ++i;
-        ++lines;
-        if (i < n && p[i] == 0x2028)
-            ++i;
-        if (i < n && p[i] == 13)
-            ++i;
-        if (i < n && p[i] == 10)
-            ++i;
-    }
-    if (IsBreak(p[n - 1]))
-        ++lines;
+    platform::ForEachLine(text, kBufferBreaks, TFinalBreak::StartsEmptyLine, [&](QStringView, QStringView) { ++lines; });
     if (lines > INT_MAX)
         throw std::bad_alloc();
     Grow(int(lines));
 
-    bool seenCR = false, seenLF = false, seenLS = false;
-    for (qsizetype i = 0; i < n;) {
-        const qsizetype start = i;
-        while (i < n && !IsBreak(p[i]))
-            ++i;
-        InitRecord(FList[FGapStart++], QString(reinterpret_cast<const QChar*>(p + start), i - start));
+    platform::TLineBreakStyle style;
+    platform::ForEachLine(text, kBufferBreaks, TFinalBreak::StartsEmptyLine, [&](QStringView line, QStringView lineBreak) {
+        InitRecord(FList[FGapStart++], line.toString());
         ++FCount;
-        if (i < n && p[i] == 0x2028) {
-            seenLS = true;
-            ++i;
-        }
-        if (i < n && p[i] == 13) {
-            seenCR = true;
-            ++i;
-        }
-        if (i < n && p[i] == 10) {
-            seenLF = true;
-            ++i;
-        }
-    }
-    if (IsBreak(p[n - 1])) {
-        InitRecord(FList[FGapStart++], QString());
-        ++FCount;
-    }
-    if (seenLS)
-        FFileFormat = sffUnicode;
-    else if (seenCR && !seenLF)
-        FFileFormat = sffMac;
-    else if (seenLF && !seenCR)
-        FFileFormat = sffUnix;
-    else
-        FFileFormat = sffDos;
+        style.Note(lineBreak);
+    });
+    FFileFormat = style.Format();
     FMaxWidth.store(-1, std::memory_order_relaxed);
     if (FCount > 0 && OnInserted)
         OnInserted(this, 0, FCount);
@@ -484,33 +395,12 @@ QString TLineBuffer::GetText() const
 
 QString TLineBuffer::GetSeparatedText(const QString& separators) const
 {
-    if (FCount == 0)
-        return QString();
-    qsizetype total = qsizetype(separators.size()) * (FCount - 1 + (FTrailingLineBreak ? 1 : 0));
-    for (int i = 0; i < FCount; ++i)
-        total += Rec(i).FString.size();
-    QString result(total, Qt::Uninitialized);
-    QChar* out = result.data();
-    const qsizetype sepLen = separators.size();
-    for (int i = 0; i < FCount; ++i) {
-        const QString& s = Rec(i).FString;
-        if (!s.isEmpty()) {
-            std::memcpy(static_cast<void*>(out), s.constData(), std::size_t(s.size()) * sizeof(QChar));
-            out += s.size();
-        }
-        if (sepLen > 0 && (i + 1 < FCount || FTrailingLineBreak)) {
-            std::memcpy(static_cast<void*>(out), separators.constData(), std::size_t(sepLen) * sizeof(QChar));
-            out += sepLen;
-        }
-    }
-    return result;
+    return platform::JoinLines(
+        FCount, [this](qsizetype i) -> const QString& { return Rec(int(i)).FString; }, separators, FTrailingLineBreak);
 }
 
-int TLineBuffer::GetTextWidth(int index)
+int TLineBuffer::CachedWidth(const TLineRecord& rec) const
 {
-    if (index < 0 || index >= FCount)
-        return 0;
-    TLineRecord& rec = Rec(index);
     if (rec.FFlags & sfTextWidthUnknown) {
         rec.FTextWidth = ComputeWidth(rec.FString);
         rec.FFlags &= TLineFlags(~sfTextWidthUnknown);
@@ -518,7 +408,14 @@ int TLineBuffer::GetTextWidth(int index)
     return rec.FTextWidth;
 }
 
-int TLineBuffer::GetMaxWidth()
+int TLineBuffer::GetTextWidth(int index) const
+{
+    if (index < 0 || index >= FCount)
+        return 0;
+    return CachedWidth(Rec(index));
+}
+
+int TLineBuffer::GetMaxWidth() const
 {
     const int known = FMaxWidth.load();
     if (known > 0)
@@ -526,12 +423,7 @@ int TLineBuffer::GetMaxWidth()
     if (FCount > 0) {
         auto work = [this](int from, int to) {
             for (int i = from; i < to; ++i) {
-                TLineRecord& rec = Rec(i);
-                if (rec.FFlags & sfTextWidthUnknown) {
-                    rec.FTextWidth = ComputeWidth(rec.FString);
-                    rec.FFlags &= TLineFlags(~sfTextWidthUnknown);
-                }
-                const int width = rec.FTextWidth;
+                const int width = CachedWidth(Rec(i));
                 int current = FMaxWidth.load();
                 while (width > current && !FMaxWidth.compare_exchange_weak(current, width)) {
                 }
@@ -605,170 +497,33 @@ void TLineBuffer::SetUpdateState(bool updating)
     }
 }
 
-QByteArray TLineBuffer::Preamble(TEncoding encoding)
-{
-    switch (encoding) {
-    case TEncoding::UTF8:
-        return QByteArray("\xEF\xBB\xBF", 3);
-    case TEncoding::Unicode:
-        return QByteArray("\xFF\xFE", 2);
-    case TEncoding::BigEndianUnicode:
-        return QByteArray("\xFE\xFF", 2);
-    case TEncoding::ANSI:
-        break;
-    }
-    return QByteArray();
-}
-
-qsizetype TLineBuffer::ValidUtf8Prefix(const char* data, qsizetype size, bool truncatedOk)
-{
-    const auto* s = reinterpret_cast<const unsigned char*>(data);
-    qsizetype i = 0;
-    while (i < size) {
-        const unsigned char c = s[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        int need;
-        unsigned lo = 0x80, hi = 0xBF; // allowed range of the second byte
-        if (c >= 0xC2 && c <= 0xDF)
-            need = 1;
-        else if (c >= 0xE0 && c <= 0xEF) {
-            need = 2;
-            if (c == 0xE0)
-                lo = 0xA0;
-            else if (c == 0xED)
-                hi = 0x9F; // no encoded surrogates
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            need = 3;
-            if (c == 0xF0)
-                lo = 0x90;
-            else if (c == 0xF4)
-                hi = 0x8F;
-        } else
-            return i;
-        for (int k = 1; k <= need; ++k) {
-            if (i + k >= size)
-                return truncatedOk ? size : i;
-            const unsigned char b = s[i + k];
-            if (k == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xBF))
-                return i;
-        }
-        i += need + 1;
-    }
-    return i;
-}
-
 void TLineBuffer::LoadFromStream(QIODevice& stream, std::optional<TEncoding> encoding)
 {
     UpdateGuard guard(*this);
-    const QByteArray bytes = stream.readAll();
-    TEncoding enc = FDefaultEncoding;
-    qsizetype bomLength = 0;
-    if (encoding) {
-        enc = *encoding;
-        const QByteArray preamble = Preamble(enc);
-        if (!preamble.isEmpty() && bytes.startsWith(preamble))
-            bomLength = preamble.size();
-    } else {
-        for (TEncoding candidate : {TEncoding::UTF8, TEncoding::Unicode, TEncoding::BigEndianUnicode}) {
-            const QByteArray preamble = Preamble(candidate);
-            if (bytes.startsWith(preamble)) {
-                enc = candidate;
-                bomLength = preamble.size();
-                break;
-            }
-        }
-    }
-    const char* data = bytes.constData() + bomLength;
-    const qsizetype size = bytes.size() - bomLength;
-
-    if (enc == TEncoding::ANSI && FDetectUTF8) {
-        const qsizetype checkLen = std::min<qsizetype>(size, FUTF8CheckLen > 0 ? FUTF8CheckLen : 16384);
-        if (ValidUtf8Prefix(data, checkLen, checkLen < size) == checkLen)
-            enc = TEncoding::UTF8;
-    }
-
-    QString text;
-    if (enc == TEncoding::ANSI || enc == TEncoding::UTF8) {
-        // The 8-bit code page is UTF-8: a byte sequence that is not UTF-8
-        // cannot be shown faithfully, so it is refused rather than mangled.
-        const qsizetype valid = ValidUtf8Prefix(data, size, false);
-        if (valid != size)
-            throw EEncodingError(platform::Format(
-                QStringLiteral("The text is not valid %s: invalid byte sequence at byte %d"),
-                {EncodingName(enc), QString::number(valid + bomLength)}));
-        // The preamble is already cut off: a mark left in the data is a
-        // character of the text, which fromUtf8 would drop.
-        text = QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom)
-                   .decode(QByteArrayView(data, size));
-    } else {
-        if (size % 2 != 0)
-            throw EEncodingError(platform::Format(
-                QStringLiteral("The text is not valid %s: its length is an odd number of bytes"), {EncodingName(enc)}));
-        text.resize(size / 2);
-        char16_t* out = reinterpret_cast<char16_t*>(text.data());
-        for (qsizetype i = 0; i < size / 2; ++i)
-            out[i] = (enc == TEncoding::Unicode) ? qFromLittleEndian<char16_t>(data + 2 * i)
-                                                 : qFromBigEndian<char16_t>(data + 2 * i);
-    }
-    FWriteBOM = bomLength > 0;
-    FEncoding = enc;
-    SetTextAndFileFormat(text);
+    platform::TDecodeOptions options;
+    options.encoding = encoding;
+    options.defaultEncoding = FDefaultEncoding;
+    options.detectUtf8 = FDetectUTF8;
+    options.utf8CheckLen = FUTF8CheckLen;
+    const platform::TDecodedText decoded = platform::DecodeText(stream.readAll(), options);
+    FWriteBOM = decoded.hadPreamble;
+    FEncoding = decoded.encoding;
+    SetTextAndFileFormat(decoded.text);
 }
 
 bool TLineBuffer::SaveToStream(QIODevice& stream, std::optional<TEncoding> encoding)
 {
     TEncoding enc = encoding ? *encoding : FEncoding;
-    QString lineBreak;
-    switch (FFileFormat) {
-    case sffDos:
-        lineBreak = QStringLiteral("\r\n");
-        break;
-    case sffUnix:
-        lineBreak = QStringLiteral("\n");
-        break;
-    case sffMac:
-        lineBreak = QStringLiteral("\r");
-        break;
-    case sffUnicode:
-        lineBreak = QString(QChar(0x2028));
-        break;
+    const QString text = GetSeparatedText(platform::LineBreakOf(FFileFormat).toString());
+    if (enc == TEncoding::ANSI && OnInfoLoss && platform::HasLoneSurrogate(text)) {
+        bool cancel = false;
+        OnInfoLoss(enc, cancel);
+        if (cancel)
+            return false;
+        if (enc != TEncoding::ANSI)
+            FEncoding = enc;
     }
-    const QString text = GetSeparatedText(lineBreak);
-    const bool eightBit = enc == TEncoding::ANSI || enc == TEncoding::UTF8;
-    if (eightBit && HasLoneSurrogate(text)) {
-        if (enc == TEncoding::ANSI && OnInfoLoss) {
-            bool cancel = false;
-            OnInfoLoss(enc, cancel);
-            if (cancel)
-                return false;
-            if (enc != TEncoding::ANSI)
-                FEncoding = enc;
-        }
-        if (enc == TEncoding::ANSI || enc == TEncoding::UTF8)
-            throw EEncodingError(platform::Format(
-                QStringLiteral("The text cannot be saved as %s: it contains an unpaired surrogate character"),
-                {EncodingName(enc)}));
-    }
-
-    QByteArray bytes;
-    if (FWriteBOM)
-        bytes = Preamble(enc);
-    if (enc == TEncoding::ANSI || enc == TEncoding::UTF8) {
-        bytes += text.toUtf8();
-    } else {
-        const qsizetype start = bytes.size();
-        bytes.resize(start + text.size() * 2);
-        const char16_t* in = reinterpret_cast<const char16_t*>(text.constData());
-        for (qsizetype i = 0; i < text.size(); ++i) {
-            if (enc == TEncoding::Unicode)
-                qToLittleEndian<char16_t>(in[i], bytes.data() + start + 2 * i);
-            else
-                qToBigEndian<char16_t>(in[i], bytes.data() + start + 2 * i);
-        }
-    }
+    const QByteArray bytes = platform::EncodeText(text, enc, FWriteBOM);
     if (stream.write(bytes) != bytes.size())
         throw ELineBuffer(platform::Format(QStringLiteral("Cannot write the text: %s"), {stream.errorString()}));
     return true;

@@ -394,3 +394,30 @@ TEST(LineBuffer, EditsAnywhereMatchAPlainList)
         ASSERT_EQ(b.GetMaxWidth() >= 0, true);
     }
 }
+
+TEST(LineBuffer, LineSeparatorBeforeCrLfKeepsTheEmptyLineBetween)
+{
+    // A U+2028 followed by CR LF was taken as one break, so loading and saving
+    // such a text lost the empty line between them.
+    TLineBuffer b;
+    b.SetText(QString("a") + QChar(0x2028) + "\r\nb");
+    EXPECT_EQ(LinesOf(b), (QStringList{"a", "", "b"}));
+    EXPECT_EQ(b.FileFormat(), sffUnicode);
+    const QByteArray saved = Save(b);
+    EXPECT_EQ(saved, QString(QString("a") + QChar(0x2028) + QChar(0x2028) + "b").toUtf8());
+    Load(b, saved);
+    EXPECT_EQ(LinesOf(b), (QStringList{"a", "", "b"}));
+}
+
+TEST(LineBuffer, ReadOnlyQueriesWorkOnAConstBuffer)
+{
+    TLineBuffer b([](const QString& s) { return int(s.size()) * 7; });
+    b.SetText("ab\ncde\n");
+    const TLineBuffer& view = b;
+    EXPECT_EQ(view.LineCharIndex(1), 2);
+    EXPECT_EQ(view.GetTextWidth(1), 21);
+    EXPECT_EQ(view.GetMaxWidth(), 21);
+    b.Put(0, "abcdefgh");
+    EXPECT_EQ(view.LineCharIndex(1), 8); // the caches follow edits
+    EXPECT_EQ(view.GetMaxWidth(), 56);
+}

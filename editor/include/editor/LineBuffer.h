@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "platform/Exception.h"
+#include "platform/TextCodec.h"
 
 class QIODevice;
 
@@ -25,10 +26,7 @@ public:
     using platform::Exception::Exception;
 };
 
-class EEncodingError : public platform::Exception {
-public:
-    using platform::Exception::Exception;
-};
+using EEncodingError = platform::EEncodingError;
 
 enum TLineFlag : std::uint8_t {
     sfTextWidthUnknown = 1 << 0,
@@ -40,11 +38,12 @@ using TLineFlags = std::uint8_t;
 using TLineChangeFlags = std::uint8_t; // only sfModified, sfSaved, sfAsSaved
 inline constexpr TLineFlags kLineChangeFlagsMask = sfModified | sfSaved | sfAsSaved;
 
-enum TTextFileFormat { sffDos = 0, sffUnix = 1, sffMac = 2, sffUnicode = 3 };
-
-// Text encodings a script file can be read and written in. ANSI is the
-// system's 8-bit code page, which is UTF-8 here (written without a preamble).
-enum class TEncoding { ANSI, UTF8, Unicode, BigEndianUnicode };
+using platform::sffDos;
+using platform::sffMac;
+using platform::sffUnicode;
+using platform::sffUnix;
+using platform::TEncoding;
+using platform::TTextFileFormat;
 
 // The range value of a line that has not been scanned yet.
 inline constexpr std::intptr_t kRangeNotScanned = -1;
@@ -53,9 +52,10 @@ struct TLineRecord {
     QString FString;
     void* FObject;
     std::intptr_t FRange;
-    qsizetype FCharIndex;
-    int FTextWidth;
-    TLineFlags FFlags;
+    // Caches the read-only queries fill in.
+    mutable qsizetype FCharIndex;
+    mutable int FTextWidth;
+    mutable TLineFlags FFlags;
 };
 
 class TLineBuffer {
@@ -83,7 +83,7 @@ public:
     std::intptr_t GetRange(int index) const;
     TLineChangeFlags GetChangeFlags(int index) const;
     int LineCharLength(int index) const;
-    qsizetype LineCharIndex(int index);
+    qsizetype LineCharIndex(int index) const;
 
     void Put(int index, const QString& s);
     void PutObject(int index, void* obj);
@@ -104,8 +104,8 @@ public:
     void SetTextAndFileFormat(const QString& text);
     QString GetSeparatedText(const QString& separators) const;
 
-    int GetTextWidth(int index);
-    int GetMaxWidth();
+    int GetTextWidth(int index) const;
+    int GetMaxWidth() const;
     int TabWidth() const { return FTabWidth; }
     void SetTabWidth(int value);
     void FontChanged();
@@ -127,10 +127,11 @@ public:
     void LoadFromStream(QIODevice& stream, std::optional<TEncoding> encoding = std::nullopt);
     // Returns false when an OnInfoLoss handler cancelled the save.
     bool SaveToStream(QIODevice& stream, std::optional<TEncoding> encoding = std::nullopt);
-    static QByteArray Preamble(TEncoding encoding);
-    // Length of the valid UTF-8 prefix of data (a sequence cut by the end of
-    // data counts as valid when truncatedOk).
-    static qsizetype ValidUtf8Prefix(const char* data, qsizetype size, bool truncatedOk);
+    static QByteArray Preamble(TEncoding encoding) { return platform::Preamble(encoding); }
+    static qsizetype ValidUtf8Prefix(const char* data, qsizetype size, bool truncatedOk)
+    {
+        return platform::ValidUtf8Prefix(data, size, truncatedOk);
+    }
 
     void BeginUpdate();
     void EndUpdate();
@@ -161,8 +162,9 @@ private:
     void InitRecord(TLineRecord& rec, const QString& s);
     void ListIndexError(int index) const;
     void SetUpdateState(bool updating);
-    void ComputeCharIndexes();
+    void ComputeCharIndexes() const;
     int ComputeWidth(const QString& s) const;
+    int CachedWidth(const TLineRecord& rec) const;
 
     // The records with a gap of unused slots at the last edit position, so
     // edits near each other move few records, however long the text.
@@ -171,12 +173,12 @@ private:
     int FCapacity = 0;
     int FGapStart = 0;
     int FGapEnd = 0;
-    std::atomic<int> FMaxWidth{-1};
+    mutable std::atomic<int> FMaxWidth{-1};
     int FTabWidth = 8;
     TTextFileFormat FFileFormat = sffDos;
     bool FDetectUTF8 = true;
     int FUTF8CheckLen = -1;
-    bool FCharIndexesAreValid = false;
+    mutable bool FCharIndexesAreValid = false;
     bool FWriteBOM = false;
     bool FTrailingLineBreak = false;
     TEncoding FEncoding = TEncoding::ANSI;
