@@ -1,24 +1,13 @@
 #include "app/PaneText.h"
 
+#include "platform/TextLines.h"
+
 #include <QPlainTextEdit>
 
 void SetMemoText(QPlainTextEdit* pane, const QString& text)
 {
-    QString plain;
-    plain.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        QChar c = text.at(i);
-        if (c == u'\r') {
-            if (i + 1 < text.size() && text.at(i + 1) == u'\n')
-                ++i;
-            plain += u'\n';
-        } else if (c == QChar(0x2028)) {
-            plain += u'\n';
-        } else {
-            plain += c;
-        }
-    }
-    pane->setPlainText(plain);
+    using namespace platform;
+    pane->setPlainText(JoinLines(SplitLines(text, lbCR | lbLF | lbLS, TFinalBreak::StartsEmptyLine), u"\n"));
 }
 
 int TracebackLine(QStringView text, QStringView fileName)

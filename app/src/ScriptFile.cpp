@@ -1,12 +1,14 @@
 #include "app/ScriptFile.h"
 
+#include "platform/TextCodec.h"
+#include "platform/TextLines.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
-#include <QStringDecoder>
 
 namespace {
+
+using platform::TEncoding;
 
 const QString SCreateFailed = QStringLiteral("ファイル \"%s\" を作成できません。%s");
 const QString SOpenFailed = QStringLiteral("ファイル \"%s\" を開けません。%s");
@@ -17,50 +19,21 @@ QString FullPath(const QString& path) { return QFileInfo(path).absoluteFilePath(
 
 QStringList SplitSavedLines(const QString& text)
 {
-    QStringList lines;
-    qsizetype start = 0;
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        QChar c = text.at(i);
-        if (c == u'\r' || c == u'\n') {
-            lines << text.mid(start, i - start);
-            if (c == u'\r' && i + 1 < n && text.at(i + 1) == u'\n')
-                ++i;
-            start = i + 1;
-        }
-    }
-    if (start < n)
-        lines << text.mid(start);
-    return lines;
+    return platform::SplitLines(text, platform::kCrLfBreaks, platform::TFinalBreak::EndsLine);
 }
 
 QByteArray ScriptFileBytes(const QString& text)
 {
-    QByteArray bytes("\xEF\xBB\xBF");
-    bytes.reserve(text.size() + 64);
-    for (const QString& line : SplitSavedLines(text)) {
-        bytes += line.toUtf8();
-        bytes += "\r\n";
-    }
-    return bytes;
+    return platform::EncodeText(platform::JoinLines(SplitSavedLines(text), u"\r\n", true), TEncoding::UTF8, true);
 }
 
 void SaveScriptFile(const QString& path, const QString& text)
 {
-    QSaveFile file(path);
-    auto fail = [&](const QString& reason) {
-        throw EScriptFileError(platform::Format(SCreateFailed, {FullPath(path), reason}));
-    };
-    if (!file.open(QIODevice::WriteOnly))
-        fail(file.errorString());
-    const QByteArray bytes = ScriptFileBytes(text);
-    if (file.write(bytes) != bytes.size()) {
-        QString reason = file.errorString();
-        file.cancelWriting();
-        fail(reason);
+    try {
+        platform::WriteFileAtomically(path, ScriptFileBytes(text));
+    } catch (const platform::Exception& e) {
+        throw EScriptFileError(platform::Format(SCreateFailed, {FullPath(path), e.Message()}));
     }
-    if (!file.commit())
-        fail(file.errorString());
 }
 
 QString LoadScriptFile(const QString& path)
@@ -68,21 +41,19 @@ QString LoadScriptFile(const QString& path)
     auto fail = [&](const QString& reason) {
         throw EScriptFileError(platform::Format(SOpenFailed, {FullPath(path), reason}));
     };
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        fail(file.errorString());
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        fail(file.errorString());
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
-    // The file's own mark is gone; a second one is a character of the text.
-    QStringDecoder decoder(QStringDecoder::Utf8,
-                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
+    QByteArray bytes;
+    try {
+        bytes = platform::ReadWholeFile(path);
+    } catch (const platform::Exception& e) {
+        fail(e.Message());
+    }
+    try {
+        // A U+FEFF after the file's own mark is a character of the text.
+        return platform::DecodeText(bytes, {TEncoding::UTF8}).text;
+    } catch (const platform::EEncodingError&) {
         fail(QStringLiteral("UTF-8 として正しくないバイト列があります"));
-    return text;
+    }
+    return QString();
 }
 
 QString DialogStartFolder(const QString& currentFile, const QStringList& recentFiles)

@@ -1,6 +1,7 @@
 #include "history/OpnFilHs.h"
 
 #include "platform/Registry.h"
+#include "platform/TextLines.h"
 
 #include <QMenu>
 #include <QWidget>
@@ -28,27 +29,6 @@ platform::Registry OpenStore()
     if (!reg.OpenKey(kStoreKey, true))
         throw platform::ERegistryException(platform::Format(platform::SRegCreateFailed, {kStoreKey}));
     return reg;
-}
-
-// Lines end at CR LF, a lone CR or a lone LF; a break at the very end starts
-// no further line.
-QStringList SplitLines(const QString& text)
-{
-    QStringList lines;
-    const qsizetype n = text.size();
-    qsizetype start = 0;
-    while (start < n) {
-        qsizetype p = start;
-        while (p < n && text.at(p) != u'\r' && text.at(p) != u'\n')
-            ++p;
-        lines << text.mid(start, p - start);
-        if (p < n && text.at(p) == u'\r')
-            ++p;
-        if (p < n && text.at(p) == u'\n')
-            ++p;
-        start = p;
-    }
-    return lines;
 }
 
 // A path's own ampersands must show as such, not as accelerator marks.
@@ -193,7 +173,8 @@ void TOpenFileHistories::GetHistories(const QString& keyName)
     const QString key = keyName.isEmpty() ? SelfKeyName : keyName;
     SelfKeyName = key;
     platform::Registry reg = OpenStore();
-    FList = SplitLines(reg.ReadString(key));
+    // A break at the very end starts no further entry.
+    FList = platform::SplitLines(reg.ReadString(key), platform::kCrLfBreaks, platform::TFinalBreak::EndsLine);
     // Called on its own, a reload must not leave the previous items behind.
     RemoveItems();
     FShownList = FList;

@@ -1,5 +1,8 @@
 #include "app/ScriptFile.h"
+#include "editor/LineBuffer.h"
+#include "platform/TextLines.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -13,6 +16,13 @@ QString Write(const QTemporaryDir& dir, const QByteArray& bytes)
     f.open(QIODevice::WriteOnly);
     f.write(bytes);
     return path;
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
 }
 
 } // namespace
@@ -37,4 +47,65 @@ TEST(LoadScriptFile, ReadsExactlyTheUtf8Files)
     for (const QByteArray& broken : {QByteArray("abc\xE6\x97"), QByteArray("\xED\xA0\x80"), QByteArray("\xC0\xAF"),
              QByteArray("\xF4\x90\x80\x80"), QByteArray("\xEF\xBB\xBF\xFF")})
         EXPECT_THROW(LoadScriptFile(Write(dir, broken)), EScriptFileError) << broken.toHex().constData();
+}
+
+namespace {
+
+QStringList BufferLines(const QByteArray& bytes)
+{
+    editor::TLineBuffer b;
+    QByteArray copy = bytes;
+    QBuffer dev(&copy);
+    dev.open(QIODevice::ReadOnly);
+    b.LoadFromStream(dev);
+    QStringList lines;
+    for (int i = 0; i < b.Count(); ++i)
+        lines << b.Get(i);
+    return lines;
+}
+
+} // namespace
+
+TEST(ScriptFileAndLineBuffer, ReadEachOthersFilesAsTheSameLines)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("s.py"));
+    const QStringList texts = {QString(), "x", "a\r\nb", "a\rb\nc\r\n", "\n\r\n\r", QString::fromUtf16(u"\uFEFFé\r\n\U0001F600\t")};
+    for (const QString& text : texts) {
+        // The document writes, the buffer reads: the buffer shows one more,
+        // empty line after the break that ends every saved line.
+        SaveScriptFile(path, text);
+        QStringList expected = SplitSavedLines(text);
+        if (!expected.isEmpty())
+            expected << QString();
+        EXPECT_EQ(BufferLines(ReadAll(path)), expected) << text.toUtf8().toHex().constData();
+
+        // The buffer writes in each of its line-break styles, the document reads.
+        for (editor::TTextFileFormat format : {editor::sffDos, editor::sffUnix, editor::sffMac}) {
+            editor::TLineBuffer b;
+            b.SetText(text);
+            b.SetFileFormat(format);
+            b.SetWriteBOM(true);
+            b.SetEncoding(editor::TEncoding::UTF8);
+            QFile out(path);
+            ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            ASSERT_TRUE(b.SaveToStream(out));
+            out.close();
+            const QString read = LoadScriptFile(path);
+            EXPECT_EQ(platform::SplitLines(read, platform::kCrLfBreaks, platform::TFinalBreak::StartsEmptyLine),
+                platform::SplitLines(text, platform::kCrLfBreaks, platform::TFinalBreak::StartsEmptyLine))
+                << int(format) << " " << text.toUtf8().toHex().constData();
+            EXPECT_EQ(read.isEmpty(), b.Count() == 0);
+        }
+    }
+}
+
+TEST(SaveScriptFile, LoneSurrogateIsRefusedAndTheOldFileKept)
+{
+    // A lone surrogate has no UTF-8 form; it was written as a replacement
+    // character, so the saved script silently differed from the one shown.
+    QTemporaryDir dir;
+    const QString path = Write(dir, "old\r\n");
+    EXPECT_THROW(SaveScriptFile(path, QString("x") + QChar(0xD800)), EScriptFileError);
+    EXPECT_EQ(ReadAll(path), "old\r\n");
 }

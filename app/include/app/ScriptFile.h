@@ -15,11 +15,14 @@ public:
 QStringList SplitSavedLines(const QString& text);
 
 // The bytes a save writes: EF BB BF, then every line in UTF-8 followed by CR LF.
+// Throws platform::EEncodingError for a text with a lone surrogate, which
+// UTF-8 cannot hold.
 QByteArray ScriptFileBytes(const QString& text);
 
 // Writes through a temporary file in the same folder that is renamed over the
 // target, so a failure leaves any previous file intact. Throws
-// EScriptFileError("ファイル "%s" を作成できません。%s").
+// EScriptFileError("ファイル "%s" を作成できません。%s"), also for a text UTF-8
+// cannot hold (then no file is touched).
 void SaveScriptFile(const QString& path, const QString& text);
 
 // Reads a UTF-8 file (with or without a byte-order mark) as text; its line
