@@ -1,9 +1,11 @@
 #include "app/SDIMain.h"
 
 #include "app/About.h"
+#include "app/CallNote.h"
 #include "app/DefaultScript.h"
 #include "app/ErrorBox.h"
 #include "app/FileDrop.h"
+#include "app/FindBar.h"
 #include "app/JsonFormat.h"
 #include "app/ScriptFile.h"
 #include "app/TestRun.h"
@@ -364,6 +366,26 @@ void TSDIAppForm::BuildActions()
     connect(EditCut1, &QAction::triggered, this, [this] { EditAction(&QPlainTextEdit::cut); });
     connect(EditCopy1, &QAction::triggered, this, [this] { EditAction(&QPlainTextEdit::copy); });
     connect(EditPaste1, &QAction::triggered, this, [this] { EditAction(&QPlainTextEdit::paste); });
+    BuildSearchActions();
+}
+
+void TSDIAppForm::BuildSearchActions()
+{
+    const QString search = QStringLiteral("検索");
+    SearchFind1 = MakeAction(QStringLiteral("SearchFind1"), QStringLiteral("検索(&F)..."),
+                             QStringLiteral("検索|スクリプトの中の文字列を検索"), QKeySequence(QStringLiteral("Ctrl+F")),
+                             -1, search);
+    SearchReplace1 = MakeAction(QStringLiteral("SearchReplace1"), QStringLiteral("置換(&R)..."),
+                                QStringLiteral("置換|スクリプトの中の文字列を置き換える"),
+                                QKeySequence(QStringLiteral("Ctrl+H")), -1, search);
+    SearchFindNext1 = MakeAction(QStringLiteral("SearchFindNext1"), QStringLiteral("次を検索(&N)"),
+                                 QStringLiteral("次を検索|次の一致箇所へ移動"), QKeySequence(Qt::Key_F3), -1, search);
+    SearchFindPrev1 = MakeAction(QStringLiteral("SearchFindPrev1"), QStringLiteral("前を検索(&P)"),
+                                 QStringLiteral("前を検索|前の一致箇所へ移動"), QKeySequence(Qt::SHIFT | Qt::Key_F3),
+                                 -1, search);
+    SearchGotoLine1 = MakeAction(QStringLiteral("SearchGotoLine1"), QStringLiteral("行へ移動(&G)..."),
+                                 QStringLiteral("行へ移動|指定した行番号へ移動"), QKeySequence(QStringLiteral("Ctrl+G")),
+                                 -1, search);
 }
 
 // The standard edit actions act on the focused memo pane only; the script
@@ -391,6 +413,14 @@ void TSDIAppForm::BuildMenus()
     idR->setObjectName(QStringLiteral("idR"));
     File1->addSeparator()->setObjectName(QStringLiteral("FileRecent"));
     File1->addAction(FileExit1);
+
+    S1 = bar->addMenu(QStringLiteral("検索(&S)"));
+    S1->setObjectName(QStringLiteral("S1"));
+    S1->menuAction()->setStatusTip(QStringLiteral("検索と移動のコマンド"));
+    for (QAction* a : {SearchFind1, SearchReplace1, SearchFindNext1, SearchFindPrev1})
+        S1->addAction(a);
+    S1->addSeparator();
+    S1->addAction(SearchGotoLine1);
 
     T1 = bar->addMenu(QStringLiteral("テスト(&T)"));
     T1->setObjectName(QStringLiteral("T1"));
@@ -458,7 +488,13 @@ void TSDIAppForm::BuildPanes()
     BtnPlay->setToolTip(QStringLiteral("Play"));
     ToolBar2->setVisible(false);
     BuildEditor();
-    Splitter1->addWidget(Stack(Splitter1, {HeaderControl1, ToolBar2, sePythonCode}, sePythonCode));
+    FindBar1 = new TFindBar(sePythonCode, statusBar());
+    connect(SearchFind1, &QAction::triggered, FindBar1, &TFindBar::OpenFind);
+    connect(SearchReplace1, &QAction::triggered, FindBar1, &TFindBar::OpenReplace);
+    connect(SearchFindNext1, &QAction::triggered, FindBar1, &TFindBar::FindNext);
+    connect(SearchFindPrev1, &QAction::triggered, FindBar1, &TFindBar::FindPrevious);
+    connect(SearchGotoLine1, &QAction::triggered, FindBar1, &TFindBar::OpenGotoLine);
+    Splitter1->addWidget(Stack(Splitter1, {HeaderControl1, ToolBar2, sePythonCode, FindBar1}, sePythonCode));
 
     Splitter2 = new QSplitter(Qt::Horizontal, Splitter1);
     Splitter2->setObjectName(QStringLiteral("Splitter2"));
@@ -706,6 +742,8 @@ void TSDIAppForm::ToolButton5Click()
     } catch (const pybridge::EPythonError& error) {
         if (!GotoTracebackLine(mePythonOutput->toPlainText()))
             GotoTracebackLine(error.Message());
+        if (const QString note = CallConventionNote(error.EName, error.EValue); !note.isEmpty())
+            statusBar()->showMessage(note);
         throw;
     }
 }

@@ -26,6 +26,7 @@ class TPythonModule;
 class TScriptSession;
 }
 class TCodeEditor;
+class TFindBar;
 namespace editor {
 class TPythonHighlighter;
 class TPythonEditBehaviour;
@@ -106,6 +107,7 @@ public:
     THeaderControl* HeaderControl2;
     QPlainTextEdit* mePythonOutput;
     QListWidget* ListBox;
+    TFindBar* FindBar1;
 
     QAction* FileNew1;
     QAction* FileOpen1;
@@ -118,9 +120,15 @@ public:
     QAction* HelpAbout1;
     QAction* TestRun1;
     QAction* TestStop1;
+    QAction* SearchFind1;
+    QAction* SearchReplace1;
+    QAction* SearchFindNext1;
+    QAction* SearchFindPrev1;
+    QAction* SearchGotoLine1;
 
     QMenu* File1;
     QMenu* idR;
+    QMenu* S1;
     QMenu* T1;
     QMenu* Help1;
 
@@ -151,6 +159,7 @@ private:
     QAction* MakeAction(const QString& name, const QString& caption, const QString& hint,
                         const QKeySequence& shortcut, int image, const QString& category);
     void BuildActions();
+    void BuildSearchActions();
     void BuildMenus();
     void BuildToolBar();
     void BuildPanes();
