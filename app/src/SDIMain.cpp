@@ -231,6 +231,7 @@ TSDIAppForm::~TSDIAppForm()
     // The interpreter stops before the modules it refers to and the panes it
     // writes to go away.
     ShutdownRuntime();
+    FSession.reset();
     PythonEditBehaviour->SetEditor(nullptr);
     sePythonCode->SetHighlighter(nullptr);
     FBridgeOwner.reset();
@@ -279,6 +280,8 @@ void TSDIAppForm::BuildBridge()
     PythonGUIInputOutput->SetUnicodeIO(true);
     PythonGUIInputOutput->SetRawOutput(false);
     PythonGUIInputOutput->SetOutput(mePythonOutput);
+    // Printed lines show within a tenth of a second while a script runs.
+    PythonGUIInputOutput->SetDisplayInterval(80);
     PythonEngine->SetIO(PythonGUIInputOutput);
 
     PythonModule = new pybridge::TPythonModule(FBridgeOwner.get());
@@ -289,7 +292,13 @@ void TSDIAppForm::BuildBridge()
     FSession = std::make_unique<pybridge::TScriptSession>(*PythonEngine);
     // The window stays live while a script runs: repaints, moves, output,
     // and the stop command all arrive here.
-    FSession->OnTick = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
+    FSession->OnTick = [this] {
+        // A run short enough to end before its first tick never changes the
+        // window; a longer one shows that it runs before any event is handled.
+        if (!fRunningShown)
+            ShowRunningState(true);
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    };
     FSession->OnStopRequested = [] { platform::CurrentDialogs().CancelInputBox(); };
 }
 
@@ -783,9 +792,12 @@ void TSDIAppForm::RunScript()
         run.emplace(*FSession);
     struct RunningState {
         TSDIAppForm* form;
-        explicit RunningState(TSDIAppForm* f) : form(f) { form->ShowRunningState(true); }
-        ~RunningState() { form->ShowRunningState(false); }
-    } runningState(this);
+        ~RunningState()
+        {
+            if (form->fRunningShown)
+                form->ShowRunningState(false);
+        }
+    } runningState{this};
 
     // The run uses the text the editor held when it started.
     const QByteArray script = platform::ToAnsi(EditorText());
@@ -805,13 +817,17 @@ void TSDIAppForm::RunScript()
 
 void TSDIAppForm::ShowRunningState(bool running)
 {
+    fRunningShown = running;
     // A second run, and commands that replace the script, wait for the end
     // of the run; the editor stays usable (the run has its own copy).
     for (QAction* a : {FileNew1, FileOpen1, FileSave1, FileSaveAs1, TestRun1})
         a->setEnabled(!running);
     UpdateRecentMenu();
     TestStop1->setEnabled(running);
-    ToolButton5->setIcon(ImageListIcon(running ? 17 : 15));
+    // Looked up once: a theme lookup per run would cost more than a small run.
+    static const QIcon runIcon = ImageListIcon(15);
+    static const QIcon stopIcon = ImageListIcon(17);
+    ToolButton5->setIcon(running ? stopIcon : runIcon);
     SetHint(ToolButton5, running ? SStopHint : SRunHint);
     if (running)
         statusBar()->showMessage(SRunning);

@@ -29,10 +29,7 @@ const char* const kRedirectScript = "import sys\n"
                                     "  def __init__(self, name):\n"
                                     "     self.name=name\n"
                                     "  def write(self,message):\n"
-                                    "     if not isinstance(message, str):\n"
-                                    "        raise TypeError(\"write() argument must be str, not %s\" % type(message).__name__)\n"
                                     "     self.pyio.write(message)\n"
-                                    "     return len(message)\n"
                                     "  def writelines(self, lines):\n"
                                     "     for line in lines:\n"
                                     "        self.write(line)\n"
@@ -65,29 +62,60 @@ const char* const kRedirectScript = "import sys\n"
 
 TPythonInputOutput* IOOf(TPythonEngine& e) { return dynamic_cast<TPythonInputOutput*>(e.IO()); }
 
+// Only the base class may be written to from any thread; a subclass that
+// touches the user interface gets other threads' text through its queue only.
+bool DropsThisThread(TPythonEngine& e)
+{
+    TPythonInputOutput* io = IOOf(e);
+    return !platform::IsMainThread() && e.RedirectIO() && io && qstrcmp(io->ClassName(), "TPythonInputOutput") != 0 &&
+           !io->DelayWrites();
+}
+
+void WriteItem(TPythonEngine& e, PPyObject item)
+{
+    TPythonInputOutput* io = IOOf(e);
+    if (e.RedirectIO() && io && item) {
+        const QString text = e.PyUnicode_Check(item) ? e.PyUnicodeAsString(item) : e.PyObjectAsString(item);
+        io->Write(text);
+    }
+}
+
 PPyObject pyio_write(PPyObject, PPyObject args)
 {
     return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
         TPythonEngine& e = CurrentEngine();
-        TPythonInputOutput* io = IOOf(e);
-        // Only the base class may be written to from any thread; a subclass
-        // that touches the user interface gets other threads' text through
-        // its queue only.
-        if (!platform::IsMainThread() && e.RedirectIO() && io && qstrcmp(io->ClassName(), "TPythonInputOutput") != 0 &&
-            !io->DelayWrites())
+        if (DropsThisThread(e))
             return e.ReturnNone();
         if (!args || e.PyTuple_Size(args) <= 0) {
             e.PyErr_BadArgument();
             return nullptr;
         }
-        PPyObject item = e.PyTuple_GetItem(args, 0);
-        if (e.RedirectIO() && io && item) {
-            const QString text = e.PyUnicode_Check(item) ? e.PyUnicodeAsString(item) : e.PyObjectAsString(item);
-            io->Write(text);
-        }
+        WriteItem(e, e.PyTuple_GetItem(args, 0));
         return e.ReturnNone();
     });
 }
+
+// The streams' own write: text only, answering the length written, as a
+// text stream does. A plain function (no Python frame per call), set on the
+// stream class after the redirection script.
+PPyObject stream_write(PPyObject, PPyObject item)
+{
+    return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
+        TPythonEngine& e = CurrentEngine();
+        if (!item || !e.PyUnicode_Check(item)) {
+            const QByteArray msg = QByteArray("write() argument must be str, not ") +
+                                   (item ? item->ob_type->tp_name : "NoneType");
+            e.PyErr_SetString(*e.PyExc_TypeError, msg.constData());
+            return nullptr;
+        }
+        if (!DropsThisThread(e))
+            WriteItem(e, item);
+        return e.PyLong_FromLongLong(e.PyUnicode_GetLength(item));
+    });
+}
+
+PyMethodDef gStreamWriteDef = {"write", reinterpret_cast<void*>(&stream_write), METH_O,
+                               "write(text) -> number of characters written"};
 
 PPyObject pyio_read(PPyObject, PPyObject)
 {
@@ -232,6 +260,12 @@ void RedirectIOStep(TPythonEngine& e)
         module->Initialize();
     }
     e.ExecString(QByteArray(kRedirectScript));
+    TPyRef write = TPyRef::Steal(e, e.PyCFunction_NewEx(&gStreamWriteDef, nullptr, nullptr));
+    TPyRef vars = TPyRef::Steal(e, e.PyDict_New());
+    if (!write || !vars)
+        e.CheckError(false);
+    e.PyDict_SetItemString(vars.Get(), "write", write.Get());
+    e.ExecString("import sys\ntype(sys.stdout).write = write\n", vars.Get(), vars.Get());
     e.SetIORedirected(true);
 }
 

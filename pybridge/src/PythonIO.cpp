@@ -11,6 +11,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QThread>
+#include <QTimer>
 
 namespace pybridge {
 
@@ -41,12 +42,34 @@ void TPythonInputOutput::Write(const QString& S)
         FLine_Buffer += S;
         FlushLine();
     } else {
-        for (QChar c : S) {
-            const char16_t u = c.unicode();
+        // Runs of plain characters are appended at once; a line is cut as
+        // soon as it grows past the maximum length, as if added one by one.
+        const qsizetype n = S.size();
+        const QChar* p = S.constData();
+        qsizetype i = 0;
+        while (i < n) {
+            const char16_t u = p[i].unicode();
             if (u == 10) {
                 FlushLine();
-            } else if (u >= 32 || u == 9) {
-                FLine_Buffer += c;
+                ++i;
+                continue;
+            }
+            if (u < 32 && u != 9) {
+                ++i; // other control characters are dropped
+                continue;
+            }
+            qsizetype end = i + 1;
+            while (end < n) {
+                const char16_t v = p[end].unicode();
+                if (v == 10 || (v < 32 && v != 9))
+                    break;
+                ++end;
+            }
+            while (i < end) {
+                const qsizetype room = std::max<qsizetype>(FMaxLineLength + 1 - FLine_Buffer.size(), 1);
+                const qsizetype take = std::min(room, end - i);
+                FLine_Buffer.append(p + i, take);
+                i += take;
                 if (FLine_Buffer.size() > FMaxLineLength)
                     FlushLine();
             }
@@ -162,7 +185,10 @@ void TPythonGUIInputOutput::DisplayString(const QString& S)
         FPending.removeFirst();
     if (!FDisplayScheduled) {
         FDisplayScheduled = true;
-        QMetaObject::invokeMethod(FWinHandle.get(), [this] { FlushDisplay(); }, Qt::QueuedConnection);
+        if (FDisplayInterval > 0)
+            QTimer::singleShot(FDisplayInterval, FWinHandle.get(), [this] { FlushDisplay(); });
+        else
+            QMetaObject::invokeMethod(FWinHandle.get(), [this] { FlushDisplay(); }, Qt::QueuedConnection);
     }
 }
 

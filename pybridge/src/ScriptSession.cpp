@@ -3,8 +3,11 @@
 #include "pybridge/PyRef.h"
 #include "pybridge/PythonEngine.h"
 
-#include <pthread.h>
 #include <csignal>
+#include <cstring>
+
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace pybridge {
 
@@ -66,7 +69,7 @@ TScriptSession::TScriptSession(TPythonEngine& engine) : FEngine(engine) {}
 
 TScriptSession::~TScriptSession()
 {
-    StopTicker();
+    DeleteTimer();
     if (gTickSession == this)
         gTickSession = nullptr;
     Acquire();
@@ -107,9 +110,15 @@ void TScriptSession::Attach()
     sourceVars.Reset();
 
     gTickSession = this;
-    FMainThread = pthread_self();
-    FTickerQuit = false;
-    FTicker = std::thread([this] { TickerLoop(); });
+    // The timer signals the main thread itself, so the interpreter's handler
+    // runs there; no thread of our own is needed.
+    FMainThreadId = static_cast<pid_t>(syscall(SYS_gettid));
+    sigevent event;
+    std::memset(&event, 0, sizeof event);
+    event.sigev_notify = SIGEV_THREAD_ID;
+    event.sigev_signo = TickSignal();
+    event._sigev_un._tid = FMainThreadId;
+    FTimerMade = timer_create(CLOCK_MONOTONIC, &event, &FTimer) == 0;
     FAttached = true;
     Release();
 }
@@ -126,41 +135,27 @@ void TScriptSession::InstallTickHandler()
     RunPrivate(kInstallTick, vars.Get());
 }
 
-void TScriptSession::TickerLoop()
+void TScriptSession::DeleteTimer()
 {
-    std::unique_lock<std::mutex> lock(FTickerLock);
-    while (!FTickerQuit) {
-        if (!FRunning.load()) {
-            FTickerWake.wait(lock);
-            continue;
-        }
-        FTickerWake.wait_for(lock, TickInterval());
-        // Sent under the lock: a run that has ended never receives a tick,
-        // and none arrives once the ticker is told to quit.
-        if (FRunning.load() && !FTickerQuit)
-            pthread_kill(FMainThread, TickSignal());
-    }
-}
-
-void TScriptSession::StopTicker()
-{
-    {
-        std::lock_guard<std::mutex> lock(FTickerLock);
-        FTickerQuit = true;
-        FRunning = false;
-    }
-    FTickerWake.notify_all();
-    if (FTicker.joinable())
-        FTicker.join();
+    FRunning = false;
+    if (FTimerMade)
+        timer_delete(FTimer);
+    FTimerMade = false;
 }
 
 void TScriptSession::SetRunning(bool running)
 {
-    {
-        std::lock_guard<std::mutex> lock(FTickerLock);
-        FRunning = running;
+    FRunning = running;
+    if (!FTimerMade)
+        return;
+    itimerspec spec;
+    std::memset(&spec, 0, sizeof spec);
+    if (running) {
+        const long ns = static_cast<long>(std::chrono::nanoseconds(TickInterval()).count());
+        spec.it_value.tv_nsec = ns;
+        spec.it_interval.tv_nsec = ns;
     }
-    FTickerWake.notify_all();
+    timer_settime(FTimer, 0, &spec, nullptr);
 }
 
 PPyObject TScriptSession::TickEntry(PPyObject, PPyObject)
@@ -203,7 +198,7 @@ void TScriptSession::RequestStop()
     FStopRaised = false;
     FStopRequested = true;
     // Wakes a script that waits in a system call; the tick handler raises.
-    pthread_kill(FMainThread, TickSignal());
+    raise(TickSignal());
     if (OnStopRequested)
         OnStopRequested();
 }
@@ -245,7 +240,7 @@ TScriptSession::TRun::~TRun()
 
 bool TScriptSession::Shutdown(std::chrono::milliseconds wait)
 {
-    StopTicker();
+    DeleteTimer();
     if (FShutDown)
         return !FThreadsLeft;
     FShutDown = true;

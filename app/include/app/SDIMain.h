@@ -175,6 +175,7 @@ private:
     std::unique_ptr<pybridge::TComponent> FBridgeOwner;
     std::unique_ptr<pybridge::TScriptSession> FSession;
     bool fCloseAfterRun = false;
+    bool fRunningShown = false;
     QString fFilePath;
     QString fSysScript;
     QString fOrigScript;

@@ -100,8 +100,14 @@ public:
 
     void DisplayString(const QString& S);
     // Brings the pane up to date with every line displayed so far (it is
-    // otherwise updated on the next round of the event loop).
+    // otherwise updated on the next round of the event loop, or after the
+    // display interval).
     void FlushDisplay();
+    // Milliseconds that lines may wait before the pane is updated (0: the
+    // next round of the event loop). A script printing fast then costs one
+    // layout of the pane per interval rather than one per round.
+    int DisplayInterval() const { return FDisplayInterval; }
+    void SetDisplayInterval(int Value) { FDisplayInterval = Value; }
 
     void SendData(const QByteArray& Data) override;
     void ReceiveData(QByteArray& Data) override;
@@ -120,6 +126,7 @@ private:
     qsizetype FPendingTotal = 0; // lines displayed since the last flush
     qsizetype FPendingLimit = 0;
     bool FDisplayScheduled = false;
+    int FDisplayInterval = 0;
     std::unique_ptr<QObject> FWinHandle; // receives the flush requests on the main thread
 };
 

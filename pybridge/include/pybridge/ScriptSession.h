@@ -1,6 +1,6 @@
 #pragma once
 // Runs user scripts on the main thread without freezing the host: while a
-// script runs, a ticker interrupts the main thread at a steady rate and the
+// script runs, a timer signals the main thread at a steady rate and the
 // interpreter's own signal machinery calls back into the host, which turns
 // its event loop and, when asked to, raises KeyboardInterrupt in the script.
 // Between runs the interpreter lock is released so that the script's own
@@ -13,10 +13,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <ctime>
 #include <functional>
-#include <mutex>
-#include <thread>
+
+#include <sys/types.h>
 
 namespace pybridge {
 
@@ -35,7 +35,7 @@ public:
     void Attach();
     bool Attached() const { return FAttached; }
 
-    // One run: holds the interpreter lock and arms the ticker for its
+    // One run: holds the interpreter lock and arms the tick timer for its
     // lifetime. A SIGINT that arrived between runs is dropped.
     class TRun {
     public:
@@ -84,9 +84,8 @@ public:
 private:
     PPyObject Tick() noexcept;
     void InstallTickHandler();
-    void TickerLoop();
-    void StopTicker();
     void SetRunning(bool running);
+    void DeleteTimer();
     void Acquire();
     void Release();
     // Runs code with a dictionary of its own, so nothing reaches the script's module.
@@ -103,11 +102,9 @@ private:
     bool FStopRaised = false;
     bool FInTick = false;
 
-    std::thread FTicker;
-    std::mutex FTickerLock;
-    std::condition_variable FTickerWake;
-    bool FTickerQuit = false;
-    unsigned long FMainThread = 0;
+    timer_t FTimer{};
+    bool FTimerMade = false;
+    pid_t FMainThreadId = 0;
 };
 
 } // namespace pybridge
