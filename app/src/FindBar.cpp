@@ -212,12 +212,25 @@ void TFindBar::ShowMode(TMode mode)
 
 void TFindBar::TakeSelectionAsPattern()
 {
-    const editor::TCustomCodeEditor& engine = FEditor->Engine();
+    editor::TCustomCodeEditor& engine = FEditor->Engine();
     QString text;
-    if (engine.SelAvail() && engine.BlockBegin().Line == engine.BlockEnd().Line)
+    if (engine.SelAvail() && engine.BlockBegin().Line == engine.BlockEnd().Line) {
         text = engine.SelText();
-    else if (!engine.SelAvail())
-        text = engine.WordAtCursor();
+    } else if (!engine.SelAvail()) {
+        // The word around the caret is selected, so the search keeps it.
+        const QString& line = engine.LineText();
+        int start = std::min(int(line.size()), editor::CharIndexOf(engine.CaretXY()));
+        while (start > 0 && editor::IsSearchWordChar(line[start - 1].unicode()))
+            --start;
+        int end = start;
+        while (end < line.size() && editor::IsSearchWordChar(line[end].unicode()))
+            ++end;
+        if (end > start) {
+            text = line.mid(start, end - start);
+            const int y = engine.CaretY();
+            engine.SetSelection({editor::CharOfIndex(start), y}, {editor::CharOfIndex(end), y});
+        }
+    }
     if (!text.isEmpty()) {
         // A selected word is searched as written, also with expressions on.
         FindField->setText(RegExp->isChecked() ? QRegularExpression::escape(text) : text);
