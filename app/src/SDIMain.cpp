@@ -771,6 +771,8 @@ void TSDIAppForm::RunScript()
     } showOutput{PythonGUIInputOutput};
     // The number is the one shown when the button was pressed.
     const qint64 n = SpinEdit1->text().trimmed().toLongLong();
+    // A note about the last run does not outlive it.
+    statusBar()->clearMessage();
     Memo1->clear();
     PythonGUIInputOutput->FlushDisplay();
     mePythonOutput->clear();

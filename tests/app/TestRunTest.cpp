@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QPlainTextEdit>
+#include <QStatusBar>
 #include <QTextBlock>
 #include <QToolButton>
 
@@ -104,6 +105,19 @@ TEST_F(TestRun, WrongArgumentCountShowsTypeErrorAndTraceback)
     EXPECT_TRUE(error->contains(QStringLiteral("TypeError"))) << error->toStdString();
     EXPECT_TRUE(Result().isEmpty());
     EXPECT_TRUE(Output().join('\n').contains(QStringLiteral("Traceback"))) << Output().join('\n').toStdString();
+}
+
+TEST_F(TestRun, WrongArgumentCountTellsHowTheFunctionIsCalled)
+{
+    auto error = Run(form->SysScript(), 3);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_TRUE(error->contains(QStringLiteral("TypeError"))) << error->toStdString();
+    const QString note = form->statusBar()->currentMessage();
+    EXPECT_TRUE(note.contains(QStringLiteral("func3(group_name, topic, descriription, time_stamp, datas)")))
+        << note.toStdString();
+    // Another error is no reason for the note.
+    ASSERT_TRUE(Run(QStringLiteral("def func1(*a):\r\n    raise TypeError('own')")).has_value());
+    EXPECT_FALSE(form->statusBar()->currentMessage().contains(QStringLiteral("group_name")));
 }
 
 TEST_F(TestRun, ModuleHasEmptyNameAndKeepsDefinitionsBetweenRuns)
