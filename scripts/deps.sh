@@ -13,6 +13,7 @@ packages=(
   fonts-noto-cjk adwaita-icon-theme
   qt6-translations-l10n locales
   dpkg-dev file desktop-file-utils appstream xdotool
+  libqscintilla2-qt6-dev
   clang-14 libclang-rt-14-dev llvm-14
 )
 

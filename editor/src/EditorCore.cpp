@@ -75,6 +75,17 @@ void TEditorCore::AttachToLines()
     ChainEvent(FLines->OnChange, [call](TLineBuffer*) { call([&](TEditorCore& e) { e.LinesChanged(); }); });
 }
 
+void TEditorCore::SetHighlighterScanned(TCustomHighlighter* value)
+{
+    if (value == FHighlighter)
+        return;
+    FHighlighter = value;
+    FAllFoldRanges.Reset();
+    if (CodeFoldingActive())
+        FullFoldScan();
+    Invalidate(0, -1);
+}
+
 void TEditorCore::SetHighlighter(TCustomHighlighter* value)
 {
     if (value == FHighlighter)

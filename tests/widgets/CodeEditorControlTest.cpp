@@ -419,3 +419,33 @@ TEST_F(Control, CombiningMarkAfterPlainLetterDoesNotHangPainting)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Control, LargeTextScannedInTheBackgroundEqualsAFullScan)
+{
+    // Multi-line strings make every line's range depend on all above it.
+    QString block = QStringLiteral("x = '''start\r\nmiddle # not a comment\r\nend''' # comment\r\ndef f(a):\r\n    return a\r\n");
+    QString text;
+    while (text.size() < 5 * 1024 * 1024)
+        text += block;
+    text += QStringLiteral("last = '''open");
+    w.SetText(text);
+    Render(); // the screen's lines are scanned for the paint
+    editor::TEditorCore reference;
+    editor::TPythonHighlighter other;
+    reference.SetText(text);
+    reference.SetHighlighter(&other);
+    // Typing finishes the scan first; the engine then has the highlighter.
+    Key(Qt::Key_End, Qt::ControlModifier);
+    Type(QStringLiteral("x"));
+    EXPECT_EQ(w.Engine().Highlighter(), &highlighter);
+    reference.Lines().Put(reference.Lines().Count() - 1, w.Engine().Lines().Get(w.Engine().Lines().Count() - 1));
+    ASSERT_EQ(w.Engine().Lines().Count(), reference.Lines().Count());
+    int mismatches = 0;
+    for (int i = 0; i < reference.Lines().Count(); ++i)
+        mismatches += w.Engine().Lines().GetRange(i) != reference.Lines().GetRange(i);
+    EXPECT_EQ(mismatches, 0);
+}
+
+} // namespace

@@ -72,12 +72,31 @@ TCustomCodeEditor::~TCustomCodeEditor()
 
 // --- text and settings -----------------------------------------------------
 
+namespace {
+
+// Texts above this size are shown before their highlighter ranges are all
+// known; a few screens of lines are scanned in each idle step.
+constexpr qsizetype kBackgroundScanChars = 4 * 1024 * 1024;
+constexpr int kScanStepLines = 30000;
+
+} // namespace
+
 void TCustomCodeEditor::SetText(const QString& text)
 {
+    FScanTimer.stop();
+    const bool background = FHighlighter && !FEngine->UseCodeFolding() && text.size() > kBackgroundScanChars;
+    if (background)
+        FEngine->SetHighlighter(nullptr);
+    else if (FEngine->Highlighter() != FHighlighter)
+        FEngine->SetHighlighter(FHighlighter);
     // A fresh document: loading it is no edit to undo.
     FEngine->LockUndo();
     FEngine->SetText(text);
     FEngine->UnlockUndo();
+    if (background) {
+        FScanNext = 0;
+        FScanTimer.start(0, this);
+    }
     FEngine->ClearUndo();
     FEngine->SetModified(false);
     FEngine->SetCaretXY({1, 1});
@@ -102,6 +121,8 @@ QStringList TCustomCodeEditor::Lines() const
 
 void TCustomCodeEditor::SetHighlighter(editor::TCustomHighlighter* highlighter)
 {
+    FScanTimer.stop();
+    FHighlighter = highlighter;
     FEngine->SetHighlighter(highlighter);
     viewport()->update();
 }
@@ -145,6 +166,34 @@ void TCustomCodeEditor::GotoLine(int line)
         FEngine->SetTopLine(row - LinesInWindow() / 2);
     FEngine->EnsureCursorPosVisible();
     viewport()->update();
+}
+
+void TCustomCodeEditor::ScanUpTo(int lineIndex)
+{
+    if (!FScanTimer.isActive() || !FHighlighter)
+        return;
+    editor::TLineBuffer& lines = FEngine->Lines();
+    const int count = lines.Count();
+    const int stop = std::min(count, lineIndex + 1);
+    for (; FScanNext < stop; ++FScanNext) {
+        if (FScanNext == 0)
+            FHighlighter->ResetRange();
+        else
+            FHighlighter->SetRange(lines.GetRange(FScanNext - 1));
+        FHighlighter->SetLine(lines.GetRef(FScanNext), FScanNext);
+        FHighlighter->NextToEol();
+        lines.PutRange(FScanNext, FHighlighter->GetRange());
+    }
+    if (FScanNext >= count) {
+        FScanTimer.stop();
+        FEngine->SetHighlighterScanned(FHighlighter);
+    }
+}
+
+void TCustomCodeEditor::FinishScan()
+{
+    if (FScanTimer.isActive())
+        ScanUpTo(FEngine->Lines().Count());
 }
 
 // --- geometry --------------------------------------------------------------
@@ -314,7 +363,11 @@ void TCustomCodeEditor::paintEvent(QPaintEvent*)
     colors.SelectionAlpha = FSelectionAlpha;
     p.fillRect(textArea, colors.Background);
     p.setClipRect(textArea);
-    widgets::PaintTextRows(p, *FEngine, FGrid, colors, left, textArea.width(), first, last);
+    if (ScanPending()) {
+        const int lastLine = FEngine->CodeFoldingActive() ? FEngine->AllFoldRanges().FoldRowToLine(last) : last;
+        ScanUpTo(lastLine - 1);
+    }
+    widgets::PaintTextRows(p, *FEngine, FHighlighter, FGrid, colors, left, textArea.width(), first, last);
 
     const QRect caret = CaretRect();
     if (!FPreedit.isEmpty()) {
@@ -356,6 +409,10 @@ void TCustomCodeEditor::RestartCaret()
 
 void TCustomCodeEditor::timerEvent(QTimerEvent* e)
 {
+    if (e->timerId() == FScanTimer.timerId()) {
+        ScanUpTo(FScanNext + kScanStepLines);
+        return;
+    }
     if (e->timerId() == FCaretTimer.timerId()) {
         FCaretShown = !FCaretShown;
         viewport()->update(CaretRect().adjusted(-2, 0, 2, 0));
@@ -382,6 +439,7 @@ void TCustomCodeEditor::focusOutEvent(QFocusEvent* e)
 
 void TCustomCodeEditor::Run(TEditorCommand command, const editor::TCommandData& data)
 {
+    FinishScan();
     FEngine->CommandProcessor(command, QChar(), data);
 }
 
@@ -432,6 +490,8 @@ bool TCustomCodeEditor::focusNextPrevChild(bool next)
 
 void TCustomCodeEditor::keyPressEvent(QKeyEvent* e)
 {
+    // Edits and word rules need every line's range.
+    FinishScan();
     if (KeyBelongsToWindow(e)) {
         e->ignore();
         return;
@@ -495,6 +555,7 @@ void TCustomCodeEditor::keyReleaseEvent(QKeyEvent* e)
 
 void TCustomCodeEditor::inputMethodEvent(QInputMethodEvent* e)
 {
+    FinishScan();
     if (!e->commitString().isEmpty())
         Run(ecImeStr, e->commitString());
     FPreedit = e->preeditString();
@@ -577,6 +638,7 @@ void TCustomCodeEditor::SelectTo(TBufferCoord pos)
 
 void TCustomCodeEditor::mousePressEvent(QMouseEvent* e)
 {
+    FinishScan();
     setFocus(Qt::MouseFocusReason);
     const QPoint at = e->position().toPoint();
     const TBufferCoord pos = PositionAt(at);
@@ -737,6 +799,7 @@ void TCustomCodeEditor::dragMoveEvent(QDragMoveEvent* e)
 
 void TCustomCodeEditor::dropEvent(QDropEvent* e)
 {
+    FinishScan();
     FDropCaretShown = false;
     viewport()->update();
     if (!e->mimeData()->hasText() || FEngine->ReadOnly()) {

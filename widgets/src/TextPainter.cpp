@@ -21,10 +21,10 @@ struct TToken {
 
 // Tokens of a line from the range the line above ended in; tokens beyond
 // maxIndex are not needed for painting.
-void LineTokens(const editor::TCustomCodeEditor& e, int lineIndex, int maxIndex, std::vector<TToken>& out)
+void LineTokens(const editor::TCustomCodeEditor& e, editor::TCustomHighlighter* h, int lineIndex, int maxIndex,
+    std::vector<TToken>& out)
 {
     out.clear();
-    editor::TCustomHighlighter* h = e.Highlighter();
     if (!h)
         return;
     const editor::TLineBuffer& lines = e.Lines();
@@ -110,7 +110,7 @@ bool SelectedColumns(const editor::TCustomCodeEditor& e, int line, int& from, in
     return to > from;
 }
 
-void PaintTextRows(QPainter& p, const editor::TCustomCodeEditor& e, const TFontGrid& grid, const TTextColors& colors,
+void PaintTextRows(QPainter& p, const editor::TCustomCodeEditor& e, editor::TCustomHighlighter* h, const TFontGrid& grid, const TTextColors& colors,
     int left, int width, int firstRow, int lastRow)
 {
     const qreal cw = grid.CellWidth();
@@ -146,7 +146,7 @@ void PaintTextRows(QPainter& p, const editor::TCustomCodeEditor& e, const TFontG
             return true;
         });
         const int maxIndex = cells.empty() ? 0 : cells.back().Index + cells.back().Length;
-        LineTokens(e, line - 1, maxIndex, tokens);
+        LineTokens(e, h, line - 1, maxIndex, tokens);
 
         auto xOf = [&](int column) { return left + (column - leftCol) * cw; };
         size_t t = 0;

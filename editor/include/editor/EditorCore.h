@@ -93,6 +93,9 @@ public:
     TCustomHighlighter* Highlighter() const { return FHighlighter; }
     // The highlighter is not owned; it must outlive its use here.
     void SetHighlighter(TCustomHighlighter* value);
+    // Attaches a highlighter whose ranges the caller has already put on
+    // every line (a view that scans a large text in the background).
+    void SetHighlighterScanned(TCustomHighlighter* value);
 
     int TabWidth() const { return FLines->TabWidth(); }
     void SetTabWidth(int value);

@@ -20,7 +20,12 @@ public:
     explicit TCustomCodeEditor(QWidget* parent = nullptr);
     ~TCustomCodeEditor() override;
 
-    editor::TCustomCodeEditor& Engine() { return *FEngine; }
+    // The engine, with the background scan of a large text finished.
+    editor::TCustomCodeEditor& Engine()
+    {
+        FinishScan();
+        return *FEngine;
+    }
     const editor::TCustomCodeEditor& Engine() const { return *FEngine; }
 
     // Whole text: lines joined by CR LF, no break after the last line.
@@ -104,6 +109,11 @@ private:
     int RowAt(int y) const;
     QRect CaretRect() const;
     void UpdateGutterWidth();
+    // Highlighter ranges of a large text: the lines on screen at once, the
+    // rest in idle time; the engine gets the highlighter when all are done.
+    void ScanUpTo(int lineIndex);
+    void FinishScan();
+    bool ScanPending() const { return FScanTimer.isActive(); }
 
     std::unique_ptr<editor::TCodeEditor> FEngine;
     widgets::TFontGrid FGrid;
@@ -116,6 +126,9 @@ private:
     QString FPreedit;
     int FPreeditCursor = 0;
     bool FSyncingScroll = false;
+    editor::TCustomHighlighter* FHighlighter = nullptr;
+    QBasicTimer FScanTimer;
+    int FScanNext = 0;
 
     enum class TDragState { None, Selecting, MaybeDragText, DraggingText };
     TDragState FDrag = TDragState::None;
@@ -127,7 +140,6 @@ private:
     bool FLineSelecting = false;
     bool FWordSelecting = false;
     editor::TBufferCoord FWordAnchorEnd;
-    QBasicTimer FAutoScrollTimer;
     editor::TBufferCoord FDropCaret;
     bool FDropCaretShown = false;
 };

@@ -8,6 +8,7 @@
 class QPainter;
 namespace editor {
 class TCustomCodeEditor;
+class TCustomHighlighter;
 }
 
 namespace widgets {
@@ -23,7 +24,9 @@ struct TTextColors {
 
 // Rows firstRow..lastRow (1-based display rows); row firstRow is drawn at
 // y = 0, display column leftChar at x = left.
-void PaintTextRows(QPainter& p, const editor::TCustomCodeEditor& e, const TFontGrid& grid, const TTextColors& colors,
+// The highlighter may differ from the editor's while the view is still
+// scanning a large text's ranges (the rows painted are scanned).
+void PaintTextRows(QPainter& p, const editor::TCustomCodeEditor& e, editor::TCustomHighlighter* h, const TFontGrid& grid, const TTextColors& colors,
     int left, int width, int firstRow, int lastRow);
 
 // The selected display columns [from, to) of a line, to -1 meaning the whole

@@ -1,0 +1,244 @@
+// The script editor control against QScintilla (with its Python lexer) on
+// the same one-million-line text: open and first paint, keystroke to painted
+// screen, Page Down and Ctrl+End repaints, and heap use.
+#include "editor/PythonEditBehaviour.h"
+#include "editor/PythonHighlighter.h"
+#include "widgets/CodeEditorControl.h"
+
+#include <Qsci/qscilexerpython.h>
+#include <Qsci/qsciscintilla.h>
+
+#include <QApplication>
+#include <QDirIterator>
+#include <QFile>
+#include <QImage>
+#include <QKeyEvent>
+
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int kWidth = 1118;
+constexpr int kHeight = 525;
+
+// The editor benchmark's corpus: the standard library's Python sources
+// repeated up to one million lines.
+const QString& MillionLineText()
+{
+    static const QString text = [] {
+        QStringList files;
+        QDirIterator it(QStringLiteral("/usr/lib/python3.11"), {"*.py"}, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << it.next();
+        files.sort();
+        QStringList lines;
+        for (const QString& path : files) {
+            QFile f(path);
+            if (!f.open(QIODevice::ReadOnly))
+                continue;
+            QString all = QString::fromUtf8(f.readAll());
+            all.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+            all.replace(u'\r', u'\n');
+            if (all.endsWith(u'\n'))
+                all.chop(1);
+            lines += all.split(u'\n');
+        }
+        QStringList out;
+        out.reserve(1000000);
+        while (out.size() < 1000000)
+            for (qsizetype i = 0; i < lines.size() && out.size() < 1000000; ++i)
+                out << lines[i];
+        return out.join(QStringLiteral("\r\n"));
+    }();
+    return text;
+}
+
+double Ms(std::chrono::steady_clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+void Paint(QWidget* viewport)
+{
+    static QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    viewport->render(&image);
+}
+
+void Report(benchmark::State& state, std::vector<double> ms)
+{
+    std::sort(ms.begin(), ms.end());
+    state.counters["median_ms"] = ms[ms.size() / 2];
+    state.counters["p99_ms"] = ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
+    state.counters["max_ms"] = ms.back();
+}
+
+size_t HeapInUse()
+{
+    malloc_trim(0);
+    const struct mallinfo2 m = mallinfo2();
+    // Large blocks (a gap buffer, a line array) are mapped on their own.
+    return m.uordblks + m.hblkhd;
+}
+
+// The two editors behind one interface, sized and shown like the window's pane.
+struct Ours {
+    editor::TPythonHighlighter highlighter;
+    editor::TPythonEditBehaviour behaviour;
+    TCodeEditor w;
+    Ours()
+    {
+        w.SetHighlighter(&highlighter);
+        w.SetTabWidth(4);
+        w.SetWantTabs(true);
+        behaviour.SetEditor(&w.Engine());
+        w.resize(kWidth, kHeight);
+        w.show();
+    }
+    ~Ours()
+    {
+        behaviour.SetEditor(nullptr);
+        w.SetHighlighter(nullptr);
+    }
+    void SetText(const QString& t) { w.SetText(t); }
+    QWidget* Target() { return &w; }
+    QWidget* Viewport() { return w.viewport(); }
+    void GotoMiddle() { w.GotoLine(500000); }
+};
+
+struct Scintilla {
+    QsciScintilla w;
+    QsciLexerPython lexer;
+    Scintilla()
+    {
+        w.setLexer(&lexer);
+        w.setTabWidth(4);
+        w.setMarginLineNumbers(0, true);
+        w.setMarginWidth(0, QStringLiteral("0000000"));
+        w.resize(kWidth, kHeight);
+        w.show();
+    }
+    void SetText(const QString& t) { w.setText(t); }
+    QWidget* Target() { return &w; }
+    QWidget* Viewport() { return w.viewport(); }
+    void GotoMiddle()
+    {
+        w.setCursorPosition(499999, 0);
+        w.ensureLineVisible(499999);
+    }
+};
+
+void Key(QWidget* target, int key, Qt::KeyboardModifiers mods = Qt::NoModifier, const QString& text = {})
+{
+    QKeyEvent press(QEvent::KeyPress, key, mods, text);
+    QApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, mods, text);
+    QApplication::sendEvent(target, &release);
+}
+
+template <class Editor>
+void BM_OpenAndFirstPaint(benchmark::State& state)
+{
+    const QString& text = MillionLineText();
+    for (auto _ : state) {
+        Editor e;
+        const auto t0 = std::chrono::steady_clock::now();
+        e.SetText(text);
+        Paint(e.Viewport());
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    }
+}
+BENCHMARK(BM_OpenAndFirstPaint<Ours>)->Name("OpenAndFirstPaint/Ours")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_OpenAndFirstPaint<Scintilla>)->Name("OpenAndFirstPaint/QScintilla")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+template <class Editor>
+void BM_KeystrokeToPaintedScreen(benchmark::State& state)
+{
+    Editor e;
+    e.SetText(MillionLineText());
+    e.GotoMiddle();
+    Paint(e.Viewport());
+    std::vector<double> ms;
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        Key(e.Target(), Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+        Paint(e.Viewport());
+        ms.push_back(Ms(std::chrono::steady_clock::now() - t0));
+    }
+    Report(state, ms);
+}
+BENCHMARK(BM_KeystrokeToPaintedScreen<Ours>)->Name("KeystrokeToPaint/Ours")->Unit(benchmark::kMicrosecond)->Iterations(1000);
+BENCHMARK(BM_KeystrokeToPaintedScreen<Scintilla>)->Name("KeystrokeToPaint/QScintilla")->Unit(benchmark::kMicrosecond)->Iterations(1000);
+
+template <class Editor>
+void BM_PageDown(benchmark::State& state)
+{
+    Editor e;
+    e.SetText(MillionLineText());
+    Paint(e.Viewport());
+    std::vector<double> ms;
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        Key(e.Target(), Qt::Key_PageDown);
+        Paint(e.Viewport());
+        ms.push_back(Ms(std::chrono::steady_clock::now() - t0));
+    }
+    Report(state, ms);
+}
+BENCHMARK(BM_PageDown<Ours>)->Name("PageDown/Ours")->Unit(benchmark::kMicrosecond)->Iterations(500);
+BENCHMARK(BM_PageDown<Scintilla>)->Name("PageDown/QScintilla")->Unit(benchmark::kMicrosecond)->Iterations(500);
+
+template <class Editor>
+void BM_CtrlEnd(benchmark::State& state)
+{
+    Editor e;
+    e.SetText(MillionLineText());
+    Paint(e.Viewport());
+    for (auto _ : state) {
+        Key(e.Target(), Qt::Key_Home, Qt::ControlModifier);
+        Paint(e.Viewport());
+        const auto t0 = std::chrono::steady_clock::now();
+        Key(e.Target(), Qt::Key_End, Qt::ControlModifier);
+        Paint(e.Viewport());
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    }
+}
+BENCHMARK(BM_CtrlEnd<Ours>)->Name("CtrlEndAndPaint/Ours")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_CtrlEnd<Scintilla>)->Name("CtrlEndAndPaint/QScintilla")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// Heap in use for the loaded and painted text, against the text's UTF-16 size.
+template <class Editor>
+void BM_Memory(benchmark::State& state)
+{
+    const QString& text = MillionLineText();
+    for (auto _ : state) {
+        const size_t before = HeapInUse();
+        {
+            Editor e;
+            e.SetText(text);
+            Paint(e.Viewport());
+            const size_t after = HeapInUse();
+            state.counters["heap_MB"] = double(after - before) / 1e6;
+            state.counters["times_utf16"] = double(after - before) / (double(text.size()) * 2);
+        }
+    }
+}
+BENCHMARK(BM_Memory<Ours>)->Name("MemoryLoadedAndPainted/Ours")->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Memory<Scintilla>)->Name("MemoryLoadedAndPainted/QScintilla")->Unit(benchmark::kMillisecond)->Iterations(1);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    std::printf("text: %lld UTF-16 units in 1000000 lines\n", (long long)MillionLineText().size());
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
