@@ -4,34 +4,11 @@
 set -euo pipefail
 exe=$1
 
-work=$(mktemp -d)
-xvfb_pid=""
-app_pid=""
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 1400x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
-
-XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb "$exe" >"$work/app.log" 2>&1 &
-app_pid=$!
-
-win=""
-for _ in $(seq 200); do
-  win=$(xdotool search --name '^Quorbel$' 2>/dev/null | head -n1 || true)
-  [ -n "$win" ] && break
-  kill -0 "$app_pid" 2>/dev/null || break
-  sleep 0.1
-done
-[ -n "$win" ] || { echo "no window titled Quorbel appeared"; cat "$work/app.log"; exit 1; }
+. "$(dirname "$0")/xvfb_lib.sh"
+find_window() { xdotool search --name '^Quorbel$'; }
+xvfb_start
+app_start "$exe"
+wait_for_window find_window
 sleep 1
 
 # Into the script pane (below the menu, toolbar and header), then replace

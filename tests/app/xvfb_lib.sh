@@ -1,0 +1,41 @@
+# Sourced by the window tests: an X server of their own, the workbench started
+# in it with a fresh settings folder, and both ended (the folder removed) on
+# exit, whatever way the test ends. Leaves $work, $DISPLAY and $app_pid set.
+
+work=$(mktemp -d)
+xvfb_pid=""
+app_pid=""
+xvfb_cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap xvfb_cleanup EXIT
+
+xvfb_start() {
+  Xvfb -displayfd 3 -screen 0 1400x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+  xvfb_pid=$!
+  for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+  [ -s "$work/display" ] || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+  DISPLAY=":$(head -n1 "$work/display")"
+  export DISPLAY
+}
+
+app_start() {
+  XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb "$1" >"$work/app.log" 2>&1 &
+  app_pid=$!
+}
+
+# Runs the given finder until it prints a window id (put in $win), for up to
+# 20 s; gives up at once if the workbench has exited.
+wait_for_window() {
+  win=""
+  for _ in $(seq 200); do
+    win=$("$@" 2>/dev/null | head -n1 || true)
+    [ -n "$win" ] && break
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -n "$win" ] || { echo "no window titled Quorbel appeared"; cat "$work/app.log"; exit 1; }
+}
