@@ -1,3 +1,5 @@
+#include "RangeScan.h"
+
 #include "editor/EditorCore.h"
 #include "editor/PythonHighlighter.h"
 
@@ -7,30 +9,10 @@
 #include <random>
 
 using namespace editor;
+using editor::testing::FullScanRanges;
+using editor::testing::StoredRanges;
 
 namespace {
-
-std::vector<std::intptr_t> StoredRanges(const TLineBuffer& b)
-{
-    std::vector<std::intptr_t> out;
-    for (int i = 0; i < b.Count(); ++i)
-        out.push_back(b.GetRange(i));
-    return out;
-}
-
-// Ranges a full scan from the top gives, with a highlighter of its own.
-std::vector<std::intptr_t> FullScanRanges(const TLineBuffer& b)
-{
-    TPythonHighlighter h;
-    h.ResetRange();
-    std::vector<std::intptr_t> out;
-    for (int i = 0; i < b.Count(); ++i) {
-        h.SetLine(b.GetRef(i), i);
-        h.NextToEol();
-        out.push_back(h.GetRange());
-    }
-    return out;
-}
 
 struct FoldSnapshot {
     std::vector<TFoldRange> ranges;

@@ -4,6 +4,7 @@
 // false exactly at the save point; undoing everything gives back the
 // original text, caret and selection, redoing everything the final text.
 #include "EditorTestSupport.h"
+#include "RangeScan.h"
 
 #include "editor/TextColumns.h"
 
@@ -15,29 +16,10 @@ using namespace editor;
 using editor::testing::TestEditor;
 using editor::testing::Valid;
 using editor::testing::Where;
+using editor::testing::FullScanRanges;
+using editor::testing::StoredRanges;
 
 namespace {
-
-std::vector<std::intptr_t> StoredRanges(const TLineBuffer& b)
-{
-    std::vector<std::intptr_t> out;
-    for (int i = 0; i < b.Count(); ++i)
-        out.push_back(b.GetRange(i));
-    return out;
-}
-
-std::vector<std::intptr_t> FullScanRanges(const TLineBuffer& b)
-{
-    TPythonHighlighter h;
-    h.ResetRange();
-    std::vector<std::intptr_t> out;
-    for (int i = 0; i < b.Count(); ++i) {
-        h.SetLine(b.GetRef(i), i);
-        h.NextToEol();
-        out.push_back(h.GetRange());
-    }
-    return out;
-}
 
 std::vector<TFoldRange> FullFolds(const TLineBuffer& lines)
 {
