@@ -10,8 +10,8 @@
 #include "platform/Process.h"
 #include "widgets/CodeEditorControl.h"
 
-#include "ScriptedDialogs.h"
-#include "TempStore.h"
+#include "FileBytes.h"
+#include "WorkbenchFixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -34,29 +34,8 @@ using platform::ModalResult;
 
 namespace {
 
-QByteArray ReadBytes(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
-}
-
-void WriteBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-class Workbench : public ::testing::Test {
+class Workbench : public WorkbenchFixture {
 protected:
-    TempStore store;
-    QTemporaryDir files;
-    ScriptedDialogs dialogs;
-    std::unique_ptr<TSDIAppForm> form = std::make_unique<TSDIAppForm>();
-
-    QString File(const QString& name) const { return files.filePath(name); }
     QStringList RecentCaptions() const
     {
         QStringList out;

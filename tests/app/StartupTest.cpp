@@ -8,8 +8,8 @@
 #include "history/OpnFilHs.h"
 #include "widgets/CodeEditorControl.h"
 
-#include "ScriptedDialogs.h"
-#include "TempStore.h"
+#include "FileBytes.h"
+#include "WorkbenchFixture.h"
 
 #include <QApplication>
 #include <QDir>
@@ -29,13 +29,6 @@ namespace {
 
 const QString SOpenQuestion = QStringLiteral("ファイルが変更されています");
 
-void WriteBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
 QStringList Args(std::initializer_list<const char*> items)
 {
     QStringList out{QStringLiteral("quorbel")};
@@ -44,14 +37,8 @@ QStringList Args(std::initializer_list<const char*> items)
     return out;
 }
 
-class Desktop : public ::testing::Test {
+class Desktop : public WorkbenchFixture {
 protected:
-    TempStore store;
-    QTemporaryDir files;
-    ScriptedDialogs dialogs;
-    std::unique_ptr<TSDIAppForm> form = std::make_unique<TSDIAppForm>();
-
-    QString File(const QString& name) const { return files.filePath(name); }
     QString Script(const QString& name, const QByteArray& bytes) const
     {
         const QString path = File(name);
