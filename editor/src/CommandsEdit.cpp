@@ -111,19 +111,22 @@ void LineBreak(TCommandContext& c)
     }
 }
 
-void DeleteSelectionInBlock(TCustomCodeEditor& e)
+// Backspace and Delete with a selection remove just the selection, in one
+// undo step; false when there is none.
+bool DeletedSelection(TCustomCodeEditor& e)
 {
+    if (!e.SelAvail())
+        return false;
     TUndoBlock block(e);
     Ed::DeleteSelection(e);
+    return true;
 }
 
 void DeleteLastChar(TCommandContext& c)
 {
     TCustomCodeEditor& e = c.E;
-    if (e.SelAvail()) {
-        DeleteSelectionInBlock(e);
+    if (DeletedSelection(e))
         return;
-    }
     const TBufferCoord p = e.CaretXY();
     const QString& s = e.LineAt(p.Line);
     const int length = int(s.size());
@@ -188,10 +191,8 @@ void DeleteLastChar(TCommandContext& c)
 void DeleteChar(TCommandContext& c)
 {
     TCustomCodeEditor& e = c.E;
-    if (e.SelAvail()) {
-        DeleteSelectionInBlock(e);
+    if (DeletedSelection(e))
         return;
-    }
     const TBufferCoord p = e.CaretXY();
     const QString& s = e.LineAt(p.Line);
     if (CharIndexOf(p) >= s.size()) {
