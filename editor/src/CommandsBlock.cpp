@@ -42,38 +42,38 @@ void ApplyShift(TCustomCodeEditor& e, const std::vector<int>& deltas, int first)
         Shift(e.SelectionEnd(), deltas, first));
 }
 
-void BlockIndentLines(TCustomCodeEditor& e, TLineSpan span)
+// Edits each line of the span in one undo step: edit(line, text, at) puts the
+// line's new text and returns the characters it gained (negative: lost) at
+// index at, the block column; caret and selection keep their place in the text.
+template <class EditLine>
+void ShiftLines(TCustomCodeEditor& e, TLineSpan span, EditLine edit)
 {
     if (span.empty())
         return;
-    const QString unit = e.HasOption(eoTabsToSpaces) ? QString(std::max(1, e.TabWidth()), u' ') : QStringLiteral("\t");
     const int left = LeftColumn(e);
     std::vector<int> deltas(std::size_t(span.Last - span.First + 1), 0);
     TLineBufferUpdate batch(e.Lines());
     TUndoBlock block(e);
-    for (int line = span.First; line <= span.Last; ++line) {
-        const QString& s = e.LineAt(line);
-        if (s.isEmpty())
-            continue;
-        const int at = BlockColumnIndex(e, line, left);
-        e.PutLine(line, QString(s).insert(at, unit));
-        deltas[std::size_t(line - span.First)] = int(unit.size());
-    }
+    for (int line = span.First; line <= span.Last; ++line)
+        deltas[std::size_t(line - span.First)] = edit(line, e.LineAt(line), BlockColumnIndex(e, line, left));
     ApplyShift(e, deltas, span.First);
+}
+
+void BlockIndentLines(TCustomCodeEditor& e, TLineSpan span)
+{
+    const QString unit = e.HasOption(eoTabsToSpaces) ? QString(std::max(1, e.TabWidth()), u' ') : QStringLiteral("\t");
+    ShiftLines(e, span, [&](int line, const QString& s, int at) {
+        if (s.isEmpty())
+            return 0;
+        e.PutLine(line, QString(s).insert(at, unit));
+        return int(unit.size());
+    });
 }
 
 void BlockUnindentLines(TCustomCodeEditor& e, TLineSpan span)
 {
-    if (span.empty())
-        return;
     const int tab = std::max(1, e.TabWidth());
-    const int left = LeftColumn(e);
-    std::vector<int> deltas(std::size_t(span.Last - span.First + 1), 0);
-    TLineBufferUpdate batch(e.Lines());
-    TUndoBlock block(e);
-    for (int line = span.First; line <= span.Last; ++line) {
-        const QString& s = e.LineAt(line);
-        const int at = BlockColumnIndex(e, line, left);
+    ShiftLines(e, span, [&](int line, const QString& s, int at) {
         int n = 0;
         if (at < s.size() && s[at] == u'\t') {
             n = 1;
@@ -84,11 +84,10 @@ void BlockUnindentLines(TCustomCodeEditor& e, TLineSpan span)
                 ++n;
         }
         if (n == 0)
-            continue;
+            return 0;
         e.PutLine(line, QString(s).remove(at, n));
-        deltas[std::size_t(line - span.First)] = -n;
-    }
-    ApplyShift(e, deltas, span.First);
+        return -n;
+    });
 }
 
 void BlockIndent(TCommandContext& c) { BlockIndentLines(c.E, SelectedLines(c.E)); }
