@@ -92,16 +92,20 @@ public:
     std::unique_ptr<pcre2_jit_stack, TJitStackFree> JitStack;
     QString LastError;
 
-    // Returns the pcre2_match result.
-    int Match(QStringView line, int from, std::uint32_t options) const
+    // The first match from the index given; a matching error (such as the
+    // match limit) is kept for LastError().
+    TMatchResult Find(QStringView line, int from, std::uint32_t options)
     {
-        return pcre2_match(Code.get(), reinterpret_cast<PCRE2_SPTR>(line.utf16()), PCRE2_SIZE(line.size()),
+        const int rc = pcre2_match(Code.get(), reinterpret_cast<PCRE2_SPTR>(line.utf16()), PCRE2_SIZE(line.size()),
             PCRE2_SIZE(from), options | PCRE2_NO_UTF_CHECK, Data.get(), Context.get());
-    }
-    TLineMatch Found() const
-    {
-        const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(Data.get());
-        return {int(ov[0]), int(ov[1])};
+        if (rc >= 0) {
+            const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(Data.get());
+            return {TMatchStatus::Found, {int(ov[0]), int(ov[1])}};
+        }
+        if (rc == PCRE2_ERROR_NOMATCH)
+            return {};
+        LastError = Pcre2Message(rc);
+        return {TMatchStatus::Error, {}};
     }
 };
 
@@ -216,13 +220,7 @@ TMatchResult TSearchPattern::Next(QStringView line, int from, bool notEmptyAtFro
         return {};
     if (!FRegex)
         return NextLiteral(line, from, notEmptyAtFrom);
-    const int rc = FRegex->Match(line, from, notEmptyAtFrom ? PCRE2_NOTEMPTY_ATSTART : 0);
-    if (rc >= 0)
-        return {TMatchStatus::Found, FRegex->Found()};
-    if (rc == PCRE2_ERROR_NOMATCH)
-        return {};
-    FRegex->LastError = Pcre2Message(rc);
-    return {TMatchStatus::Error, {}};
+    return FRegex->Find(line, from, notEmptyAtFrom ? PCRE2_NOTEMPTY_ATSTART : 0);
 }
 
 TMatchResult TSearchPattern::At(QStringView line, int start) const
@@ -236,13 +234,7 @@ TMatchResult TSearchPattern::At(QStringView line, int start) const
             return {};
         return r.Match.Start == start ? r : TMatchResult{};
     }
-    const int rc = FRegex->Match(line, start, PCRE2_ANCHORED);
-    if (rc >= 0)
-        return {TMatchStatus::Found, FRegex->Found()};
-    if (rc == PCRE2_ERROR_NOMATCH)
-        return {};
-    FRegex->LastError = Pcre2Message(rc);
-    return {TMatchStatus::Error, {}};
+    return FRegex->Find(line, start, PCRE2_ANCHORED);
 }
 
 TMatchResult TSearchPattern::Previous(QStringView line, int before) const
