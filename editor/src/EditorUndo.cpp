@@ -126,7 +126,27 @@ bool TLinePutUndoItem::GroupWith(const TLinePutUndoItem& item) const
         && OldValue().size() < 2 && NewValue().size() < 2 && std::abs(FStartPos - item.FStartPos) <= 1;
 }
 
-TLinesInsertedUndoItem::TLinesInsertedUndoItem(TLineBuffer& lines, int index, int count) : FIndex(index)
+TLinesUndoItem::TLinesUndoItem(int index, QStringList lines, std::vector<TLineChangeFlags> flags)
+    : FLines(std::move(lines)), FChangeFlags(std::move(flags)), FIndex(index)
+{
+}
+
+void TLinesUndoItem::RemoveLines(TUndoContext& editor)
+{
+    FChangeFlags = CurrentFlags(editor.Lines, FIndex, int(FLines.size()));
+    editor.Lines.DeleteLines(FIndex, int(FLines.size()));
+    FCaret = CoordOfIndexes(0, FIndex);
+}
+
+void TLinesUndoItem::PutBackLines(TUndoContext& editor)
+{
+    editor.Lines.InsertStrings(FIndex, FLines);
+    RestoreFlags(editor.Lines, FIndex, FChangeFlags);
+    FCaret = LineStartAfter(editor.Lines, FIndex, int(FLines.size()));
+}
+
+TLinesInsertedUndoItem::TLinesInsertedUndoItem(TLineBuffer& lines, int index, int count)
+    : TLinesUndoItem(index, {}, {})
 {
     FLines.reserve(count);
     for (int i = 0; i < count; ++i) {
@@ -135,37 +155,9 @@ TLinesInsertedUndoItem::TLinesInsertedUndoItem(TLineBuffer& lines, int index, in
     }
 }
 
-void TLinesInsertedUndoItem::Undo(TUndoContext& editor)
-{
-    FChangeFlags = CurrentFlags(editor.Lines, FIndex, int(FLines.size()));
-    editor.Lines.DeleteLines(FIndex, int(FLines.size()));
-    FCaret = CoordOfIndexes(0, FIndex);
-}
-
-void TLinesInsertedUndoItem::Redo(TUndoContext& editor)
-{
-    editor.Lines.InsertStrings(FIndex, FLines);
-    RestoreFlags(editor.Lines, FIndex, FChangeFlags);
-    FCaret = LineStartAfter(editor.Lines, FIndex, int(FLines.size()));
-}
-
 TLinesDeletedUndoItem::TLinesDeletedUndoItem(int index, QStringList deletedLines, std::vector<TLineChangeFlags> flags)
-    : FLines(std::move(deletedLines)), FChangeFlags(std::move(flags)), FIndex(index)
+    : TLinesUndoItem(index, std::move(deletedLines), std::move(flags))
 {
-}
-
-void TLinesDeletedUndoItem::Undo(TUndoContext& editor)
-{
-    editor.Lines.InsertStrings(FIndex, FLines);
-    RestoreFlags(editor.Lines, FIndex, FChangeFlags);
-    FCaret = LineStartAfter(editor.Lines, FIndex, int(FLines.size()));
-}
-
-void TLinesDeletedUndoItem::Redo(TUndoContext& editor)
-{
-    FChangeFlags = CurrentFlags(editor.Lines, FIndex, int(FLines.size()));
-    editor.Lines.DeleteLines(FIndex, int(FLines.size()));
-    FCaret = CoordOfIndexes(0, FIndex);
 }
 
 TCaretAndSelectionUndoItem::TCaretAndSelectionUndoItem(const TCaretAndSelection& state)
@@ -440,10 +432,8 @@ void TEditorUndo::MarkSaved()
             if (auto* put = dynamic_cast<TLinePutUndoItem*>(&item)) {
                 if (put->ChangeFlags() == sfAsSaved)
                     put->SetChangeFlags(sfModified);
-            } else if (auto* ins = dynamic_cast<TLinesInsertedUndoItem*>(&item)) {
-                std::fill(ins->FChangeFlags.begin(), ins->FChangeFlags.end(), TLineChangeFlags(sfModified));
-            } else if (auto* del = dynamic_cast<TLinesDeletedUndoItem*>(&item)) {
-                std::fill(del->FChangeFlags.begin(), del->FChangeFlags.end(), TLineChangeFlags(sfModified));
+            } else if (auto* whole = dynamic_cast<TLinesUndoItem*>(&item)) {
+                std::fill(whole->FChangeFlags.begin(), whole->FChangeFlags.end(), TLineChangeFlags(sfModified));
             }
         }
     }
@@ -457,10 +447,8 @@ void TEditorUndo::ClearTrackChanges()
     for (const TEditorUndoList* list : {&FUndoList, &FRedoList}) {
         for (int i = 0; i < list->Count(); ++i) {
             TUndoItem& item = list->Item(i);
-            if (auto* ins = dynamic_cast<TLinesInsertedUndoItem*>(&item))
-                std::fill(ins->FChangeFlags.begin(), ins->FChangeFlags.end(), TLineChangeFlags(sfModified));
-            else if (auto* del = dynamic_cast<TLinesDeletedUndoItem*>(&item))
-                std::fill(del->FChangeFlags.begin(), del->FChangeFlags.end(), TLineChangeFlags(sfModified));
+            if (auto* whole = dynamic_cast<TLinesUndoItem*>(&item))
+                std::fill(whole->FChangeFlags.begin(), whole->FChangeFlags.end(), TLineChangeFlags(sfModified));
         }
     }
 }

@@ -101,28 +101,33 @@ private:
     bool FUndone = false;
 };
 
-class TLinesInsertedUndoItem final : public TUndoItem {
+// Whole lines taken out of the text or put back, with their change flags.
+class TLinesUndoItem : public TUndoItem {
 public:
-    TLinesInsertedUndoItem(TLineBuffer& lines, int index, int count);
-    void Undo(TUndoContext& editor) override;
-    void Redo(TUndoContext& editor) override;
     TBufferCoord Caret() const override { return FCaret; }
     TBufferCoord FCaret;
     QStringList FLines;
     std::vector<TLineChangeFlags> FChangeFlags;
     int FIndex;
+
+protected:
+    TLinesUndoItem(int index, QStringList lines, std::vector<TLineChangeFlags> flags);
+    void RemoveLines(TUndoContext& editor);
+    void PutBackLines(TUndoContext& editor);
 };
 
-class TLinesDeletedUndoItem final : public TUndoItem {
+class TLinesInsertedUndoItem final : public TLinesUndoItem {
+public:
+    TLinesInsertedUndoItem(TLineBuffer& lines, int index, int count);
+    void Undo(TUndoContext& editor) override { RemoveLines(editor); }
+    void Redo(TUndoContext& editor) override { PutBackLines(editor); }
+};
+
+class TLinesDeletedUndoItem final : public TLinesUndoItem {
 public:
     TLinesDeletedUndoItem(int index, QStringList deletedLines, std::vector<TLineChangeFlags> deletedChangeFlags);
-    void Undo(TUndoContext& editor) override;
-    void Redo(TUndoContext& editor) override;
-    TBufferCoord Caret() const override { return FCaret; }
-    TBufferCoord FCaret;
-    QStringList FLines;
-    std::vector<TLineChangeFlags> FChangeFlags;
-    int FIndex;
+    void Undo(TUndoContext& editor) override { PutBackLines(editor); }
+    void Redo(TUndoContext& editor) override { RemoveLines(editor); }
 };
 
 class TCaretAndSelectionUndoItem final : public TUndoItem {
