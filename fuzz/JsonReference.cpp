@@ -62,51 +62,50 @@ private:
 
     bool ObjectValue(JsonValue& v, int depth)
     {
-        if (depth > kMaxContainers)
-            return false;
         v.kind = JsonValue::Object;
-        ++i_;
-        SkipSpace();
-        if (!Eat(u'}')) {
-            for (;;) {
-                QString key;
-                if (!At(u'"') || !StringText(key))
-                    return false;
-                SkipSpace();
-                if (!Eat(u':'))
-                    return false;
-                SkipSpace();
-                JsonValue member;
-                if (!Value(member, depth))
-                    return false;
-                v.members.emplace_back(std::move(key), std::move(member));
-                SkipSpace();
-                if (Eat(u'}'))
-                    break;
-                if (!Eat(u','))
-                    return false;
-                SkipSpace();
-            }
-        }
-        SkipSpace();
-        return true;
+        return Items(u'}', depth, [&] {
+            QString key;
+            if (!At(u'"') || !StringText(key))
+                return false;
+            SkipSpace();
+            if (!Eat(u':'))
+                return false;
+            SkipSpace();
+            JsonValue member;
+            if (!Value(member, depth))
+                return false;
+            v.members.emplace_back(std::move(key), std::move(member));
+            return true;
+        });
     }
 
     bool ArrayValue(JsonValue& v, int depth)
     {
+        v.kind = JsonValue::Array;
+        return Items(u']', depth, [&] {
+            JsonValue element;
+            if (!Value(element, depth))
+                return false;
+            v.elements.push_back(std::move(element));
+            return true;
+        });
+    }
+
+    // The comma-separated items of an object or array, from its opening
+    // character to the close given; item reads one.
+    template <class Item>
+    bool Items(char16_t close, int depth, Item item)
+    {
         if (depth > kMaxContainers)
             return false;
-        v.kind = JsonValue::Array;
         ++i_;
         SkipSpace();
-        if (!Eat(u']')) {
+        if (!Eat(close)) {
             for (;;) {
-                JsonValue element;
-                if (!Value(element, depth))
+                if (!item())
                     return false;
-                v.elements.push_back(std::move(element));
                 SkipSpace();
-                if (Eat(u']'))
+                if (Eat(close))
                     break;
                 if (!Eat(u','))
                     return false;
