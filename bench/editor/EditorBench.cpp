@@ -1,11 +1,12 @@
 // Speed of the editor's text model over real Python code: Debian's
 // python3.11 standard library, all .py files concatenated.
+#include "BenchCorpus.h"
+
 #include "editor/CodeEditor.h"
 #include "editor/EditorCore.h"
 #include "editor/PythonEditBehaviour.h"
 #include "editor/PythonHighlighter.h"
 
-#include <QDirIterator>
 #include <QFile>
 #include <QGuiApplication>
 #include <QStringList>
@@ -38,32 +39,11 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
-const char* kCorpusRoot = "/usr/lib/python3.11";
-
-QStringList CorpusFiles()
-{
-    QStringList files;
-    QDirIterator it(QString::fromUtf8(kCorpusRoot), {"*.py"}, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << it.next();
-    files.sort();
-    return files;
-}
+using bench::kCorpusRoot;
 
 const QString& Corpus()
 {
-    static const QString text = [] {
-        QString all;
-        for (const QString& path : CorpusFiles()) {
-            QFile f(path);
-            if (!f.open(QIODevice::ReadOnly))
-                continue;
-            all += QString::fromUtf8(f.readAll());
-            if (!all.endsWith(u'\n'))
-                all += u'\n';
-        }
-        return all;
-    }();
+    static const QString text = bench::ReadCorpus();
     return text;
 }
 

@@ -1,13 +1,13 @@
 // Speed of finding every match in the million-line benchmark text (Debian's
 // python3.11 standard library repeated), beside Qt's own string search and
 // regular expressions on the same text joined into one string.
+#include "BenchCorpus.h"
+
 #include "editor/LineBuffer.h"
 #include "editor/SearchPattern.h"
 #include "editor/TextSearch.h"
 
 #include <QCoreApplication>
-#include <QDirIterator>
-#include <QFile>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -21,22 +21,8 @@ namespace {
 
 QStringList MillionLines()
 {
-    QStringList files;
-    QDirIterator it(QStringLiteral("/usr/lib/python3.11"), {"*.py"}, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << it.next();
-    files.sort();
     TLineBuffer corpus;
-    QString all;
-    for (const QString& path : files) {
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly))
-            continue;
-        all += QString::fromUtf8(f.readAll());
-        if (!all.endsWith(u'\n'))
-            all += u'\n';
-    }
-    corpus.SetText(all);
+    corpus.SetText(bench::ReadCorpus());
     QStringList out;
     out.reserve(1000000);
     while (out.size() < 1000000)
