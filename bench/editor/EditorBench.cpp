@@ -509,12 +509,12 @@ void BM_PythonTokenizeReference(benchmark::State& state)
     scriptFile.close();
     double chars = 0, seconds = 0;
     for (auto _ : state) {
-        const QByteArray cmd = QByteArray("python3 /tmp/quorbel_tokenize_reference.py ") + kCorpusRoot;
+        const QByteArray cmd = QByteArray("/usr/bin/python3.11 /tmp/quorbel_tokenize_reference.py ") + kCorpusRoot;
         FILE* pipe = popen(cmd.constData(), "r");
         if (!pipe || std::fscanf(pipe, "%lf %lf", &chars, &seconds) != 2) {
             if (pipe)
                 pclose(pipe);
-            state.SkipWithError("python3 tokenize did not run");
+            state.SkipWithError("/usr/bin/python3.11 tokenize did not run");
             return;
         }
         pclose(pipe);
