@@ -4,7 +4,6 @@
 #include "pybridge/PythonEngine.h"
 
 #include <csignal>
-#include <cstring>
 
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -101,20 +100,19 @@ void TScriptSession::Attach()
     if (FAttached || FShutDown)
         return;
     InstallTickHandler();
-    TPyRef exeVars = TPyRef::Steal(FEngine, FEngine.PyDict_New());
-    RunPrivate(kPrepareInterpreter, exeVars.Get());
-    exeVars.Reset();
-    TPyRef sourceVars = TPyRef::Steal(FEngine, FEngine.PyDict_New());
-    RunPrivate(kRegisterSource, sourceVars.Get());
-    FRegisterSource = TPyRef::Borrow(FEngine, FEngine.PyDict_GetItemString(sourceVars.Get(), "register_source"));
-    sourceVars.Reset();
+    // One private dictionary for both set-up scripts; only the source
+    // registration function is kept from it.
+    TPyRef vars = TPyRef::Steal(FEngine, FEngine.PyDict_New());
+    RunPrivate(kPrepareInterpreter, vars.Get());
+    RunPrivate(kRegisterSource, vars.Get());
+    FRegisterSource = TPyRef::Borrow(FEngine, FEngine.PyDict_GetItemString(vars.Get(), "register_source"));
+    vars.Reset();
 
     gTickSession = this;
     // The timer signals the main thread itself, so the interpreter's handler
     // runs there; no thread of our own is needed.
     FMainThreadId = static_cast<pid_t>(syscall(SYS_gettid));
-    sigevent event;
-    std::memset(&event, 0, sizeof event);
+    sigevent event{};
     event.sigev_notify = SIGEV_THREAD_ID;
     event.sigev_signo = TickSignal();
     event._sigev_un._tid = FMainThreadId;
@@ -148,14 +146,13 @@ void TScriptSession::SetRunning(bool running)
     FRunning = running;
     if (!FTimerMade)
         return;
-    itimerspec spec;
-    std::memset(&spec, 0, sizeof spec);
+    itimerspec timing{};
     if (running) {
         const long ns = static_cast<long>(std::chrono::nanoseconds(TickInterval()).count());
-        spec.it_value.tv_nsec = ns;
-        spec.it_interval.tv_nsec = ns;
+        timing.it_value.tv_nsec = ns;
+        timing.it_interval.tv_nsec = ns;
     }
-    timer_settime(FTimer, 0, &spec, nullptr);
+    timer_settime(FTimer, 0, &timing, nullptr);
 }
 
 PPyObject TScriptSession::TickEntry(PPyObject, PPyObject)
