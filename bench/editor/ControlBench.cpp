@@ -1,6 +1,7 @@
 // The script editor control against QScintilla (with its Python lexer) on
 // the same one-million-line text: open and first paint, keystroke to painted
-// screen, Page Down and Ctrl+End repaints, and heap use.
+// screen, Page Down and Ctrl+End repaints, and heap use; then a paste of
+// megabytes and a ten-megabyte single line.
 #include "editor/PythonEditBehaviour.h"
 #include "editor/PythonHighlighter.h"
 #include "widgets/CodeEditorControl.h"
@@ -9,6 +10,7 @@
 #include <Qsci/qsciscintilla.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDirIterator>
 #include <QFile>
 #include <QImage>
@@ -213,6 +215,56 @@ void BM_CtrlEnd(benchmark::State& state)
 }
 BENCHMARK(BM_CtrlEnd<Ours>)->Name("CtrlEndAndPaint/Ours")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_CtrlEnd<Scintilla>)->Name("CtrlEndAndPaint/QScintilla")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// Ctrl+V of the first 100,000 lines of the corpus (about 8 MB as UTF-16)
+// into the default-sized script, up to the painted screen: the window is
+// frozen for this long.
+template <class Editor>
+void BM_PasteMegabytes(benchmark::State& state)
+{
+    const QString& all = MillionLineText();
+    qsizetype end = 0;
+    for (int line = 0; line < 100000; ++line)
+        end = all.indexOf(u'\n', end) + 1;
+    const QString pasted = all.left(end);
+    for (auto _ : state) {
+        Editor e;
+        e.SetText(QStringLiteral("def func1(s):\r\n    return s\r\n"));
+        Paint(e.Viewport());
+        QApplication::clipboard()->setText(pasted);
+        const auto t0 = std::chrono::steady_clock::now();
+        Key(e.Target(), Qt::Key_V, Qt::ControlModifier);
+        Paint(e.Viewport());
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    }
+    state.counters["pasted_MB"] = double(pasted.size()) * 2 / 1e6;
+}
+BENCHMARK(BM_PasteMegabytes<Ours>)->Name("PasteMegabytesAndPaint/Ours")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_PasteMegabytes<Scintilla>)->Name("PasteMegabytesAndPaint/QScintilla")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// A single line of ten million characters: loading and painting it, then
+// End (the caret and the view at the far end) and painting again.
+template <class Editor>
+void BM_LongLine(benchmark::State& state)
+{
+    const QString unit = QStringLiteral("x = 'abc' + 12 # \u65e5\u672c ");
+    const QString line = unit.repeated(10000000 / unit.size());
+    for (auto _ : state) {
+        Editor e;
+        const auto t0 = std::chrono::steady_clock::now();
+        e.SetText(line);
+        Paint(e.Viewport());
+        const auto t1 = std::chrono::steady_clock::now();
+        Key(e.Target(), Qt::Key_End);
+        Paint(e.Viewport());
+        const auto t2 = std::chrono::steady_clock::now();
+        state.SetIterationTime(std::chrono::duration<double>(t2 - t0).count());
+        state.counters["open_paint_ms"] = Ms(t1 - t0);
+        state.counters["end_paint_ms"] = Ms(t2 - t1);
+    }
+}
+BENCHMARK(BM_LongLine<Ours>)->Name("TenMegabyteLine/Ours")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_LongLine<Scintilla>)->Name("TenMegabyteLine/QScintilla")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2);
 
 // Heap in use for the loaded and painted text, against the text's UTF-16 size.
 template <class Editor>

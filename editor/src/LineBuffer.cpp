@@ -15,6 +15,8 @@
 
 namespace editor {
 
+static_assert(sizeof(TLineRecord) == 40, "a line record grew; a million lines pay for every byte");
+
 namespace {
 
 const QString kEmptyLine;
@@ -52,6 +54,7 @@ TLineBuffer::~TLineBuffer()
     for (int i = 0; i < FCount; ++i)
         Rec(i).~TLineRecord();
     std::free(FList);
+    std::free(FObjects);
 }
 
 void TLineBuffer::ListIndexError(int index) const
@@ -67,21 +70,38 @@ void TLineBuffer::SetCapacity(int newCapacity)
         return;
     if (newCapacity == 0) {
         std::free(FList);
+        std::free(FObjects);
         FList = nullptr;
+        FObjects = nullptr;
         FCapacity = FGapStart = FGapEnd = 0;
         return;
     }
-    auto* list = static_cast<TLineRecord*>(std::malloc(std::size_t(newCapacity) * sizeof(TLineRecord)));
-    if (!list)
-        throw std::bad_alloc();
+    const int tail = FCapacity - FGapEnd;
     // Records hold only relocatable members (QString is relocatable), so a
     // block move is a valid way to move them.
-    const int tail = FCapacity - FGapEnd;
-    if (FGapStart > 0)
-        std::memcpy(static_cast<void*>(list), static_cast<const void*>(FList), std::size_t(FGapStart) * sizeof(TLineRecord));
-    if (tail > 0)
-        std::memcpy(static_cast<void*>(list + newCapacity - tail), static_cast<const void*>(FList + FGapEnd),
-            std::size_t(tail) * sizeof(TLineRecord));
+    auto relocate = [&](auto* from, std::size_t size) {
+        auto* to = static_cast<decltype(from)>(std::malloc(std::size_t(newCapacity) * size));
+        if (!to)
+            throw std::bad_alloc();
+        if (FGapStart > 0)
+            std::memcpy(static_cast<void*>(to), static_cast<const void*>(from), std::size_t(FGapStart) * size);
+        if (tail > 0)
+            std::memcpy(static_cast<void*>(to + newCapacity - tail), static_cast<const void*>(from + FGapEnd),
+                std::size_t(tail) * size);
+        return to;
+    };
+    TLineRecord* list = relocate(FList, sizeof(TLineRecord));
+    if (FObjects) {
+        void** objects = nullptr;
+        try {
+            objects = relocate(FObjects, sizeof(void*));
+        } catch (...) {
+            std::free(list);
+            throw;
+        }
+        std::free(FObjects);
+        FObjects = objects;
+    }
     std::free(FList);
     FList = list;
     FCapacity = newCapacity;
@@ -113,6 +133,9 @@ void TLineBuffer::InsertItems(int index, int count)
         throw std::bad_alloc();
     Grow(FCount + count);
     MoveGap(index);
+    // New lines carry no object.
+    if (FObjects)
+        std::fill(FObjects + index, FObjects + index + count, nullptr);
     FGapStart += count;
     FCount += count;
 }
@@ -120,20 +143,27 @@ void TLineBuffer::InsertItems(int index, int count)
 void TLineBuffer::MoveGap(int index)
 {
     const int gap = FGapEnd - FGapStart;
-    if (index < FGapStart) {
-        std::memmove(static_cast<void*>(FList + index + gap), static_cast<const void*>(FList + index),
-            std::size_t(FGapStart - index) * sizeof(TLineRecord));
-    } else if (index > FGapStart) {
-        std::memmove(static_cast<void*>(FList + FGapStart), static_cast<const void*>(FList + FGapEnd),
-            std::size_t(index - FGapStart) * sizeof(TLineRecord));
-    }
+    auto move = [&](auto* list) {
+        if (!list)
+            return;
+        const std::size_t size = sizeof(*list);
+        if (index < FGapStart) {
+            std::memmove(static_cast<void*>(list + index + gap), static_cast<const void*>(list + index),
+                std::size_t(FGapStart - index) * size);
+        } else if (index > FGapStart) {
+            std::memmove(static_cast<void*>(list + FGapStart), static_cast<const void*>(list + FGapEnd),
+                std::size_t(index - FGapStart) * size);
+        }
+    };
+    move(FList);
+    move(FObjects);
     FGapStart = index;
     FGapEnd = index + gap;
 }
 
 void TLineBuffer::InitRecord(TLineRecord& rec, const QString& s)
 {
-    new (&rec) TLineRecord{s, nullptr, kRangeNotScanned, 0, -1, sfTextWidthUnknown};
+    new (&rec) TLineRecord{s, kRangeNotScanned, -1, sfTextWidthUnknown};
 }
 
 const QString& TLineBuffer::GetRef(int index) const
@@ -145,9 +175,9 @@ const QString& TLineBuffer::GetRef(int index) const
 
 void* TLineBuffer::GetObject(int index) const
 {
-    if (index < 0 || index >= FCount)
+    if (index < 0 || index >= FCount || !FObjects)
         return nullptr;
-    return Rec(index).FObject;
+    return FObjects[Slot(index)];
 }
 
 std::intptr_t TLineBuffer::GetRange(int index) const
@@ -173,11 +203,11 @@ int TLineBuffer::LineCharLength(int index) const
 
 void TLineBuffer::ComputeCharIndexes() const
 {
+    FCharIndexes.resize(std::size_t(FCount));
     qsizetype sum = 0;
     for (int i = 0; i < FCount; ++i) {
-        const TLineRecord& rec = Rec(i);
-        rec.FCharIndex = sum;
-        sum += rec.FString.size();
+        FCharIndexes[std::size_t(i)] = sum;
+        sum += Rec(i).FString.size();
     }
     FCharIndexesAreValid = true;
 }
@@ -188,7 +218,7 @@ qsizetype TLineBuffer::LineCharIndex(int index) const
         return 0;
     if (!FCharIndexesAreValid)
         ComputeCharIndexes();
-    return Rec(index).FCharIndex;
+    return FCharIndexes[std::size_t(index)];
 }
 
 int TLineBuffer::ComputeWidth(const QString& s) const
@@ -234,7 +264,14 @@ void TLineBuffer::PutObject(int index, void* obj)
     if (index < 0 || index >= FCount)
         ListIndexError(index);
     UpdateGuard guard(*this);
-    Rec(index).FObject = obj;
+    if (!FObjects) {
+        if (!obj)
+            return;
+        FObjects = static_cast<void**>(std::calloc(std::size_t(FCapacity), sizeof(void*)));
+        if (!FObjects)
+            throw std::bad_alloc();
+    }
+    FObjects[Slot(index)] = obj;
 }
 
 void TLineBuffer::PutRange(int index, std::intptr_t range)
@@ -374,7 +411,8 @@ void TLineBuffer::SetTextAndFileFormat(const QString& text)
     platform::ForEachLine(text, kBufferBreaks, TFinalBreak::StartsEmptyLine, [&](QStringView, QStringView) { ++lines; });
     if (lines > INT_MAX)
         throw std::bad_alloc();
-    Grow(int(lines));
+    // Exactly the lines loaded: growth steps would leave up to a third unused.
+    SetCapacity(int(lines));
 
     platform::TLineBreakStyle style;
     platform::ForEachLine(text, kBufferBreaks, TFinalBreak::StartsEmptyLine, [&](QStringView line, QStringView lineBreak) {

@@ -13,9 +13,37 @@ namespace {
 // step on a megabyte line from scanning the whole line.
 constexpr int kWindow = 256;
 
-// Below U+0300 nothing combines with its neighbour except CR LF, which a line
-// never holds.
-inline bool Simple(char16_t c) { return c < 0x300; }
+// Characters that never join what comes before them: below U+0300 (CR LF
+// aside, which a line never holds), kana,
+// CJK ideographs and punctuation, full-width forms, Hangul syllables.
+inline bool StartsCluster(char16_t d)
+{
+    return d < 0x300 || (d >= 0x3001 && d <= 0x3029) || (d >= 0x3041 && d <= 0x3096) || (d >= 0x30A1 && d <= 0x30FA)
+        || (d >= 0x3400 && d <= 0x4DBF) || (d >= 0x4E00 && d <= 0x9FFF) || (d >= 0xAC00 && d <= 0xD7A3)
+        || (d >= 0xFF01 && d <= 0xFF60);
+}
+
+// Characters that may join what follows them: surrogates, the zero-width
+// joiner, the prepended marks, and Hangul leading jamo before a syllable.
+inline bool MayJoinNext(char16_t c)
+{
+    return QChar::isSurrogate(c) || c == 0x200D || (c >= 0x0600 && c <= 0x0605) || c == 0x06DD || c == 0x070F
+        || c == 0x0890 || c == 0x0891 || c == 0x08E2 || c == 0x0D4E || (c >= 0x1100 && c <= 0x115F)
+        || (c >= 0xA960 && c <= 0xA97C);
+}
+
+// True when the grapheme rules surely break between c and d: without a
+// boundary search, a line of Japanese or Korean text is walked as fast as
+// ASCII.
+inline bool BreaksBetween(char16_t c, char16_t d) { return StartsCluster(d) && !MayJoinNext(c); }
+
+// The library's grapheme search can answer the middle of a surrogate pair
+// (a pair followed by a spacing mark at the start of its text); the caret
+// must never land there.
+inline bool SplitsPair(QStringView line, int i)
+{
+    return i > 0 && i < line.size() && line[i - 1].isHighSurrogate() && line[i].isLowSurrogate();
+}
 
 char32_t CodePointAt(QStringView s, int i, int* length)
 {
@@ -57,13 +85,21 @@ int NextCharBoundary(QStringView line, int index)
         return 0;
     if (index >= n)
         return index + 1;
-    if (Simple(line[index].unicode()) && (index + 1 >= n || Simple(line[index + 1].unicode())))
+    if (index + 1 >= n || BreaksBetween(line[index].unicode(), line[index + 1].unicode()))
         return index + 1;
-    const int end = std::min(n, index + kWindow);
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, line.data() + index, end - index);
-    finder.setPosition(0);
-    const qsizetype next = finder.toNextBoundary();
-    return next <= 0 ? end : index + int(next);
+    // A boundary before the window's end depends on nothing past it, so a
+    // short window is tried first; most clusters are a few characters long.
+    for (const int window : {16, kWindow}) {
+        const int end = std::min(n, index + window);
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, line.data() + index, end - index);
+        finder.setPosition(0);
+        const qsizetype next = finder.toNextBoundary();
+        if (next > 0 && (index + next < end || end == n || window == kWindow))
+            return SplitsPair(line, index + int(next)) ? index + int(next) + 1 : index + int(next);
+        if (next <= 0 && window == kWindow)
+            return end;
+    }
+    return std::min(n, index + kWindow);
 }
 
 int PrevCharBoundary(QStringView line, int index)
@@ -73,7 +109,7 @@ int PrevCharBoundary(QStringView line, int index)
         return 0;
     if (index > n)
         return index - 1;
-    if (Simple(line[index - 1].unicode()) && (index >= n || Simple(line[index].unicode())))
+    if (index == 1 || BreaksBetween(line[index - 2].unicode(), line[index - 1].unicode()))
         return index - 1;
     int start = std::max(0, index - kWindow);
     if (start > 0 && QChar::isLowSurrogate(line[start].unicode()))
@@ -81,7 +117,8 @@ int PrevCharBoundary(QStringView line, int index)
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, line.data() + start, index - start);
     finder.toEnd();
     const qsizetype prev = finder.toPreviousBoundary();
-    return prev < 0 ? start : start + int(prev);
+    const int result = prev < 0 ? start : start + int(prev);
+    return SplitsPair(line, result) ? result - 1 : result;
 }
 
 bool IsCharBoundary(QStringView line, int index)
@@ -89,7 +126,7 @@ bool IsCharBoundary(QStringView line, int index)
     const int n = int(line.size());
     if (index <= 0 || index >= n)
         return true;
-    if (Simple(line[index - 1].unicode()) && Simple(line[index].unicode()))
+    if (BreaksBetween(line[index - 1].unicode(), line[index].unicode()))
         return true;
     int start = std::max(0, index - kWindow);
     if (start > 0 && QChar::isLowSurrogate(line[start].unicode()))
@@ -97,7 +134,7 @@ bool IsCharBoundary(QStringView line, int index)
     const int end = std::min(n, index + kWindow);
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, line.data() + start, end - start);
     finder.setPosition(index - start);
-    return finder.isAtBoundary();
+    return finder.isAtBoundary() && !SplitsPair(line, index);
 }
 
 int SnapToCharBoundary(QStringView line, int index)

@@ -1,6 +1,12 @@
 #include "EditorTestSupport.h"
 
+#include <QTextBoundaryFinder>
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
 
 using namespace editor;
 using editor::testing::TestEditor;
@@ -720,6 +726,44 @@ TEST(TextColumns, WidthsBoundariesAndIndentStrings)
     EXPECT_EQ(IndentString(10, 4, false), "\t\t  ");
     EXPECT_EQ(IndentString(3, 4, false), "   ");
     EXPECT_EQ(IndentString(8, 4, true), "        ");
+}
+
+TEST(TextColumns, QuickBoundariesAgreeWithTheBoundarySearch)
+{
+    // The answers found between two characters without a search must be the
+    // search's own, and no answer splits a surrogate pair.
+    using namespace editor::text;
+    const std::vector<QString> pieces = {"a", " ", "\t", "\u0301", "\u3099", "\u304B", "\u6F22", "\uAC00",
+        "\u1100", "\u1161", "\u11A8", "\u200D", "\u0600", "\u0915", "\u094D", "\u093E", "\u00A9", "\uFF21",
+        "\uFF9E", "\u3001", "\u302A", QString::fromUtf16(u"\U0001F600"), QString::fromUtf16(u"\U0001F1EF"),
+        QString(QChar(0xD83D)), QString(QChar(0xDE00))};
+    auto splits = [](const QString& s, int i) {
+        return i > 0 && i < s.size() && s[i - 1].isHighSurrogate() && s[i].isLowSurrogate();
+    };
+    std::mt19937 rng(7);
+    for (int round = 0; round < 3000; ++round) {
+        QString s;
+        for (int n = 1 + int(rng() % 12); n > 0; --n)
+            s += pieces[rng() % pieces.size()];
+        const int n = int(s.size());
+        const std::string hex = s.toUtf8().toHex(' ').toStdString();
+        for (int i = 0; i <= n; ++i) {
+            QTextBoundaryFinder around(QTextBoundaryFinder::Grapheme, s);
+            around.setPosition(i);
+            ASSERT_EQ(IsCharBoundary(s, i), around.isAtBoundary() && !splits(s, i)) << hex << " at " << i;
+            if (i < n) {
+                QTextBoundaryFinder ahead(QTextBoundaryFinder::Grapheme, s.constData() + i, n - i);
+                const int next = i + int(ahead.toNextBoundary());
+                ASSERT_EQ(NextCharBoundary(s, i), splits(s, next) ? next + 1 : next) << hex << " at " << i;
+            }
+            if (i > 0) {
+                QTextBoundaryFinder behind(QTextBoundaryFinder::Grapheme, s.constData(), i);
+                behind.toEnd();
+                const int prev = int(behind.toPreviousBoundary());
+                ASSERT_EQ(PrevCharBoundary(s, i), splits(s, prev) ? prev - 1 : prev) << hex << " at " << i;
+            }
+        }
+    }
 }
 
 TEST(EditorCommands, ColumnSelectionGrowsFromItsAnchor)

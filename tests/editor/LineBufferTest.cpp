@@ -192,6 +192,18 @@ TEST(LineBuffer, RecordsKeepRangeFlagsAndCharIndexes)
     EXPECT_EQ(b.GetObject(9), nullptr);
 }
 
+TEST(LineBuffer, LoadedTextTakesExactlyItsLines)
+{
+    // A million-line file must not carry a third of its records unused.
+    TLineBuffer b;
+    b.SetText(QString("x\n").repeated(1000) + "y");
+    EXPECT_EQ(b.Count(), 1001);
+    EXPECT_EQ(b.Capacity(), 1001);
+    b.Add("z"); // growth goes on from there
+    EXPECT_EQ(b.Capacity(), 1501);
+    EXPECT_EQ(b.GetObject(1001), nullptr);
+}
+
 TEST(LineBuffer, WidthsAndParallelMaximum)
 {
     TLineBuffer b([](const QString& s) { return int(s.size()) * 10; });
@@ -333,13 +345,17 @@ TEST(LineBuffer, EditsAnywhereMatchAPlainList)
     auto pick = [&](int n) { return n > 0 ? int(rng() % unsigned(n)) : 0; };
     TLineBuffer b;
     QStringList model;
+    // Objects sit beside the records; they must follow their lines.
+    QList<void*> objects;
+    auto object = [](int step) { return reinterpret_cast<void*>(std::intptr_t(step) * 8 + 8); };
     for (int step = 0; step < 3000; ++step) {
         const QString s = QString::number(step);
-        switch (rng() % 6) {
+        switch (rng() % 7) {
         case 0: {
             const int i = pick(int(model.size()) + 1);
             b.Insert(i, s);
             model.insert(i, s);
+            objects.insert(i, nullptr);
             break;
         }
         case 1: {
@@ -348,6 +364,7 @@ TEST(LineBuffer, EditsAnywhereMatchAPlainList)
             model.insert(i, s + "c");
             model.insert(i, s + "b");
             model.insert(i, s);
+            objects.insert(i, 3, nullptr);
             break;
         }
         case 2:
@@ -355,6 +372,7 @@ TEST(LineBuffer, EditsAnywhereMatchAPlainList)
                 const int i = pick(int(model.size()));
                 b.Delete(i);
                 model.removeAt(i);
+                objects.removeAt(i);
             }
             break;
         case 3:
@@ -362,14 +380,16 @@ TEST(LineBuffer, EditsAnywhereMatchAPlainList)
                 const int i = pick(int(model.size())), n = 1 + pick(4);
                 b.DeleteLines(i, n);
                 model.remove(i, std::min<qsizetype>(n, model.size() - i));
+                objects.remove(i, std::min<qsizetype>(n, objects.size() - i));
             }
             break;
         case 4: {
             const int i = pick(int(model.size()) + 1);
             b.Put(i, s);
-            if (i == model.size())
+            if (i == model.size()) {
                 model.append(s);
-            else
+                objects.append(nullptr);
+            } else
                 model[i] = s;
             break;
         }
@@ -378,6 +398,14 @@ TEST(LineBuffer, EditsAnywhereMatchAPlainList)
                 b.SetText(model.join("\n"));
                 if (model.size() == 1 && model[0].isEmpty())
                     model.clear();
+                objects.fill(nullptr, model.size());
+            }
+            break;
+        case 6:
+            if (!model.isEmpty()) {
+                const int i = pick(int(model.size()));
+                b.PutObject(i, object(step));
+                objects[i] = object(step);
             }
             break;
         }
@@ -387,6 +415,7 @@ TEST(LineBuffer, EditsAnywhereMatchAPlainList)
             qsizetype sum = 0;
             for (int i = 0; i < b.Count(); ++i) {
                 ASSERT_EQ(b.LineCharIndex(i), sum) << step;
+                ASSERT_EQ(b.GetObject(i), objects[i]) << step;
                 sum += model[i].size();
             }
         }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "platform/Exception.h"
 #include "platform/TextCodec.h"
@@ -48,12 +49,12 @@ using platform::TTextFileFormat;
 // The range value of a line that has not been scanned yet.
 inline constexpr std::intptr_t kRangeNotScanned = -1;
 
+// Kept to 40 bytes: a million-line text holds a million of them. The rarely
+// used per-line object and the character-index cache live beside the array.
 struct TLineRecord {
     QString FString;
-    void* FObject;
     std::intptr_t FRange;
     // Caches the read-only queries fill in.
-    mutable qsizetype FCharIndex;
     mutable int FTextWidth;
     mutable TLineFlags FFlags;
 };
@@ -154,12 +155,10 @@ private:
     // and must be constructed by the caller.
     void InsertItems(int index, int count);
     void MoveGap(int index);
-    TLineRecord& Rec(int index) { return FList[index < FGapStart ? index : index + (FGapEnd - FGapStart)]; }
-    const TLineRecord& Rec(int index) const
-    {
-        return FList[index < FGapStart ? index : index + (FGapEnd - FGapStart)];
-    }
+    TLineRecord& Rec(int index) { return FList[Slot(index)]; }
+    const TLineRecord& Rec(int index) const { return FList[Slot(index)]; }
     void InitRecord(TLineRecord& rec, const QString& s);
+    int Slot(int index) const { return index < FGapStart ? index : index + (FGapEnd - FGapStart); }
     void ListIndexError(int index) const;
     void SetUpdateState(bool updating);
     void ComputeCharIndexes() const;
@@ -169,6 +168,10 @@ private:
     // The records with a gap of unused slots at the last edit position, so
     // edits near each other move few records, however long the text.
     TLineRecord* FList = nullptr;
+    // Objects in the same slots as FList, allocated by the first object put.
+    void** FObjects = nullptr;
+    // Start of each line in the whole text, filled by LineCharIndex.
+    mutable std::vector<qsizetype> FCharIndexes;
     int FCount = 0;
     int FCapacity = 0;
     int FGapStart = 0;
