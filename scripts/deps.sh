@@ -12,7 +12,7 @@ packages=(
   xvfb xauth x11-utils imagemagick
   fonts-noto-cjk adwaita-icon-theme
   qt6-translations-l10n locales
-  dpkg-dev file desktop-file-utils appstream xdotool
+  dpkg-dev file desktop-file-utils appstream xdotool xclip
   libqscintilla2-qt6-dev
   clang-14 libclang-rt-14-dev llvm-14
 )

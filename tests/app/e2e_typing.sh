@@ -23,27 +23,50 @@ xdotool key Return
 xdotool type --delay 30 'return x + 1'
 sleep 0.3
 
+# Ctrl+S asks for the file each time: the whole path into the dialog's
+# name field (it has the focus), then Enter.
+save_as() {
+  xdotool windowfocus --sync "$win"
+  xdotool key ctrl+s
+  local dialog=""
+  for _ in $(seq 100); do
+    dialog=$(xdotool search --onlyvisible --name '.' 2>/dev/null | while read -r w; do
+      [ "$w" != "$win" ] && xdotool getwindowname "$w" 2>/dev/null | grep -qv 'Quorbel$' && echo "$w"; done | head -n1 || true)
+    [ -n "$dialog" ] && break
+    sleep 0.1
+  done
+  [ -n "$dialog" ] || { echo "the save dialog did not appear"; cat "$work/app.log"; exit 1; }
+  sleep 0.5
+  xdotool key --delay 30 ctrl+a
+  xdotool type --delay 20 "$1"
+  xdotool key Return
+  for _ in $(seq 50); do [ -s "$1" ] && break; sleep 0.1; done
+  [ -s "$1" ] || { echo "nothing was saved"; cat "$work/app.log"; exit 1; }
+}
+
 target="$work/typed.py"
-xdotool key ctrl+s
-dialog=""
-for _ in $(seq 100); do
-  dialog=$(xdotool search --onlyvisible --name '.' 2>/dev/null | while read -r w; do
-    [ "$w" != "$win" ] && xdotool getwindowname "$w" 2>/dev/null | grep -qv '^Quorbel$' && echo "$w"; done | head -n1 || true)
-  [ -n "$dialog" ] && break
-  sleep 0.1
-done
-[ -n "$dialog" ] || { echo "the save dialog did not appear"; cat "$work/app.log"; exit 1; }
-sleep 0.5
-# The dialog's name field has the focus: the whole path, then Enter.
-xdotool key --delay 30 ctrl+a
-xdotool type --delay 20 "$target"
-xdotool key Return
-for _ in $(seq 50); do [ -s "$target" ] && break; sleep 0.1; done
-[ -s "$target" ] || { echo "nothing was saved"; cat "$work/app.log"; exit 1; }
+save_as "$target"
 
 expected="$work/expected.py"
 printf '\xEF\xBB\xBFdef f(x):\r\n    return x + 1\r\n' >"$expected"
 if ! cmp -s "$target" "$expected"; then
   echo "saved bytes differ:"; od -c "$target" | head -20; exit 1
 fi
-echo "typed, saved and compared: $(wc -c <"$target") bytes"
+
+# A middle click pastes the primary selection where it lands (past the end
+# of whichever line is under the pointer).
+printf '#m' | xclip -selection primary
+sleep 0.3
+# No window manager: the closed dialog took the keyboard focus with it.
+xdotool windowfocus --sync "$win"
+xdotool mousemove --window "$win" 400 160 click 2
+sleep 0.3
+pasted="$work/pasted.py"
+save_as "$pasted"
+first="$work/first.py"; second="$work/second.py"
+printf '\xEF\xBB\xBFdef f(x):#m\r\n    return x + 1\r\n' >"$first"
+printf '\xEF\xBB\xBFdef f(x):\r\n    return x + 1#m\r\n' >"$second"
+if ! cmp -s "$pasted" "$first" && ! cmp -s "$pasted" "$second"; then
+  echo "the middle click did not paste the primary selection:"; od -c "$pasted" | head -20; exit 1
+fi
+echo "typed, pasted with the middle button, saved and compared: $(wc -c <"$pasted") bytes"

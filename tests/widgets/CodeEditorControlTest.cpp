@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <QImage>
 #include <QInputMethodEvent>
+#include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
@@ -384,6 +385,118 @@ TEST_F(Control, ChangedLinesAreMarkedInTheGutter)
     const QColor modified = widgets::TEditorGutter::ChangeColor(editor::sfModified);
     EXPECT_FALSE(HasColor(image, QRect(g.BandLeft(g.gbChanges), 0, g.BandWidth(g.gbChanges), lh), modified));
     EXPECT_TRUE(HasColor(image, QRect(g.BandLeft(g.gbChanges), lh, g.BandWidth(g.gbChanges), lh), modified));
+}
+
+TEST_F(Control, BookmarksArePaintedInTheMarksBand)
+{
+    w.SetText(QStringLiteral("a\r\nb\r\nc"));
+    w.Engine().SetBookmark(3, {1, 2});
+    const QImage image = Render();
+    widgets::TEditorGutter& g = w.Gutter();
+    const int lh = w.Grid().LineHeight();
+    const QColor mark(30, 100, 200);
+    auto marks = [&](int row) { return QRect(g.BandLeft(g.gbMarks), row * lh, g.BandWidth(g.gbMarks), lh); };
+    EXPECT_FALSE(HasColor(image, marks(0), mark));
+    EXPECT_TRUE(HasColor(image, marks(1), mark));
+    EXPECT_FALSE(HasColor(image, marks(2), mark));
+    w.Engine().ClearBookmark(3);
+    EXPECT_FALSE(HasColor(Render(), marks(1), mark));
+}
+
+TEST_F(Control, FoldBandClicksCollapseAndExpand)
+{
+    w.SetText(QStringLiteral("def f(x):\r\n    a = 1\r\n    return a\r\nprint(1)"));
+    widgets::TEditorGutter& g = w.Gutter();
+    const int lh = w.Grid().LineHeight();
+    const QPoint fold(g.BandLeft(g.gbFold) + g.BandWidth(g.gbFold) / 2, lh / 2);
+    // Folding off: a click in the band selects the line like a number click.
+    QTest::mouseClick(w.viewport(), Qt::LeftButton, Qt::NoModifier, fold);
+    EXPECT_TRUE(w.Engine().AllFoldRanges().Ranges().empty() || !w.Engine().AllFoldRanges().Ranges()[0].Collapsed);
+    w.Engine().SetUseCodeFolding(true);
+    ASSERT_FALSE(w.Engine().AllFoldRanges().Ranges().empty());
+    QTest::mouseClick(w.viewport(), Qt::LeftButton, Qt::NoModifier, fold);
+    EXPECT_TRUE(w.Engine().AllFoldRanges().Ranges()[0].Collapsed);
+    EXPECT_EQ(w.Engine().AllFoldRanges().FoldRowToLine(2), 4); // the body is hidden
+    // A click on a line without a fold start changes nothing.
+    QTest::mouseClick(w.viewport(), Qt::LeftButton, Qt::NoModifier, fold + QPoint(0, lh));
+    EXPECT_TRUE(w.Engine().AllFoldRanges().Ranges()[0].Collapsed);
+    QTest::mouseClick(w.viewport(), Qt::LeftButton, Qt::NoModifier, fold);
+    EXPECT_FALSE(w.Engine().AllFoldRanges().Ranges()[0].Collapsed);
+    EXPECT_EQ(w.Engine().AllFoldRanges().FoldRowToLine(2), 2);
+}
+
+TEST_F(Control, ContextMenuRunsTheEditCommands)
+{
+    w.SetText(QStringLiteral("abc"));
+    // The menu as a right click opens it; its actions in order.
+    auto open = [&]() -> QMenu* {
+        delete w.findChild<QMenu*>();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, Center({1, 1}), w.viewport()->mapToGlobal(Center({1, 1})));
+        QApplication::sendEvent(w.viewport(), &event);
+        return w.findChild<QMenu*>();
+    };
+    auto action = [](QMenu* menu, const char* text) -> QAction* {
+        for (QAction* a : menu->actions())
+            if (a->text() == QString::fromUtf8(text))
+                return a;
+        return nullptr;
+    };
+    QMenu* menu = open();
+    ASSERT_NE(menu, nullptr);
+    QStringList texts;
+    for (QAction* a : menu->actions())
+        texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    EXPECT_EQ(texts, QString::fromUtf8("元に戻す(&U) やり直し(&R) - 切り取り(&T) コピー(&C) 貼り付け(&P) 削除(&D) - "
+                                       "すべて選択(&A)").split(u' '));
+    EXPECT_FALSE(action(menu, "元に戻す(&U)")->isEnabled());
+    EXPECT_FALSE(action(menu, "切り取り(&T)")->isEnabled()); // nothing selected
+    EXPECT_FALSE(action(menu, "コピー(&C)")->isEnabled());
+    action(menu, "すべて選択(&A)")->trigger();
+    EXPECT_EQ(w.Engine().SelText(), QStringLiteral("abc"));
+
+    menu = open();
+    ASSERT_TRUE(action(menu, "切り取り(&T)")->isEnabled());
+    action(menu, "切り取り(&T)")->trigger();
+    EXPECT_EQ(w.Engine().Text(), QString());
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("abc"));
+
+    menu = open();
+    ASSERT_TRUE(action(menu, "元に戻す(&U)")->isEnabled());
+    ASSERT_TRUE(action(menu, "貼り付け(&P)")->isEnabled());
+    action(menu, "元に戻す(&U)")->trigger();
+    EXPECT_EQ(w.Engine().Text(), QStringLiteral("abc"));
+
+    // Read-only: only what does not change the text.
+    w.Engine().SetReadOnly(true);
+    w.Engine().SetSelection({1, 1}, {2, 1});
+    menu = open();
+    EXPECT_FALSE(action(menu, "切り取り(&T)")->isEnabled());
+    EXPECT_FALSE(action(menu, "貼り付け(&P)")->isEnabled());
+    EXPECT_FALSE(action(menu, "削除(&D)")->isEnabled());
+    EXPECT_TRUE(action(menu, "コピー(&C)")->isEnabled());
+    delete menu;
+}
+
+TEST_F(Control, DragSelectingPastAnEdgeKeepsScrolling)
+{
+    QStringList lines;
+    for (int i = 1; i <= 300; ++i)
+        lines << QString::number(i);
+    w.SetLines(lines);
+    w.show();
+    w.Engine().SetTopLine(100);
+    QTest::mousePress(w.viewport(), Qt::LeftButton, Qt::NoModifier, Center({1, 105}));
+    QTest::mouseMove(w.viewport(), QPoint(Center({1, 105}).x(), -5));
+    const int top = w.Engine().TopLine();
+    QTest::qWait(400);
+    // The mouse stands still above the view; the selection goes on growing.
+    EXPECT_LT(w.Engine().TopLine(), top - 2);
+    EXPECT_EQ(w.Engine().CaretY(), w.Engine().TopLine());
+    EXPECT_EQ(w.Engine().BlockEnd().Line, 105); // the anchor stays where the press was
+    QTest::mouseRelease(w.viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(Center({1, 105}).x(), -5));
+    const int released = w.Engine().TopLine();
+    QTest::qWait(200);
+    EXPECT_EQ(w.Engine().TopLine(), released);
 }
 
 TEST_F(Control, HostileTextPaintsAndTheCaretStaysOnBoundaries)

@@ -78,6 +78,7 @@ namespace {
 // known; a few screens of lines are scanned in each idle step.
 constexpr qsizetype kBackgroundScanChars = 4 * 1024 * 1024;
 constexpr int kScanStepLines = 30000;
+constexpr int kDragScrollMs = 50;
 
 } // namespace
 
@@ -413,6 +414,10 @@ void TCustomCodeEditor::timerEvent(QTimerEvent* e)
         ScanUpTo(FScanNext + kScanStepLines);
         return;
     }
+    if (e->timerId() == FDragScrollTimer.timerId()) {
+        DragScrollTick();
+        return;
+    }
     if (e->timerId() == FCaretTimer.timerId()) {
         FCaretShown = !FCaretShown;
         viewport()->update(CaretRect().adjusted(-2, 0, 2, 0));
@@ -721,6 +726,11 @@ void TCustomCodeEditor::mouseMoveEvent(QMouseEvent* e)
     const QPoint at = e->position().toPoint();
     if (FDrag == TDragState::Selecting && (e->buttons() & Qt::LeftButton)) {
         SelectTo(PositionAt(at));
+        FDragPoint = at;
+        if (at.y() < 0 || at.y() >= viewport()->height())
+            FDragScrollTimer.start(kDragScrollMs, this);
+        else
+            FDragScrollTimer.stop();
         return;
     }
     if (FDrag == TDragState::MaybeDragText && (at - FPressPoint).manhattanLength() >= QApplication::startDragDistance()) {
@@ -740,8 +750,20 @@ void TCustomCodeEditor::mouseMoveEvent(QMouseEvent* e)
         viewport()->setCursor(at.x() < TextLeft() ? Qt::ArrowCursor : Qt::IBeamCursor);
 }
 
+void TCustomCodeEditor::DragScrollTick()
+{
+    if (FDrag != TDragState::Selecting) {
+        FDragScrollTimer.stop();
+        return;
+    }
+    // One row past the edge: selecting it scrolls the view by that row.
+    const QPoint at(FDragPoint.x(), FDragPoint.y() < 0 ? -1 : viewport()->height());
+    SelectTo(PositionAt(at));
+}
+
 void TCustomCodeEditor::mouseReleaseEvent(QMouseEvent* e)
 {
+    FDragScrollTimer.stop();
     if (FDrag == TDragState::MaybeDragText) // a click into the selection
         FEngine->SetCaretXY(PositionAt(e->position().toPoint()));
     FDrag = TDragState::None;

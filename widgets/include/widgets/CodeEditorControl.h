@@ -103,6 +103,7 @@ private:
     bool EditorWantsKey(const QKeyEvent* e) const;
     void TypeText(const QString& text);
     void SelectTo(editor::TBufferCoord pos);
+    void DragScrollTick();
     void ExportPrimarySelection();
     QMenu* BuildContextMenu();
     void Run(TEditorCommand command, const editor::TCommandData& data = {});
@@ -133,6 +134,10 @@ private:
     enum class TDragState { None, Selecting, MaybeDragText, DraggingText };
     TDragState FDrag = TDragState::None;
     QPoint FPressPoint;
+    // Selecting with the mouse held past the top or bottom edge scrolls a
+    // line per tick, as long as the button is down.
+    QBasicTimer FDragScrollTimer;
+    QPoint FDragPoint;
     editor::TBufferCoord FSelectAnchor;
     int FClickCount = 0;
     qint64 FLastClickTime = 0;
