@@ -543,8 +543,11 @@ TEST_F(Control, LargeTextScannedInTheBackgroundEqualsAFullScan)
     while (text.size() < 5 * 1024 * 1024)
         text += block;
     text += QStringLiteral("last = '''open");
+    text += QStringLiteral("\r\n") + QString(300, u'w'); // the widest line, last
     w.SetText(text);
     Render(); // the screen's lines are scanned for the paint
+    // Until the scan reaches it, the widest line is not known.
+    EXPECT_LT(w.horizontalScrollBar()->maximum(), 100);
     editor::TEditorCore reference;
     editor::TPythonHighlighter other;
     reference.SetText(text);
@@ -553,6 +556,7 @@ TEST_F(Control, LargeTextScannedInTheBackgroundEqualsAFullScan)
     Key(Qt::Key_End, Qt::ControlModifier);
     Type(QStringLiteral("x"));
     EXPECT_EQ(w.Engine().Highlighter(), &highlighter);
+    EXPECT_GE(w.horizontalScrollBar()->maximum(), 300 - w.horizontalScrollBar()->pageStep());
     reference.Lines().Put(reference.Lines().Count() - 1, w.Engine().Lines().Get(w.Engine().Lines().Count() - 1));
     ASSERT_EQ(w.Engine().Lines().Count(), reference.Lines().Count());
     int mismatches = 0;

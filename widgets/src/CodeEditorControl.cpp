@@ -90,14 +90,17 @@ void TCustomCodeEditor::SetText(const QString& text)
         FEngine->SetHighlighter(nullptr);
     else if (FEngine->Highlighter() != FHighlighter)
         FEngine->SetHighlighter(FHighlighter);
+    // Pending before the text arrives, so the scroll bars set up while it
+    // loads do not measure every line at once.
+    if (background) {
+        FScanNext = 0;
+        FScanWidest = 0;
+        FScanTimer.start(0, this);
+    }
     // A fresh document: loading it is no edit to undo.
     FEngine->LockUndo();
     FEngine->SetText(text);
     FEngine->UnlockUndo();
-    if (background) {
-        FScanNext = 0;
-        FScanTimer.start(0, this);
-    }
     FEngine->ClearUndo();
     FEngine->SetModified(false);
     FEngine->SetCaretXY({1, 1});
@@ -184,10 +187,12 @@ void TCustomCodeEditor::ScanUpTo(int lineIndex)
         FHighlighter->SetLine(lines.GetRef(FScanNext), FScanNext);
         FHighlighter->NextToEol();
         lines.PutRange(FScanNext, FHighlighter->GetRange());
+        FScanWidest = std::max(FScanWidest, lines.GetTextWidth(FScanNext));
     }
     if (FScanNext >= count) {
         FScanTimer.stop();
         FEngine->SetHighlighterScanned(FHighlighter);
+        UpdateScrollBars();
     }
 }
 
@@ -268,7 +273,10 @@ void TCustomCodeEditor::UpdateScrollBars()
     v->setValue(FEngine->TopLine() - 1);
     QScrollBar* h = horizontalScrollBar();
     const int cols = CharsInWindow();
-    const int widest = std::max(FEngine->Lines().GetMaxWidth(), FEngine->DisplayXY().Column) + 1;
+    // While a large text is still being scanned, the widest line scanned so
+    // far: the widths of the rest are measured with their ranges.
+    const int known = ScanPending() ? FScanWidest : FEngine->Lines().GetMaxWidth();
+    const int widest = std::max(known, FEngine->DisplayXY().Column) + 1;
     h->setRange(0, std::max(0, widest - cols));
     h->setPageStep(cols);
     h->setValue(FEngine->LeftChar() - 1);

@@ -130,6 +130,7 @@ private:
     editor::TCustomHighlighter* FHighlighter = nullptr;
     QBasicTimer FScanTimer;
     int FScanNext = 0;
+    int FScanWidest = 0;
 
     enum class TDragState { None, Selecting, MaybeDragText, DraggingText };
     TDragState FDrag = TDragState::None;
