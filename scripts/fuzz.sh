@@ -5,6 +5,8 @@
 # at once. New inputs go to build/fuzz/work/<target>, crashes to
 # build/fuzz/artifacts/<target>/; the repository corpus is only read.
 # Usage: scripts/fuzz.sh [seconds] [target...]
+# QUORBEL_FUZZ_RUNS=N also stops each target after N executions (a long run:
+# QUORBEL_FUZZ_RUNS=10000000 scripts/fuzz.sh 36000 fuzz_json).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -43,6 +45,7 @@ for t in "${targets[@]}"; do
   args=(-max_total_time="$seconds" -timeout=25 -rss_limit_mb=2560 -max_len="$(max_len "$t")"
         -print_final_stats=1 -artifact_prefix="$artifacts/")
   [ -f "fuzz/$t.dict" ] && args+=(-dict="fuzz/$t.dict")
+  [ -n "${QUORBEL_FUZZ_RUNS:-}" ] && args+=(-runs="$QUORBEL_FUZZ_RUNS")
   # The editor's many features make the entropic schedule's bookkeeping cost
   # more than half of each run; the plain schedule runs two to three times as many.
   [ "$t" = fuzz_editor ] && args+=(-entropic=0)
