@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "editor/LineBuffer.h"
+
 namespace bench {
 
 inline constexpr char kCorpusRoot[] = "/usr/lib/python3.11";
@@ -27,6 +29,36 @@ inline QString ReadCorpus()
             all += u'\n';
     }
     return all;
+}
+
+// The corpus as the editor's line buffer splits it.
+inline const QStringList& CorpusLines()
+{
+    static const QStringList lines = [] {
+        editor::TLineBuffer b;
+        b.SetText(ReadCorpus());
+        QStringList out;
+        out.reserve(b.Count());
+        for (int i = 0; i < b.Count(); ++i)
+            out << b.Get(i);
+        return out;
+    }();
+    return lines;
+}
+
+// The corpus repeated up to one million lines, joined by CR LF.
+inline const QString& MillionLineText()
+{
+    static const QString text = [] {
+        const QStringList& lines = CorpusLines();
+        QStringList out;
+        out.reserve(1000000);
+        while (out.size() < 1000000)
+            for (qsizetype i = 0; i < lines.size() && out.size() < 1000000; ++i)
+                out << lines[i];
+        return out.join(QStringLiteral("\r\n"));
+    }();
+    return text;
 }
 
 } // namespace bench

@@ -2,6 +2,7 @@
 // the same one-million-line text: open and first paint, keystroke to painted
 // screen, Page Down and Ctrl+End repaints, and heap use; then a paste of
 // megabytes and a ten-megabyte single line.
+#include "BenchCorpus.h"
 #include "editor/PythonEditBehaviour.h"
 #include "editor/PythonHighlighter.h"
 #include "widgets/CodeEditorControl.h"
@@ -11,7 +12,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QDirIterator>
 #include <QFile>
 #include <QImage>
 #include <QKeyEvent>
@@ -29,37 +29,7 @@ namespace {
 constexpr int kWidth = 1118;
 constexpr int kHeight = 525;
 
-// The editor benchmark's corpus: the standard library's Python sources
-// repeated up to one million lines.
-const QString& MillionLineText()
-{
-    static const QString text = [] {
-        QStringList files;
-        QDirIterator it(QStringLiteral("/usr/lib/python3.11"), {"*.py"}, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            files << it.next();
-        files.sort();
-        QStringList lines;
-        for (const QString& path : files) {
-            QFile f(path);
-            if (!f.open(QIODevice::ReadOnly))
-                continue;
-            QString all = QString::fromUtf8(f.readAll());
-            all.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-            all.replace(u'\r', u'\n');
-            if (all.endsWith(u'\n'))
-                all.chop(1);
-            lines += all.split(u'\n');
-        }
-        QStringList out;
-        out.reserve(1000000);
-        while (out.size() < 1000000)
-            for (qsizetype i = 0; i < lines.size() && out.size() < 1000000; ++i)
-                out << lines[i];
-        return out.join(QStringLiteral("\r\n"));
-    }();
-    return text;
-}
+using bench::MillionLineText;
 
 double Ms(std::chrono::steady_clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 

@@ -47,19 +47,8 @@ const QString& Corpus()
     return text;
 }
 
-const QStringList& CorpusLines()
-{
-    static const QStringList lines = [] {
-        TLineBuffer b;
-        b.SetText(Corpus());
-        QStringList out;
-        out.reserve(b.Count());
-        for (int i = 0; i < b.Count(); ++i)
-            out << b.Get(i);
-        return out;
-    }();
-    return lines;
-}
+using bench::CorpusLines;
+using bench::MillionLineText;
 
 long long CorpusChars()
 {
@@ -67,21 +56,6 @@ long long CorpusChars()
     for (const QString& l : CorpusLines())
         n += l.size();
     return n;
-}
-
-// The corpus repeated up to one million lines.
-const QString& MillionLineText()
-{
-    static const QString text = [] {
-        const QStringList& lines = CorpusLines();
-        QStringList out;
-        out.reserve(1000000);
-        while (out.size() < 1000000)
-            for (qsizetype i = 0; i < lines.size() && out.size() < 1000000; ++i)
-                out << lines[i];
-        return out.join("\r\n");
-    }();
-    return text;
 }
 
 void SetRate(benchmark::State& state, long long charsPerIteration)
