@@ -665,11 +665,16 @@ int TEditorKeyStrokes::FindShortcut2(TShortCut shortCut, TShortCut shortCut2) co
 
 void TEditorKeyStrokes::ResetDefaults()
 {
-    TEditorKeyStrokes defaults;
-    defaults.FItems.reserve(std::size(kDefaultBindings));
-    for (const auto& b : kDefaultBindings)
-        defaults.AddKey(b.Command, b.Key, b.Shift, b.Key2, b.Shift2);
-    FItems = std::move(defaults.FItems);
+    // Checked for duplicates once; every editor after the first copies the
+    // table instead of repeating a check that costs bindings squared.
+    static const std::vector<TEditorKeyStroke> defaults = [] {
+        TEditorKeyStrokes checked;
+        checked.FItems.reserve(std::size(kDefaultBindings));
+        for (const auto& b : kDefaultBindings)
+            checked.AddKey(b.Command, b.Key, b.Shift, b.Key2, b.Shift2);
+        return std::move(checked.FItems);
+    }();
+    FItems = defaults;
 }
 
 void TEditorKeyStrokes::SaveToStream(QIODevice& stream) const

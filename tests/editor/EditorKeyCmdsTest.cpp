@@ -140,6 +140,19 @@ TEST(EditorKeyStrokesDefaults, CountAndNoRepeatedKeys)
         EXPECT_EQ(k.FindCommand(c), -1) << c;
 }
 
+TEST(EditorKeyStrokesDefaults, EveryTableGetsItsOwnCopy)
+{
+    // The standard table is built once and copied: changing one editor's
+    // bindings must not reach the next editor's defaults.
+    auto changed = Defaults();
+    const std::vector<TEditorKeyStroke> standard = changed.All();
+    changed.SetItem(0, TEditorKeyStroke{VK_F5, ssNone, 0, ssNone, ecUserFirst});
+    changed.Delete(1);
+    EXPECT_EQ(Defaults().All(), standard);
+    changed.ResetDefaults();
+    EXPECT_EQ(changed.All(), standard);
+}
+
 TEST(EditorKeyStrokesDefaults, BindingFamilies)
 {
     const auto k = Defaults();
