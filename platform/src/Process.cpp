@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QThread>
 
@@ -31,6 +32,15 @@ QString ApplicationTitleOf(const QString& exePath)
 }
 
 QString ApplicationTitle() { return ApplicationTitleOf(ExecutablePath()); }
+
+QString UserStateFolder()
+{
+    // A relative XDG path is invalid and is ignored, as the base-directory rules say.
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/state");
+    return QDir::cleanPath(base + QStringLiteral("/quorbel"));
+}
 
 bool IsMainThread()
 {

@@ -12,6 +12,10 @@ QString ExecutableFolder();
 QString ApplicationTitle();
 QString ApplicationTitleOf(const QString& exePath);
 
+// The user's state folder for this program ($XDG_STATE_HOME/quorbel, by
+// default ~/.local/state/quorbel); not created here.
+QString UserStateFolder();
+
 // True on the thread that created the application object (or, before one
 // exists, the thread that first asked).
 bool IsMainThread();
