@@ -1,12 +1,17 @@
 #include "platform/Registry.h"
 
+#include "platform/TextCodec.h"
+
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QUrl>
+
+#include <cstdio>
+#include <mutex>
 
 namespace platform {
 
@@ -15,6 +20,87 @@ namespace {
 const char kHeader[] = "QUORBEL-REGISTRY 1";
 const char kValuesFile[] = "values.reg";
 const char kLockFile[] = ".lock";
+// Far above any key file the program writes: a larger one is not read at all.
+constexpr qint64 kMaxKeyFileSize = 1 << 20;
+
+struct TLoadedFile {
+    std::optional<QList<RegValue>> values;
+    QString reason; // why there are none
+};
+
+// A missing file is an empty key.
+TLoadedFile LoadKeyFile(const QString& path)
+{
+    QFileInfo info(path);
+    if (!info.exists())
+        return {QList<RegValue>{}, {}};
+    if (!info.isFile()) // a folder or a pipe in its place; never open it
+        return {std::nullopt, QStringLiteral("通常のファイルではありません")};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {std::nullopt, file.errorString()};
+    const QString tooLarge = QStringLiteral("1 MiB を超えています");
+    if (file.size() > kMaxKeyFileSize)
+        return {std::nullopt, tooLarge};
+    const QByteArray bytes = file.read(kMaxKeyFileSize + 1); // it may grow meanwhile
+    if (file.error() != QFileDevice::NoError)
+        return {std::nullopt, file.errorString()};
+    if (bytes.size() > kMaxKeyFileSize)
+        return {std::nullopt, tooLarge};
+    auto values = ParseRegValues(bytes);
+    if (!values)
+        return {std::nullopt, QStringLiteral("形式が正しくありません")};
+    return {std::move(values), {}};
+}
+
+// Renames path to "<name>.damaged-<time>" beside it, adding "-2", "-3" ...
+// while that name is taken; the rename never replaces a file. Empty when it
+// cannot be renamed.
+QString SetAside(const QString& path)
+{
+    const QFileInfo info(path);
+    QDir dir = info.dir();
+    const QString stem = info.fileName() + QStringLiteral(".damaged-")
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    for (int n = 1;; ++n) {
+        const QString name = n == 1 ? stem : stem + u'-' + QString::number(n);
+        if (dir.exists(name))
+            continue;
+        if (dir.rename(info.fileName(), name))
+            return dir.filePath(name);
+        if (!dir.exists(name)) // not taken by someone else meanwhile: renaming fails
+            return {};
+    }
+}
+
+struct TDamageReporter {
+    std::mutex lock;
+    Registry::TDamageHandler handler;
+};
+
+TDamageReporter& Reporter()
+{
+    static TDamageReporter reporter;
+    return reporter;
+}
+
+void ReportDamage(const TRegistryDamage& damage)
+{
+    Registry::TDamageHandler handler;
+    {
+        std::lock_guard guard(Reporter().lock);
+        handler = Reporter().handler;
+    }
+    if (handler)
+        handler(damage);
+    else
+        std::fprintf(stderr, "%s\n", DamageMessage(damage).toUtf8().constData());
+}
+
+QString FileDetail(const QString& path, const QString& reason)
+{
+    return Format(SRegFileDetail, {QDir::toNativeSeparators(path), reason});
+}
 
 QString EnvFolder(const char* var, const QString& fallback)
 {
@@ -187,6 +273,19 @@ std::optional<QList<RegValue>> ParseRegValues(const QByteArray& bytes)
     return values;
 }
 
+QString DamageMessage(const TRegistryDamage& damage)
+{
+    return Format(SRegFileSetAside, {QDir::toNativeSeparators(damage.file), damage.reason,
+                                     QDir::toNativeSeparators(damage.setAsideAs)});
+}
+
+Registry::TDamageHandler Registry::SetDamageHandler(TDamageHandler handler)
+{
+    std::lock_guard guard(Reporter().lock);
+    std::swap(handler, Reporter().handler);
+    return handler;
+}
+
 Registry::Registry(RootKey root) : FRootKey(root) {}
 
 void Registry::SetRootKey(RootKey root)
@@ -311,24 +410,46 @@ QStringList Registry::GetKeyNames() const
     return names;
 }
 
-std::optional<QList<RegValue>> Registry::LoadValues(QString* error) const
+QString Registry::ValuesFile() const { return QDir(FCurrentFolder).filePath(kValuesFile); }
+
+std::optional<QList<RegValue>> Registry::LoadValues(bool locked, QString* error,
+                                                    std::optional<TRegistryDamage>* damage) const
 {
     if (!FHasCurrentKey) {
-        if (error)
-            *error = QStringLiteral("no key is open");
+        *error = QStringLiteral("no key is open");
         return std::nullopt;
     }
-    QFile file(QDir(FCurrentFolder).filePath(kValuesFile));
-    if (!file.exists())
-        return QList<RegValue>{};
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = file.errorString();
-        return std::nullopt;
+    const QString path = ValuesFile();
+    TLoadedFile loaded = LoadKeyFile(path);
+    if (!loaded.values && FRootKey == HKEY_CURRENT_USER) {
+        // Set aside only under the key's lock, and only what is still damaged
+        // then: another process may have set it aside and written a fresh file.
+        std::optional<QLockFile> lock;
+        if (!locked) {
+            lock.emplace(QDir(FCurrentFolder).filePath(kLockFile));
+            lock->setStaleLockTime(10000);
+            if (lock->tryLock(5000))
+                loaded = LoadKeyFile(path);
+        }
+        if (!loaded.values && (locked || lock->isLocked())) {
+            const QString aside = SetAside(path);
+            if (!aside.isEmpty()) {
+                *damage = TRegistryDamage{path, aside, loaded.reason};
+                loaded.values = QList<RegValue>{};
+            }
+        }
     }
-    auto values = ParseRegValues(file.readAll());
-    if (!values && error)
-        *error = QStringLiteral("malformed key file");
+    if (!loaded.values)
+        *error = FileDetail(path, loaded.reason);
+    return loaded.values;
+}
+
+std::optional<QList<RegValue>> Registry::LoadAndReport(QString* error) const
+{
+    std::optional<TRegistryDamage> damage;
+    auto values = LoadValues(false, error, &damage);
+    if (damage)
+        ReportDamage(*damage);
     return values;
 }
 
@@ -342,9 +463,10 @@ const RegValue* Registry::Find(const QList<RegValue>& values, const QString& nam
 
 QList<RegValue> Registry::LoadForRead(const QString& name) const
 {
-    auto values = LoadValues(nullptr);
+    QString error;
+    auto values = LoadAndReport(&error);
     if (!values)
-        throw ERegistryException(Format(SRegGetDataFailed, {name}));
+        throw ERegistryException(Format(SRegGetDataFailed, {name}) + error);
     return *values;
 }
 
@@ -364,7 +486,8 @@ RegDataType Registry::GetDataType(const QString& name) const
 QStringList Registry::GetValueNames() const
 {
     QStringList names;
-    auto values = LoadValues(nullptr);
+    QString error;
+    auto values = LoadAndReport(&error);
     if (values)
         for (const RegValue& v : *values)
             names << v.name;
@@ -406,40 +529,61 @@ QByteArray Registry::ReadBinaryData(const QString& name) const
 
 // Read, change and replace the key file under its lock; the new file is
 // written beside the old one and renamed over it. False when the key cannot
-// be changed, the file is damaged or change() made no change.
-bool Registry::Update(const std::function<bool(QList<RegValue>&)>& change)
+// be changed (*error then names the file and why, if it is at fault) or
+// change() made no change.
+bool Registry::Update(const std::function<bool(QList<RegValue>&)>& change, QString* error)
 {
     if (!FHasCurrentKey || FReadOnly || !QFileInfo(FCurrentFolder).isDir())
         return false;
-    QLockFile lock(QDir(FCurrentFolder).filePath(kLockFile));
-    lock.setStaleLockTime(10000);
-    if (!lock.tryLock(5000))
-        return false;
-    auto values = LoadValues(nullptr);
-    if (!values || !change(*values))
-        return false;
-    QSaveFile file(QDir(FCurrentFolder).filePath(kValuesFile));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(SerializeRegValues(*values));
-    return file.commit();
+    QString failure;
+    std::optional<TRegistryDamage> damage;
+    bool stored = false;
+    {
+        QLockFile lock(QDir(FCurrentFolder).filePath(kLockFile));
+        lock.setStaleLockTime(10000);
+        if (!lock.tryLock(5000)) {
+            if (error)
+                *error = FileDetail(ValuesFile(), lock.error() == QLockFile::LockFailedError
+                                                      ? QStringLiteral("別のプロセスが使用中です")
+                                                      : QStringLiteral("ロックファイルを作成できません"));
+            return false;
+        }
+        auto values = LoadValues(true, &failure, &damage);
+        if (values && change(*values)) {
+            try {
+                WriteFileAtomically(ValuesFile(), SerializeRegValues(*values));
+                stored = true;
+            } catch (const Exception& e) {
+                failure = FileDetail(ValuesFile(), e.Message());
+            }
+        }
+    }
+    // Reported once the lock is released: a handler may wait for the user.
+    if (damage)
+        ReportDamage(*damage);
+    if (!stored && error)
+        *error = failure;
+    return stored;
 }
 
 void Registry::Put(const QString& name, RegDataType type, const QString& text, qint32 integer,
                    const QByteArray& binary)
 {
     const RegValue value{name, type, text, integer, binary};
-    const bool stored = Update([&](QList<RegValue>& values) {
-        for (RegValue& v : values)
-            if (v.name.compare(name, Qt::CaseInsensitive) == 0) {
-                v = value;
-                return true;
-            }
-        values.append(value);
-        return true;
-    });
+    QString error;
+    const bool stored = Update(
+        [&](QList<RegValue>& values) {
+            for (RegValue& v : values)
+                if (v.name.compare(name, Qt::CaseInsensitive) == 0) {
+                    v = value;
+                    return true;
+                }
+            values.append(value);
+            return true;
+        },
+        &error);
     if (!stored)
-        throw ERegistryException(Format(SRegSetDataFailed, {name}));
+        throw ERegistryException(Format(SRegSetDataFailed, {name}) + error);
 }
 
 void Registry::WriteString(const QString& name, const QString& value)

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QTest>
 
@@ -291,41 +292,50 @@ TEST_F(History, RegistryErrorsReachTheCaller)
     h->UpDate();
     EXPECT_EQ(h->List(), QStringList({"/e"}));
 
-    // A damaged store file: reported, and never rewritten.
-    QFile file(ValuesFile());
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    const QByteArray junk("not a key file\n\xff\x00", 17);
-    file.write(junk);
-    file.close();
-    auto untouched = [&] {
-        QFile f(ValuesFile());
-        return f.open(QIODevice::ReadOnly) && f.readAll() == junk;
-    };
-    EXPECT_EQ(ErrorOf([&] { h->UpDate(); }), "'Quorbel' の取得に失敗しました");
-    EXPECT_TRUE(untouched());
-    h->AddHistory("/n");
-    EXPECT_EQ(ErrorOf([&] { h->UpDate(); }), "'Quorbel' の設定に失敗しました");
-    EXPECT_TRUE(untouched());
-    EXPECT_EQ(h->List(), QStringList({"/n", "/e"})); // merged in memory only
-    EXPECT_TRUE(h->Items().isEmpty());
-    EXPECT_EQ(ErrorOf([&] { h->ClearHistory(); }), "'Quorbel' の設定に失敗しました");
-    EXPECT_TRUE(untouched());
-
-    // A store "file" that cannot be read at all.
-    ASSERT_TRUE(QFile::remove(ValuesFile()));
-    ASSERT_TRUE(QDir().mkpath(ValuesFile()));
-    EXPECT_EQ(ErrorOf([&] { h->GetHistories(QString()); }), "'Quorbel' の取得に失敗しました");
 }
 
-TEST_F(History, UnreadableStoreFileIsAnError)
+TEST_F(History, DamagedStoreIsSetAsideReportedOnceAndThenWorks)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root reads files regardless of their permissions";
-    Store("/a\r\n");
-    ASSERT_TRUE(QFile::setPermissions(ValuesFile(), {}));
-    EXPECT_EQ(ErrorOf([&] { h->UpDate(); }), "'Quorbel' の取得に失敗しました");
-    QFile::setPermissions(ValuesFile(), QFile::ReadOwner | QFile::WriteOwner);
-    EXPECT_EQ(Stored(), "/a\r\n");
+    struct DamageLog {
+        DamageLog() : previous(Registry::SetDamageHandler([this](const platform::TRegistryDamage& d) { list << d; })) {}
+        ~DamageLog() { Registry::SetDamageHandler(previous); }
+        QList<platform::TRegistryDamage> list;
+        Registry::TDamageHandler previous;
+    } log;
+    QList<platform::TRegistryDamage>& reports = log.list;
+    enum Kind { Junk, FolderInItsPlace, Unreadable };
+    for (const Kind kind : {Junk, FolderInItsPlace, Unreadable}) {
+        SCOPED_TRACE(int(kind));
+        if (kind == Unreadable && geteuid() == 0)
+            continue; // root reads files regardless of their permissions
+        h->ClearHistory();
+        reports.clear();
+        if (kind == FolderInItsPlace) {
+            ASSERT_TRUE(QDir().mkpath(ValuesFile()));
+        } else {
+            QFile file(ValuesFile());
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(kind == Junk ? QByteArray("not a key file\n\xff\x00", 17) : QByteArray("/a\r\n"));
+            file.close();
+            if (kind == Unreadable) {
+                ASSERT_TRUE(QFile::setPermissions(ValuesFile(), {}));
+            }
+        }
+        h->UpDate();
+        ASSERT_EQ(reports.size(), 1);
+        EXPECT_EQ(reports[0].file, ValuesFile());
+        EXPECT_TRUE(reports[0].setAsideAs.startsWith(ValuesFile() + ".damaged-"));
+        EXPECT_TRUE(QFileInfo::exists(reports[0].setAsideAs));
+        EXPECT_TRUE(h->List().isEmpty());
+        EXPECT_TRUE(Recent().isEmpty());
+
+        h->AddHistory("/n");
+        h->UpDate();
+        EXPECT_EQ(reports.size(), 1);
+        EXPECT_EQ(Stored(), "/n\r\n");
+        EXPECT_EQ(Texts(Recent()), QStringList({"&0 /n"}));
+        ASSERT_TRUE(QFile::remove(ValuesFile()));
+    }
 }
 
 TEST_F(History, LastWriterDecidesTheSharedStore)

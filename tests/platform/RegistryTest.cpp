@@ -3,10 +3,13 @@
 #include "platform/Process.h"
 #include "platform/Registry.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 using namespace platform;
 
@@ -17,6 +20,31 @@ QByteArray ReadFile(const QString& path)
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
+
+void WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+QString ErrorOf(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const ERegistryException& e) {
+        return e.Message();
+    }
+    return QStringLiteral("(no error)");
+}
+
+// Collects the damage reports made while it lives.
+struct DamageLog {
+    DamageLog() : previous(Registry::SetDamageHandler([this](const TRegistryDamage& d) { reports << d; })) {}
+    ~DamageLog() { Registry::SetDamageHandler(previous); }
+    QList<TRegistryDamage> reports;
+    Registry::TDamageHandler previous;
+};
 
 } // namespace
 
@@ -71,32 +99,119 @@ TEST(Registry, WrongTypesAndMissingValuesAreErrors)
     }
 }
 
-TEST(Registry, DamagedKeyFileIsReportedAndNeverOverwritten)
+TEST(Registry, DamagedKeyFileIsSetAsideOnceAndTheKeyStartsAfresh)
 {
+    const QByteArray header("QUORBEL-REGISTRY 1\n");
+    const struct {
+        const char* kind;
+        QByteArray bytes;
+        bool unreadable = false;
+    } damages[] = {
+        {"malformed text", header + "\"v\"=sz:\"open\n"},
+        {"bad escape", header + "\"v\"=sz:\"\\q\"\n"},
+        {"binary garbage", QByteArray("\x7f" "ELF\x00\xff\xfe\x01", 8)},
+        {"unreadable", header + "\"v\"=sz:\"x\"\n", true},
+        {"over 1 MiB", header + "\"v\"=sz:\"" + QByteArray(1 << 20, 'a') + "\"\n"}, // well-formed all the same
+        {"empty", QByteArray()},
+    };
+    for (const auto& damage : damages)
+        for (const bool writeFirst : {false, true}) {
+            SCOPED_TRACE(std::string(damage.kind) + (writeFirst ? ", write first" : ", read first"));
+            if (damage.unreadable && geteuid() == 0)
+                continue; // root reads files regardless of their permissions
+            TempStore store;
+            DamageLog log;
+            Registry reg;
+            ASSERT_TRUE(reg.OpenKey(QStringLiteral("\\K"), true));
+            const QString file = store.UserRoot() + QStringLiteral("/K/values.reg");
+            WriteFile(file, damage.bytes);
+            if (damage.unreadable) {
+                ASSERT_TRUE(QFile::setPermissions(file, {}));
+            }
+            // Names set aside earlier in this second and the next are taken: kept, and skipped.
+            const QDateTime now = QDateTime::currentDateTime();
+            QStringList taken;
+            for (const QDateTime& t : {now, now.addSecs(1)}) {
+                taken << file + QStringLiteral(".damaged-") + t.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+                WriteFile(taken.last(), "earlier");
+            }
+
+            if (writeFirst)
+                reg.WriteString(QStringLiteral("w"), QStringLiteral("1"));
+            else
+                EXPECT_EQ(reg.ReadString(QStringLiteral("v")), QString());
+
+            ASSERT_EQ(log.reports.size(), 1);
+            const TRegistryDamage report = log.reports.first();
+            EXPECT_EQ(report.file, file);
+            EXPECT_TRUE(report.setAsideAs == taken[0] + QStringLiteral("-2")
+                        || report.setAsideAs == taken[1] + QStringLiteral("-2"))
+                << report.setAsideAs.toStdString();
+            EXPECT_FALSE(report.reason.isEmpty());
+            QFile::setPermissions(report.setAsideAs, QFile::ReadOwner | QFile::WriteOwner);
+            EXPECT_EQ(ReadFile(report.setAsideAs), damage.bytes);
+            for (const QString& name : taken)
+                EXPECT_EQ(ReadFile(name), "earlier");
+
+            reg.WriteString(QStringLiteral("v"), QStringLiteral("fresh"));
+            EXPECT_EQ(reg.ReadString(QStringLiteral("v")), QStringLiteral("fresh"));
+            EXPECT_EQ(reg.GetValueNames().size(), writeFirst ? 2 : 1);
+            EXPECT_EQ(log.reports.size(), 1);
+        }
+}
+
+TEST(Registry, DamageMessageNamesBothPathsAndGoesToStandardErrorWithoutAHandler)
+{
+    const TRegistryDamage damage{QStringLiteral("/c/K/values.reg"),
+                                 QStringLiteral("/c/K/values.reg.damaged-20240102-030405"),
+                                 QStringLiteral("形式が正しくありません")};
+    const QString expected = QStringLiteral("設定ファイル \"/c/K/values.reg\" を読み込めませんでした（形式が正しくありません）。"
+                                            "\"/c/K/values.reg.damaged-20240102-030405\" に移して、新しい設定で続けます。");
+    EXPECT_EQ(DamageMessage(damage), expected);
+
     TempStore store;
+    const Registry::TDamageHandler previous = Registry::SetDamageHandler(nullptr);
     Registry reg;
     ASSERT_TRUE(reg.OpenKey(QStringLiteral("\\K"), true));
-    reg.WriteString(QStringLiteral("v"), QStringLiteral("x"));
-    const QString file = store.UserRoot() + QStringLiteral("/K/values.reg");
-    ASSERT_TRUE(QFile::exists(file));
-    for (const QByteArray& junk : {QByteArray("garbage"), QByteArray("QUORBEL-REGISTRY 1\n\"v\"=sz:\"open"),
-                                   QByteArray("QUORBEL-REGISTRY 1\n\"v\"=sz:\"\\q\""), QByteArray("QUORBEL-REGISTRY 1\n\xff\n")}) {
-        {
-            QFile f(file);
-            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-            f.write(junk);
-        }
-        EXPECT_THROW(reg.ReadString(QStringLiteral("v")), ERegistryException);
-        EXPECT_THROW(reg.ValueExists(QStringLiteral("v")), ERegistryException);
-        try {
-            reg.WriteString(QStringLiteral("v"), QStringLiteral("y"));
-            FAIL();
-        } catch (const ERegistryException& e) {
-            EXPECT_EQ(e.Message(), QStringLiteral("'v' の設定に失敗しました"));
-        }
-        EXPECT_FALSE(reg.DeleteValue(QStringLiteral("v")));
-        EXPECT_EQ(ReadFile(file), junk);
+    WriteFile(store.UserRoot() + QStringLiteral("/K/values.reg"), "junk");
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(reg.ValueExists(QStringLiteral("v")));
+    const QString printed = QString::fromStdString(testing::internal::GetCapturedStderr());
+    Registry::SetDamageHandler(previous);
+    EXPECT_TRUE(printed.startsWith(QStringLiteral("設定ファイル \"") + store.UserRoot() + QStringLiteral("/K/values.reg\"")))
+        << printed.toStdString();
+}
+
+TEST(Registry, DamageThatCannotBeSetAsideIsAnErrorNamingTheFile)
+{
+    TempStore store;
+    DamageLog log;
+    // The machine-wide hive is never changed: its damaged file stays where it is.
+    const QString machineFile = store.MachineRoot() + QStringLiteral("/Software/Python/values.reg");
+    ASSERT_TRUE(QDir().mkpath(store.MachineRoot() + QStringLiteral("/Software/Python")));
+    WriteFile(machineFile, "junk");
+    Registry machine(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(machine.OpenKey(QStringLiteral("\\Software\\Python"), false));
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(ErrorOf([&] { machine.ReadString(QStringLiteral("v")); }),
+                  QStringLiteral("'v' の取得に失敗しました（設定ファイル \"%1\": 形式が正しくありません）").arg(machineFile));
+    EXPECT_EQ(QDir(store.MachineRoot() + QStringLiteral("/Software/Python")).entryList(QDir::Files).size(), 1);
+
+    // A per-user key whose folder may not be changed.
+    if (geteuid() != 0) { // root writes regardless of permissions
+        Registry reg;
+        ASSERT_TRUE(reg.OpenKey(QStringLiteral("\\K"), true));
+        const QString folder = store.UserRoot() + QStringLiteral("/K");
+        WriteFile(folder + QStringLiteral("/values.reg"), "junk");
+        ASSERT_TRUE(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+        const QString read = ErrorOf([&] { reg.ReadString(QStringLiteral("v")); });
+        const QString write = ErrorOf([&] { reg.WriteString(QStringLiteral("v"), QStringLiteral("x")); });
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        EXPECT_TRUE(read.startsWith(QStringLiteral("'v' の取得に失敗しました（設定ファイル \"") + folder)) << read.toStdString();
+        EXPECT_TRUE(write.startsWith(QStringLiteral("'v' の設定に失敗しました（設定ファイル \"") + folder)) << write.toStdString();
+        EXPECT_EQ(ReadFile(folder + QStringLiteral("/values.reg")), "junk");
     }
+    EXPECT_TRUE(log.reports.isEmpty());
 }
 
 TEST(Registry, MachineHiveIsReadOnly)
