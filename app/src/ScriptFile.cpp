@@ -1,5 +1,7 @@
 #include "app/ScriptFile.h"
 
+#include "platform/FileIO.h"
+#include "platform/Process.h"
 #include "platform/TextCodec.h"
 #include "platform/TextLines.h"
 
@@ -30,7 +32,7 @@ QByteArray ScriptFileBytes(const QString& text)
 void SaveScriptFile(const QString& path, const QString& text)
 {
     try {
-        platform::WriteFileAtomically(path, ScriptFileBytes(text));
+        platform::WriteFileAtomically(path, ScriptFileBytes(text), platform::UserStateFolder() + QStringLiteral("/save-copies"));
     } catch (const platform::Exception& e) {
         throw EScriptFileError(platform::Format(SCreateFailed, {FullPath(path), e.Message()}));
     }
@@ -43,7 +45,7 @@ QString LoadScriptFile(const QString& path)
     };
     QByteArray bytes;
     try {
-        bytes = platform::ReadWholeFile(path);
+        bytes = platform::ReadRegularFile(path, platform::EditableFileLimit());
     } catch (const platform::Exception& e) {
         fail(e.Message());
     }

@@ -1,7 +1,5 @@
 #include "platform/TextCodec.h"
 
-#include <QFile>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QtEndian>
 
@@ -203,31 +201,6 @@ TTextFileFormat TLineBreakStyle::Format() const
     if (FSeenLF && !FSeenCR)
         return sffUnix;
     return sffDos;
-}
-
-QByteArray ReadWholeFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Exception(file.errorString());
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw Exception(file.errorString());
-    return bytes;
-}
-
-void WriteFileAtomically(const QString& path, QByteArrayView bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw Exception(file.errorString());
-    if (file.write(bytes.data(), bytes.size()) != bytes.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting(); // QSaveFile's destructor discards the temporary file
-        throw Exception(reason);
-    }
-    if (!file.commit())
-        throw Exception(file.errorString());
 }
 
 } // namespace platform

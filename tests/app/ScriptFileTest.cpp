@@ -1,11 +1,21 @@
 #include "app/ScriptFile.h"
 #include "editor/LineBuffer.h"
+#include "platform/FileIO.h"
 #include "platform/TextLines.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <cstring>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -108,4 +118,77 @@ TEST(SaveScriptFile, LoneSurrogateIsRefusedAndTheOldFileKept)
     const QString path = Write(dir, "old\r\n");
     EXPECT_THROW(SaveScriptFile(path, QString("x") + QChar(0xD800)), EScriptFileError);
     EXPECT_EQ(ReadAll(path), "old\r\n");
+}
+
+namespace {
+
+// How ReadRegularFile, with the editor's limit, refuses path; "read" when it does not.
+QString RefusalOf(const QString& path)
+{
+    try {
+        platform::ReadRegularFile(path, platform::EditableFileLimit());
+    } catch (const platform::ENotRegularFile& e) {
+        return QStringLiteral("not regular: ") + e.Message();
+    } catch (const platform::EFileTooLarge& e) {
+        return QStringLiteral("too large: ") + e.Message();
+    } catch (const platform::Exception& e) {
+        return QStringLiteral("other: ") + e.Message();
+    }
+    return QStringLiteral("read");
+}
+
+void MakeSocket(const QString& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    ASSERT_LT(size_t(name.size()), sizeof address.sun_path);
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+}
+
+} // namespace
+
+TEST(LoadScriptFile, RefusesWhatIsNotARegularFileBeforeReadingAByte)
+{
+    // A pipe blocked the open for ever, and /dev/zero was read until memory ran out.
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("fifo")), socket = dir.filePath(QStringLiteral("socket"));
+    const QString folder = dir.filePath(QStringLiteral("folder")), huge = dir.filePath(QStringLiteral("huge.py"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    MakeSocket(socket);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFile sparse(huge);
+    ASSERT_TRUE(sparse.open(QIODevice::WriteOnly) && sparse.resize((qint64(1) << 30) + 1)); // no disk used
+    sparse.close();
+
+    const struct {
+        QString path, refusal;
+    } cases[] = {
+        {fifo, QStringLiteral("not regular: 通常のファイルではありません（名前付きパイプ）")},
+        {QStringLiteral("/dev/zero"), QStringLiteral("not regular: 通常のファイルではありません（デバイス）")},
+        {socket, QStringLiteral("not regular: 通常のファイルではありません（ソケット）")},
+        {folder, QStringLiteral("not regular: 通常のファイルではありません（フォルダー）")},
+        // The limit is less than 1 GiB when less memory is free.
+        {huge, QStringLiteral("too large: ファイルが大きすぎます（1,073,741,825 バイト。開けるのは ")},
+    };
+    for (const auto& c : cases) {
+        const QString refusal = RefusalOf(c.path);
+        EXPECT_TRUE(refusal.startsWith(c.refusal)) << refusal.toStdString();
+        const QString reason = refusal.mid(refusal.indexOf(u':') + 2);
+        try {
+            LoadScriptFile(c.path);
+            ADD_FAILURE() << "read " << c.path.toStdString();
+        } catch (const EScriptFileError& e) {
+            EXPECT_EQ(e.Message(), QStringLiteral("ファイル \"%1\" を開けません。%2").arg(QFileInfo(c.path).absoluteFilePath(), reason));
+        }
+    }
+
+    const QString script = Write(dir, "print(1)\r\n"), link = dir.filePath(QStringLiteral("link.py"));
+    ASSERT_TRUE(QFile::link(script, link));
+    EXPECT_EQ(LoadScriptFile(script), "print(1)\r\n");
+    EXPECT_EQ(LoadScriptFile(link), "print(1)\r\n");
 }

@@ -20,14 +20,20 @@ QStringList SplitSavedLines(const QString& text);
 QByteArray ScriptFileBytes(const QString& text);
 
 // Writes through a temporary file in the same folder that is renamed over the
-// target, so a failure leaves any previous file intact. Throws
-// EScriptFileError("ファイル "%s" を作成できません。%s"), also for a text UTF-8
-// cannot hold (then no file is touched).
+// target (keeping its permissions), so a failure, a full disk included, leaves
+// any previous file intact. In a folder the user cannot write to, a writable
+// file is rewritten in place after a copy of the new text went to
+// UserStateFolder()/save-copies; a failure then keeps that copy and names it.
+// Throws EScriptFileError("ファイル "%s" を作成できません。%s"), also for a
+// text UTF-8 cannot hold (then no file is touched).
 void SaveScriptFile(const QString& path, const QString& text);
 
 // Reads a UTF-8 file (with or without a byte-order mark) as text; its line
-// breaks stay as they are, the editor takes CR LF, LF and CR alike. Throws EScriptFileError("ファイル "%s" を開けません。%s")
-// when the file cannot be read or is not valid UTF-8.
+// breaks stay as they are, the editor takes CR LF, LF and CR alike. Throws
+// EScriptFileError("ファイル "%s" を開けません。%s") when the file cannot be
+// read, is not a regular file (a pipe, device, socket or folder is refused
+// without waiting), is larger than platform::EditableFileLimit(), or is not
+// valid UTF-8.
 QString LoadScriptFile(const QString& path);
 
 // Folder the file dialogs open in: that of the current file, else that of the

@@ -1,6 +1,7 @@
 #pragma once
-// Text files as bytes: byte-order marks, the UTF-8 check, the line-break
-// style a text uses, and writing a file so that a failure leaves the old one.
+// Text files as bytes: byte-order marks, the UTF-8 check and the line-break
+// style a text uses. Reading and writing whole files is in FileIO.h, included
+// here for the callers that found it here.
 #include <QByteArray>
 #include <QString>
 #include <QStringView>
@@ -8,6 +9,7 @@
 #include <optional>
 
 #include "platform/Exception.h"
+#include "platform/FileIO.h"
 
 namespace platform {
 
@@ -77,11 +79,5 @@ public:
 private:
     bool FSeenCR = false, FSeenLF = false, FSeenLS = false;
 };
-
-// The whole file; throws Exception(reason) when it cannot be read.
-QByteArray ReadWholeFile(const QString& path);
-// Writes through a temporary file in the same folder that is renamed over
-// path, so a failure leaves any previous file intact; throws Exception(reason).
-void WriteFileAtomically(const QString& path, QByteArrayView bytes);
 
 } // namespace platform
