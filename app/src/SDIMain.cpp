@@ -19,6 +19,7 @@
 #include "pybridge/PyRef.h"
 #include "pybridge/ScriptSession.h"
 #include "app/PaneText.h"
+#include "app/RecoveryJournal.h"
 #include "editor/PythonEditBehaviour.h"
 #include "editor/PythonHighlighter.h"
 #include "widgets/CodeEditorControl.h"
@@ -57,6 +58,8 @@ const QString SWarning = QStringLiteral("警告");
 const QString SRunning = QStringLiteral("スクリプトを実行しています。Esc キーで中止できます。");
 const QString SStopped = QStringLiteral("実行を中止しました。");
 const QString SStopBeforeClose = QStringLiteral("スクリプトを実行しています。中止して閉じますか？");
+const QString SForcedStop = QStringLiteral("スクリプトが中止を受け付けないため、強制的に中止しました。");
+const QString SJournalFailed = QStringLiteral("復元用の記録を保存できません。編集は続けられます: %1");
 const QString SRunHint = QStringLiteral("実行|スクリプトを実行");
 const QString SStopHint = QStringLiteral("中止|実行中のスクリプトを中止");
 
@@ -224,10 +227,13 @@ TSDIAppForm::TSDIAppForm(QWidget* parent) : QMainWindow(parent)
     // The editor's file shortcuts give way to the window's menu commands.
     sePythonCode->SetWindowShortcuts({FileNew1->shortcut(), FileOpen1->shortcut(), FileSave1->shortcut()});
     FormCreate();
+    BuildJournal();
 }
 
 TSDIAppForm::~TSDIAppForm()
 {
+    // A normal end: the journal goes (one kept by a signal's end stays).
+    FJournal.reset();
     // The interpreter stops before the modules it refers to and the panes it
     // writes to go away.
     ShutdownRuntime();
@@ -257,6 +263,42 @@ void TSDIAppForm::ShutdownRuntime()
         if (!clean)
             FSession->RunExitHandlers();
     }
+}
+
+void TSDIAppForm::BuildJournal()
+{
+    FJournal = std::make_unique<TRecoveryJournal>(RecoveryFolder());
+    FJournal->SnapshotSource = [this] {
+        // Only the lines' references are taken here; the writer joins them
+        // and compares them with the baseline on its own thread.
+        const editor::TCustomCodeEditor& engine = std::as_const(*sePythonCode).Engine();
+        const editor::TLineBuffer& lines = engine.Lines();
+        TJournalSnapshot snapshot;
+        snapshot.lines.reserve(size_t(lines.Count()));
+        for (int i = 0; i < lines.Count(); ++i)
+            snapshot.lines.push_back(lines.GetRef(i));
+        snapshot.meta.fileName = fFilePath;
+        snapshot.meta.modified = fRestored;
+        snapshot.meta.caretLine = engine.CaretY();
+        snapshot.meta.caretChar = engine.CaretX();
+        snapshot.baseline = fOrigScript;
+        return snapshot;
+    };
+    FJournal->OnWriteFailed = [this](const QString& reason) {
+        statusBar()->showMessage(SJournalFailed.arg(reason));
+    };
+    editor::ChainEvent(sePythonCode->Engine().OnLinesInvalidated,
+                       [this](editor::TEditorCore*, int, int) {
+                           if (FJournal)
+                               FJournal->NoteEdit();
+                       });
+}
+
+void TSDIAppForm::DocumentReset()
+{
+    fRestored = false;
+    if (FJournal)
+        FJournal->Discard();
 }
 
 void TSDIAppForm::BuildBridge()
@@ -580,7 +622,7 @@ QString TSDIAppForm::EditorText() const { return sePythonCode->Text(); }
 
 void TSDIAppForm::SetEditorText(const QString& text) { sePythonCode->SetText(text); }
 
-bool TSDIAppForm::IsModified() const { return EditorText() != fOrigScript; }
+bool TSDIAppForm::IsModified() const { return fRestored || EditorText() != fOrigScript; }
 
 platform::ModalResult TSDIAppForm::AskAboutChanges(const QString& question)
 {
@@ -609,6 +651,7 @@ void TSDIAppForm::FileNew1Execute()
     fFilePath.clear();
     SetEditorText(fSysScript);
     fOrigScript = fSysScript;
+    DocumentReset();
     UpdateTitle();
 }
 
@@ -654,6 +697,7 @@ void TSDIAppForm::OpenScript(const QString& fileName)
     SetEditorText(text);
     fFilePath = fileName;
     fOrigScript = EditorText();
+    DocumentReset();
     UpdateTitle();
 }
 
@@ -697,6 +741,7 @@ TSDIAppForm::SaveOutcome TSDIAppForm::SaveWithDialog()
     // The baseline is the text as the editor held it, so a just-saved
     // document is not modified.
     fOrigScript = text;
+    DocumentReset();
     UpdateTitle();
     if (historyError)
         ShowErrorBox(*historyError, this);
@@ -730,7 +775,9 @@ void TSDIAppForm::ToolButton5Click()
         TSDIAppForm* form;
         ~CloseAfterRun()
         {
-            if (std::exchange(form->fCloseAfterRun, false))
+            if (std::exchange(form->fEndAfterRun, false))
+                QTimer::singleShot(0, form, [f = form] { f->EndBySignal(); });
+            else if (std::exchange(form->fCloseAfterRun, false))
                 QTimer::singleShot(0, form, &QWidget::close);
         }
     } closeAfterRun{this};
@@ -740,7 +787,7 @@ void TSDIAppForm::ToolButton5Click()
         // A stop the user asked for is no error: its traceback is in the pane.
         if (!FSession->StopRequested())
             throw;
-        statusBar()->showMessage(SStopped);
+        statusBar()->showMessage(FSession->StopForced() ? SForcedStop : SStopped);
     } catch (const pybridge::EPySyntaxError& error) {
         // The caret goes to the script line at fault before the error shows.
         if (error.EFileName == SScriptFile && error.ELineNumber > 0)
@@ -789,6 +836,9 @@ void TSDIAppForm::RunScript()
     // Code then runs in the module registered under the empty name, which
     // keeps its definitions from run to run.
     PythonEngine->ResetTextSettings();
+    // The text the run starts with is on disk before its first line runs:
+    // whatever the script does, the user gets it back.
+    FJournal->BeginRun(QStringLiteral("func%1").arg(n));
     std::optional<pybridge::TScriptSession::TRun> run;
     if (FSession->Attached())
         run.emplace(*FSession);
@@ -796,6 +846,7 @@ void TSDIAppForm::RunScript()
         TSDIAppForm* form;
         ~RunningState()
         {
+            form->FJournal->EndRun();
             if (form->fRunningShown)
                 form->ShowRunningState(false);
         }
@@ -821,8 +872,8 @@ void TSDIAppForm::ShowRunningState(bool running)
 {
     fRunningShown = running;
     // A second run, and commands that replace the script, wait for the end
-    // of the run; the editor stays usable (the run has its own copy).
-    for (QAction* a : {FileNew1, FileOpen1, FileSave1, FileSaveAs1, TestRun1})
+    // of the run; the editor and saving stay usable (the run has its own copy).
+    for (QAction* a : {FileNew1, FileOpen1, TestRun1})
         a->setEnabled(!running);
     UpdateRecentMenu();
     TestStop1->setEnabled(running);
@@ -845,6 +896,10 @@ void TSDIAppForm::UpdateTitle()
 
 void TSDIAppForm::closeEvent(QCloseEvent* event)
 {
+    if (fEndingBySignal) {
+        event->accept();
+        return;
+    }
     if (IsRunning()) {
         // The run ends first; then the window closes as usual, asking about
         // unsaved changes.

@@ -4,6 +4,7 @@
 #include "app/CommandLine.h"
 #include "app/ErrorBox.h"
 #include "app/SDIMain.h"
+#include "platform/TerminationSignals.h"
 
 #include <QApplication>
 #include <QDir>
@@ -83,6 +84,7 @@ void ShowWorkbench(TSDIAppForm& form, const QStringList& arguments)
     form.show();
     if (failure)
         RunGuarded([&] { std::rethrow_exception(failure); }, &form);
+    RunGuarded([&] { form.OfferRecovery(); }, &form);
 }
 
 void PrepareApplication(QApplication&)
@@ -120,6 +122,10 @@ int RunWorkbench(int argc, char** argv, const std::function<void(TSDIAppForm&)>&
         ShowException(error);
         return 1;
     }
+    // A logout or kill ends the program through the window, which keeps
+    // unsaved work in its journal.
+    platform::TTerminationSignals terminations;
+    QObject::connect(&terminations, &platform::TTerminationSignals::Requested, form, &TSDIAppForm::TerminateBySignal);
     ShowWorkbench(*form, QCoreApplication::arguments());
     if (onShown)
         onShown(*form);

@@ -1,5 +1,7 @@
 #include "platform/Dialogs.h"
 
+#include <QAbstractButton>
+#include <QPushButton>
 #include <QApplication>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -47,11 +49,25 @@ ModalResult QtDialogs::MessageBox(const MessageRequest& request)
     if (!buttons)
         buttons = QMessageBox::Ok;
     box.setStandardButtons(buttons);
+    for (const auto& [mine, caption] : request.captions)
+        for (const Pair& p : pairs)
+            if (p.mine == mine)
+                if (QAbstractButton* b = box.button(p.qt))
+                    b->setText(caption);
+    for (const Pair& p : pairs)
+        if (p.mine == request.defaultButton)
+            box.setDefaultButton(p.qt);
+    if (request.closeCancels && !request.buttons.testFlag(mbCancel)) {
+        // An invisible Cancel takes Esc and the window's close button.
+        QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+        cancel->hide();
+        box.setEscapeButton(cancel);
+    }
     int answer = box.exec();
     for (const Pair& p : pairs)
         if (answer == p.qt)
             return p.result;
-    return request.buttons.testFlag(mbCancel) ? ModalResult::mrCancel : ModalResult::mrNone;
+    return request.buttons.testFlag(mbCancel) || request.closeCancels ? ModalResult::mrCancel : ModalResult::mrNone;
 }
 
 std::optional<QString> QtDialogs::FileDialog(const FileDialogRequest& request)

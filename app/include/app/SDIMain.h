@@ -27,6 +27,7 @@ class TScriptSession;
 }
 class TCodeEditor;
 class TFindBar;
+class TRecoveryJournal;
 namespace editor {
 class TPythonHighlighter;
 class TPythonEditBehaviour;
@@ -78,6 +79,14 @@ public:
 
     // The same steps as Open after its dialog: used for the recent-file items.
     void OpenScript(const QString& fileName);
+
+    // At start: offers the text a program that ended without saving left in
+    // its recovery journal (restore, discard, or ask again next time).
+    void OfferRecovery();
+    // SIGTERM or SIGHUP: a run in progress is stopped first; then the window
+    // closes without questions, keeping unsaved work in the journal.
+    void TerminateBySignal();
+    TRecoveryJournal& Journal() { return *FJournal; }
 
     // The editor's whole text: lines joined by CR LF, no break after the last.
     QString EditorText() const;
@@ -171,10 +180,19 @@ private:
     void ShowRunningState(bool running);
     // Finalises the interpreter while everything it refers to still exists.
     void ShutdownRuntime();
+    void BuildJournal();
+    void EndBySignal();
+    // The document is now as saved, opened or new: nothing to recover.
+    void DocumentReset();
 
     std::unique_ptr<pybridge::TComponent> FBridgeOwner;
     std::unique_ptr<pybridge::TScriptSession> FSession;
+    std::unique_ptr<TRecoveryJournal> FJournal;
     bool fCloseAfterRun = false;
+    bool fEndAfterRun = false;
+    bool fEndingBySignal = false;
+    // A restored text counts as modified until it is saved, whatever it holds.
+    bool fRestored = false;
     bool fRunningShown = false;
     QString fFilePath;
     QString fSysScript;

@@ -4,8 +4,10 @@
 #include <QDialog>
 #include <QFlags>
 #include <QPointer>
+#include <QList>
 #include <QString>
 #include <optional>
+#include <utility>
 
 class QWidget;
 
@@ -34,6 +36,14 @@ struct MessageRequest {
     MsgDlgType type = MsgDlgType::mtInformation;
     MsgDlgButtons buttons = mbOK;
     bool applicationModal = false; // task-modal
+    // Captions that replace a button's standard one (a question whose answers
+    // are verbs reads better with them).
+    QList<std::pair<MsgDlgBtn, QString>> captions;
+    // The button Enter presses; 0: the box's own choice.
+    MsgDlgBtn defaultButton = MsgDlgBtn(0);
+    // Closing the box or Esc answers mrCancel even without a Cancel button,
+    // so that no answer is taken as "No".
+    bool closeCancels = false;
 };
 
 struct FileDialogRequest {

@@ -1,0 +1,79 @@
+#include "platform/ExclusiveFile.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace platform {
+
+std::unique_ptr<TExclusiveFile> TExclusiveFile::TryLock(const QString& path, QString* error)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+        return nullptr;
+    }
+    int rc;
+    do
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(fd);
+        return nullptr;
+    }
+    return std::unique_ptr<TExclusiveFile>(new TExclusiveFile(path, fd));
+}
+
+TExclusiveFile::~TExclusiveFile()
+{
+    if (FFd >= 0)
+        ::close(FFd);
+}
+
+QByteArray TExclusiveFile::ReadAll() const
+{
+    QByteArray bytes;
+    char buffer[4096];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(FFd, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        bytes.append(buffer, n);
+        at += n;
+    }
+    return bytes;
+}
+
+bool TExclusiveFile::Rewrite(QByteArrayView bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pwrite(FFd, bytes.data() + done, size_t(bytes.size() - done), off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return ::ftruncate(FFd, off_t(bytes.size())) == 0;
+}
+
+void TExclusiveFile::RemoveAndClose()
+{
+    ::unlink(QFile::encodeName(FPath).constData());
+    ::close(FFd);
+    FFd = -1;
+}
+
+} // namespace platform
