@@ -12,6 +12,7 @@
 #include "history/OpnFilHs.h"
 #include "platform/Dialogs.h"
 #include "platform/Process.h"
+#include "platform/Registry.h"
 #include "pybridge/PythonEngine.h"
 #include "pybridge/PythonErrors.h"
 #include "pybridge/PythonIO.h"
@@ -223,6 +224,12 @@ TSDIAppForm::TSDIAppForm(QWidget* parent) : QMainWindow(parent)
 
     BuildBridge();
 
+    // A damaged settings store is set aside and starts afresh; the user hears
+    // of it once, over the window rather than before it.
+    FPreviousDamageHandler = platform::Registry::SetDamageHandler([this](const platform::TRegistryDamage& damage) {
+        QTimer::singleShot(0, this, [this, message = platform::DamageMessage(damage)] { ShowErrorBox(message, this); });
+    });
+
     sePythonCode->SetLines(DefaultScriptLines());
     // The editor's file shortcuts give way to the window's menu commands.
     sePythonCode->SetWindowShortcuts({FileNew1->shortcut(), FileOpen1->shortcut(), FileSave1->shortcut()});
@@ -234,6 +241,7 @@ TSDIAppForm::~TSDIAppForm()
 {
     // A normal end: the journal goes (one kept by a signal's end stays).
     FJournal.reset();
+    platform::Registry::SetDamageHandler(std::move(FPreviousDamageHandler));
     // The interpreter stops before the modules it refers to and the panes it
     // writes to go away.
     ShutdownRuntime();

@@ -10,6 +10,8 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <mutex>
 
@@ -42,7 +44,9 @@ TLoadedFile LoadKeyFile(const QString& path)
     const QString tooLarge = QStringLiteral("1 MiB を超えています");
     if (file.size() > kMaxKeyFileSize)
         return {std::nullopt, tooLarge};
-    const QByteArray bytes = file.read(kMaxKeyFileSize + 1); // it may grow meanwhile
+    // One byte more than it holds tells that it grew meanwhile; reading up to
+    // the limit itself would allocate a megabyte for every small key.
+    const QByteArray bytes = file.read(std::min(file.size(), kMaxKeyFileSize) + 1);
     if (file.error() != QFileDevice::NoError)
         return {std::nullopt, file.errorString()};
     if (bytes.size() > kMaxKeyFileSize)

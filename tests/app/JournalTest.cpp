@@ -4,6 +4,7 @@
 #include "app/RecoveryJournal.h"
 #include "app/SDIMain.h"
 #include "app/ScriptFile.h"
+#include "history/OpnFilHs.h"
 #include "widgets/CodeEditorControl.h"
 
 #include "ChildWorkbench.h"
@@ -265,6 +266,31 @@ TEST_F(JournalWindow, WhatIsNotARegularFileIsRefusedAtOnce)
         EXPECT_LT(t.elapsed(), 2000) << path.toStdString();
     }
     EXPECT_FALSE(form->IsModified());
+}
+
+TEST(DamagedStore, IsReportedOnceOverTheWindowAndTheNextSaveWorks)
+{
+    TempStore store;
+    QTemporaryDir files;
+    const QString storeFile = store.UserRoot() + QStringLiteral("/Software/OpnFilHs/OFH/values.reg");
+    QDir().mkpath(QFileInfo(storeFile).path());
+    WriteBytes(storeFile, QByteArray("\x00\xff damaged \x01", 12));
+    ScriptedDialogs dialogs;
+    dialogs.AnswerMessage(ModalResult::mrOk);
+    TSDIAppForm form;
+    EXPECT_TRUE(dialogs.messages.empty()) << "nothing before the window";
+    form.show();
+    WaitUntil([&] { return !dialogs.messages.empty(); }, 2000);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_TRUE(dialogs.messages[0].text.contains(storeFile)) << dialogs.messages[0].text.toStdString();
+    EXPECT_EQ(QDir(QFileInfo(storeFile).path()).entryList({QStringLiteral("values.reg.damaged-*")}).size(), 1);
+
+    const QString saved = files.filePath(QStringLiteral("a.py"));
+    dialogs.AnswerFile(saved);
+    form.FileSave1->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialogs.messages.size(), 1u) << "no second report";
+    EXPECT_EQ(form.OpenFileHistories1->List(), QStringList{saved});
 }
 
 // --- the real program, killed or crashed, and started again -----------------

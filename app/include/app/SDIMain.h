@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/Dialogs.h"
+#include "platform/Registry.h"
 
 class QAction;
 class QActionGroup;
@@ -188,6 +189,7 @@ private:
     std::unique_ptr<pybridge::TComponent> FBridgeOwner;
     std::unique_ptr<pybridge::TScriptSession> FSession;
     std::unique_ptr<TRecoveryJournal> FJournal;
+    platform::Registry::TDamageHandler FPreviousDamageHandler;
     bool fCloseAfterRun = false;
     bool fEndAfterRun = false;
     bool fEndingBySignal = false;
