@@ -180,12 +180,14 @@ TEST_F(RunControl, TheWindowIsLiveAndShowsOutputWhileARunGoesOn)
 {
     QStringList seenDuringRun;
     bool fileCommandsEnabled = true;
+    bool saveEnabled = false;
     QString status, hint;
     QTimer::singleShot(400, form, [&] {
         seenDuringRun = PaneLines(*form->mePythonOutput);
         fileCommandsEnabled = form->FileNew1->isEnabled() || form->FileOpen1->isEnabled() ||
-                              form->FileSave1->isEnabled() || form->FileSaveAs1->isEnabled() ||
                               form->TestRun1->isEnabled() || form->idR->menuAction()->isEnabled();
+        // The edits can always be kept, also while a script ignores stops.
+        saveEnabled = form->FileSave1->isEnabled() && form->FileSaveAs1->isEnabled();
         status = form->statusBar()->currentMessage();
         hint = form->ToolButton5->toolTip();
     });
@@ -196,6 +198,7 @@ TEST_F(RunControl, TheWindowIsLiveAndShowsOutputWhileARunGoesOn)
     EXPECT_LT(seenDuringRun.size(), 40);
     EXPECT_EQ(seenDuringRun.value(0), QStringLiteral("line 0"));
     EXPECT_FALSE(fileCommandsEnabled);
+    EXPECT_TRUE(saveEnabled);
     EXPECT_FALSE(status.isEmpty());
     EXPECT_EQ(hint, QStringLiteral("中止"));
     EXPECT_EQ(form->ToolButton5->toolTip(), QStringLiteral("実行"));

@@ -1,5 +1,5 @@
 # Sourced by the window tests: an X server of their own, the workbench started
-# in it with a fresh settings folder, and both ended (the folder removed) on
+# in it with fresh settings and state folders, and both ended (the folder removed) on
 # exit, whatever way the test ends. Leaves $work, $DISPLAY and $app_pid set.
 
 work=$(mktemp -d)
@@ -23,7 +23,7 @@ xvfb_start() {
 }
 
 app_start() {
-  XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb "$1" >"$work/app.log" 2>&1 &
+  XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" QT_QPA_PLATFORM=xcb "$1" >"$work/app.log" 2>&1 &
   app_pid=$!
 }
 

@@ -33,7 +33,7 @@ export DISPLAY=":$(head -n1 "$work/display")"
 
 # Started from somewhere else than the program's folder, as a launcher does.
 start() {
-  (cd "$work" && exec env XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb "$exe" "$@" >"$work/app.log" 2>&1) &
+  (cd "$work" && exec env XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" QT_QPA_PLATFORM=xcb "$exe" "$@" >"$work/app.log" 2>&1) &
   app_pid=$!
 }
 # Prints the id of the program's top-level window with exactly this title, once
