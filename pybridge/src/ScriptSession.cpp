@@ -3,7 +3,9 @@
 #include "pybridge/PyRef.h"
 #include "pybridge/PythonEngine.h"
 
+#include <array>
 #include <csignal>
+#include <cstdint>
 
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -59,6 +61,49 @@ const char* const kRunExitHandlers = "import atexit\n"
                                      "atexit._run_exitfuncs()\n";
 
 PyMethodDef gTickDef = {"_workbench_tick", reinterpret_cast<void*>(&TScriptSession::TickEntry), METH_VARARGS, nullptr};
+
+// What sys.gettrace() shows while a stop is forced.
+const char* const kForcedStopMarker = "workbench: stop forced";
+
+// The handler lines a forced stop let run, as (frame, line): each runs once.
+// Fixed storage, so the trace function never allocates; once half full,
+// no further line is let through.
+class TLinesRun {
+public:
+    void Clear() noexcept
+    {
+        FSlots.fill(TSlot{});
+        FCount = 0;
+    }
+    // True the first time a line of a frame is seen, and only then.
+    bool FirstTime(const void* frame, int line) noexcept
+    {
+        if (FCount >= kSlots / 2)
+            return false;
+        const auto key = (reinterpret_cast<std::uintptr_t>(frame) >> 4) ^ (std::uintptr_t(unsigned(line)) << 20);
+        std::size_t i = (key * 0x9E3779B97F4A7C15ULL) >> 52; // 12 bits: kSlots
+        while (FSlots[i].frame) {
+            if (FSlots[i].frame == frame && FSlots[i].line == line)
+                return false;
+            i = (i + 1) % kSlots;
+        }
+        FSlots[i] = TSlot{frame, line};
+        ++FCount;
+        return true;
+    }
+
+private:
+    static constexpr std::size_t kSlots = 4096;
+    struct TSlot {
+        const void* frame = nullptr;
+        int line = 0;
+    };
+    std::array<TSlot, kSlots> FSlots{};
+    std::size_t FCount = 0;
+};
+
+// One for the tick session: only that one runs scripts.
+TLinesRun gLinesRun;
 
 } // namespace
 
@@ -179,7 +224,11 @@ PPyObject TScriptSession::Tick() noexcept
         e.PyEval_RestoreThread(state);
         FInTick = false;
     }
-    if (stopDue()) {
+    // The tick runs in the script's thread state, holding the lock: where the
+    // trace of that thread can be set.
+    if (FRunning.load() && FStopForced.load() && !FForced.traced)
+        StartForcedStop();
+    if (stopDue() || (FRunning.load() && ForcedStopWaits())) {
         FStopRaised = true;
         e.PyErr_SetNone(*e.PyExc_KeyboardInterrupt);
         return nullptr;
@@ -191,6 +240,11 @@ void TScriptSession::RequestStop()
 {
     if (!FRunning.load())
         return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!FStopRequested.load())
+        FFirstStopAt = now;
+    else if (now - FFirstStopAt >= ForceDelay())
+        FStopForced = true; // the script outlived a stop: the next tick forces the end
     // Every request raises once, also in a script that caught the last one.
     FStopRaised = false;
     FStopRequested = true;
@@ -218,11 +272,117 @@ void TScriptSession::RegisterSource(const QString& fileName, const QByteArray& s
         FEngine.CheckError(false);
 }
 
+int TScriptSession::FrameDepth() const noexcept
+{
+    TPythonEngine& e = FEngine;
+    int depth = 0;
+    PPyObject frame = e.PyEval_GetFrame(); // borrowed
+    if (frame)
+        e.Py_INCREF(frame);
+    while (frame && frame != e.Py_None) {
+        ++depth;
+        PPyObject back = e.PyObject_GetAttrString(frame, "f_back");
+        e.Py_DECREF(frame);
+        frame = back;
+    }
+    if (frame)
+        e.Py_DECREF(frame);
+    else if (e.PyErr_Occurred())
+        e.PyErr_Clear();
+    return depth;
+}
+
+bool TScriptSession::HandlingInterrupt() const noexcept
+{
+    TPythonEngine& e = FEngine;
+    PPyObject type = nullptr, value = nullptr, traceback = nullptr;
+    e.PyErr_GetExcInfo(&type, &value, &traceback);
+    const bool handling = value && e.PyErr_GivenExceptionMatches(value, *e.PyExc_KeyboardInterrupt);
+    e.Py_XDECREF(type);
+    e.Py_XDECREF(value);
+    e.Py_XDECREF(traceback);
+    return handling;
+}
+
+void TScriptSession::StartForcedStop() noexcept
+{
+    TPythonEngine& e = FEngine;
+    FForced = TForcedStop{};
+    FForced.depth = FrameDepth();
+    FForced.checkedAt = std::chrono::steady_clock::now();
+    gLinesRun.Clear();
+    PPyObject marker = e.PyUnicode_FromString(kForcedStopMarker);
+    if (!marker)
+        e.PyErr_Clear();
+    // Traces this thread only: the script's other threads go on as in any stop.
+    e.PyEval_SetTrace(&TScriptSession::ForcedTrace, marker);
+    e.Py_XDECREF(marker); // the runtime keeps its own reference
+    FForced.traced = true;
+}
+
+bool TScriptSession::ForcedStopWaits() noexcept
+{
+    if (!FForced.traced || FForced.depth <= 0)
+        return false;
+    // Measured over a whole interval: a signal raised by a stop request can
+    // bring a tick right after the last one.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - FForced.checkedAt < TickInterval())
+        return false;
+    const bool waits = FForced.lines == FForced.linesAtCheck;
+    FForced.linesAtCheck = FForced.lines;
+    FForced.checkedAt = now;
+    return waits;
+}
+
+void TScriptSession::EndForcedStop() noexcept
+{
+    if (!FForced.traced)
+        return;
+    TPythonEngine& e = FEngine;
+    // Setting a trace may run audit hooks, which must not see a pending error.
+    PPyObject type = nullptr, value = nullptr, traceback = nullptr;
+    e.PyErr_Fetch(&type, &value, &traceback);
+    e.PyEval_SetTrace(nullptr, nullptr);
+    e.PyErr_Restore(type, value, traceback);
+    FForced = TForcedStop{};
+}
+
+int TScriptSession::ForcedTrace(PPyObject, PyFrameObject* frame, int what, PPyObject) noexcept
+{
+    TScriptSession* s = gTickSession;
+    // Once the script's frames are gone, what runs is the host's (its
+    // exception hook printing the traceback, say).
+    if (!s || !s->FForced.traced || s->FForced.depth <= 0)
+        return 0;
+    switch (what) {
+    case PyTrace_CALL: // also a generator resumed
+        ++s->FForced.depth;
+        return 0;
+    case PyTrace_RETURN: // also a yield, and a frame left by an exception
+        --s->FForced.depth;
+        return 0;
+    case PyTrace_LINE:
+        ++s->FForced.lines;
+        break;
+    default:
+        return 0;
+    }
+    TPythonEngine& e = s->FEngine;
+    // Cleanup runs, once per line: a handler that swallows the interrupt or
+    // loops reaches a line it ran, or one outside any handler, and meets it again.
+    if (s->HandlingInterrupt() && gLinesRun.FirstTime(frame, e.PyFrame_GetLineNumber(frame)))
+        return 0;
+    e.PyErr_SetNone(*e.PyExc_KeyboardInterrupt);
+    return -1;
+}
+
 TScriptSession::TRun::TRun(TScriptSession& session) : FSession(session)
 {
     FSession.Acquire();
     FSession.FStopRequested = false;
     FSession.FStopRaised = false;
+    FSession.FStopForced = false;
     // A SIGINT that arrived between runs belongs to no run.
     if (FSession.FEngine.PyErr_CheckSignals() < 0)
         FSession.FEngine.PyErr_Clear();
@@ -232,6 +392,8 @@ TScriptSession::TRun::TRun(TScriptSession& session) : FSession(session)
 TScriptSession::TRun::~TRun()
 {
     FSession.SetRunning(false);
+    // The forced stop belongs to this run only.
+    FSession.EndForcedStop();
     FSession.Release();
 }
 

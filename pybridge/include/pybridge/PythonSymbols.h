@@ -135,6 +135,7 @@
     F(PPyObject, PyErr_Occurred, (), "PyErr_Occurred") \
     F(void, PyErr_Clear, (), "PyErr_Clear") \
     F(void, PyErr_Fetch, (PPPyObject, PPPyObject, PPPyObject), "PyErr_Fetch") \
+    F(void, PyErr_GetExcInfo, (PPPyObject, PPPyObject, PPPyObject), "PyErr_GetExcInfo") \
     F(void, PyErr_SetString, (PPyObject, const char*), "PyErr_SetString") \
     F(int, PyErr_WarnEx, (PPyObject, const char*, Py_ssize_t), "PyErr_WarnEx") \
     F(int, PyErr_WarnExplicit, (PPyObject, const char*, const char*, int, const char*, PPyObject), "PyErr_WarnExplicit") \
@@ -145,6 +146,8 @@
     F(PPyObject, PyEval_GetBuiltins, (), "PyEval_GetBuiltins") \
     F(PPyObject, PyEval_CallObjectWithKeywords, (PPyObject, PPyObject, PPyObject), "PyEval_CallObjectWithKeywords") \
     F(PPyObject, PyEval_GetFrame, (), "PyEval_GetFrame") \
+    F(void, PyEval_SetTrace, (Py_tracefunc, PPyObject), "PyEval_SetTrace") \
+    F(int, PyFrame_GetLineNumber, (PyFrameObject*), "PyFrame_GetLineNumber") \
     F(PPyObject, PyEval_GetGlobals, (), "PyEval_GetGlobals") \
     F(PPyObject, PyEval_GetLocals, (), "PyEval_GetLocals") \
     F(void, PyEval_InitThreads, (), "PyEval_InitThreads") \

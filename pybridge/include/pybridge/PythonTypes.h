@@ -166,6 +166,16 @@ struct PyCompilerFlags {
 
 struct PyThreadState;
 struct PyInterpreterState;
+struct PyFrameObject;
+
+// A trace function of the running thread: 0 goes on; -1, with an error set,
+// raises that error in the traced frame.
+using Py_tracefunc = int (*)(PPyObject, PyFrameObject*, int what, PPyObject arg);
+// Trace events.
+inline constexpr int PyTrace_CALL = 0;
+inline constexpr int PyTrace_EXCEPTION = 1;
+inline constexpr int PyTrace_LINE = 2;
+inline constexpr int PyTrace_RETURN = 3;
 
 // Type flag bits.
 inline constexpr unsigned long Py_TPFLAGS_HAVE_GC = 1UL << 14;

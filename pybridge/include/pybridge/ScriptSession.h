@@ -5,6 +5,15 @@
 // its event loop and, when asked to, raises KeyboardInterrupt in the script.
 // Between runs the interpreter lock is released so that the script's own
 // threads keep running.
+//
+// A script may catch KeyboardInterrupt and go on. A further stop request, made
+// at least ForceDelay() after the run's first one, then forces the end: until
+// the run ends, a line-trace function raises KeyboardInterrupt at every new
+// line of the script's main thread. Only the handlers of a KeyboardInterrupt
+// get each of their lines run once (so `finally` blocks run their cleanup);
+// a handler that swallows the interrupt or loops meets it again at once. A
+// tick that finds the script ran no line since the last one (it waits in a
+// call) raises it too.
 #include "pybridge/PyRef.h"
 #include "pybridge/PythonTypes.h"
 
@@ -13,6 +22,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <ctime>
 #include <functional>
 
@@ -51,9 +61,15 @@ public:
     bool Running() const { return FRunning.load(); }
     // Raises KeyboardInterrupt in the running script at its next tick (at
     // once when it waits in a system call); nothing happens between runs.
+    // Every request raises once more; one made ForceDelay() or later after the
+    // run's first forces the stop (see above). Call on the main thread.
     void RequestStop();
     // Whether the user asked the current (or the last) run to stop.
     bool StopRequested() const { return FStopRequested.load(); }
+    // Whether the current (or the last) run was forced to stop.
+    bool StopForced() const { return FStopForced.load(); }
+    // How long a script has to end after a stop before a further request forces it.
+    static std::chrono::milliseconds ForceDelay() { return std::chrono::seconds(1); }
 
     // Makes a text known to the interpreter's line cache, so tracebacks show
     // its lines. Call during a run.
@@ -83,6 +99,17 @@ public:
 
 private:
     PPyObject Tick() noexcept;
+    // The forced stop's trace function (the runtime's calling form); runs
+    // with the lock, on the traced thread, and never throws.
+    static int ForcedTrace(PPyObject traceArg, PyFrameObject* frame, int what, PPyObject arg) noexcept;
+    // Both with the lock, in the script's thread state.
+    void StartForcedStop() noexcept;
+    void EndForcedStop() noexcept;
+    // At a tick of a forced stop: whether the script ran no line for a whole
+    // tick interval, waiting in a call that only an interrupt ends.
+    bool ForcedStopWaits() noexcept;
+    int FrameDepth() const noexcept;
+    bool HandlingInterrupt() const noexcept;
     void InstallTickHandler();
     void SetRunning(bool running);
     void DeleteTimer();
@@ -101,6 +128,18 @@ private:
     std::atomic<bool> FStopRequested{false};
     bool FStopRaised = false;
     bool FInTick = false;
+    std::atomic<bool> FStopForced{false};
+    std::chrono::steady_clock::time_point FFirstStopAt{};
+    struct TForcedStop {
+        bool traced = false;
+        // The script's frames on the stack: the trace counts calls and
+        // returns, and lets host code run once they are gone.
+        int depth = 0;
+        // Line events of the script, and their count at the last tick check.
+        std::uint64_t lines = 0;
+        std::uint64_t linesAtCheck = 0;
+        std::chrono::steady_clock::time_point checkedAt{};
+    } FForced;
 
     timer_t FTimer{};
     bool FTimerMade = false;
