@@ -366,6 +366,14 @@ std::optional<TFoundJournal> ClaimOrphanJournal(const QString& folder,
                                                 const std::function<void(const TJournalDamage&)>& onDamaged)
 {
     QDir dir(folder);
+    // Lock files of programs that ended after their journal went.
+    for (const QFileInfo& info : dir.entryInfoList({QStringLiteral("*") + kLockSuffix}, QDir::Files | QDir::Hidden)) {
+        const QString lockPath = info.absoluteFilePath();
+        if (QFileInfo::exists(lockPath.chopped(kLockSuffix.size()) + kJournalSuffix))
+            continue;
+        if (auto stale = platform::TExclusiveFile::TryLock(lockPath))
+            stale->RemoveAndClose();
+    }
     const QFileInfoList journals =
         dir.entryInfoList({QStringLiteral("*") + kJournalSuffix}, QDir::Files | QDir::Hidden, QDir::Time);
     for (const QFileInfo& info : journals) {

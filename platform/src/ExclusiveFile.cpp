@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -14,23 +15,34 @@ namespace platform {
 std::unique_ptr<TExclusiveFile> TExclusiveFile::TryLock(const QString& path, QString* error)
 {
     const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
+    auto fail = [&](int fd) -> std::unique_ptr<TExclusiveFile> {
         if (error)
             *error = QString::fromLocal8Bit(std::strerror(errno));
+        if (fd >= 0)
+            ::close(fd);
         return nullptr;
-    }
-    int rc;
-    do
-        rc = ::flock(fd, LOCK_EX | LOCK_NB);
-    while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        if (error)
-            *error = QString::fromLocal8Bit(std::strerror(errno));
+    };
+    // Another process may remove a lock file it could lock (a stale one)
+    // between our open and our lock: a lock on a removed file holds nothing,
+    // so the path must still name the locked file afterwards.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0)
+            return fail(-1);
+        int rc;
+        do
+            rc = ::flock(fd, LOCK_EX | LOCK_NB);
+        while (rc != 0 && errno == EINTR);
+        if (rc != 0)
+            return fail(fd);
+        struct stat opened {}, named {};
+        if (::fstat(fd, &opened) == 0 && ::stat(name.constData(), &named) == 0 && opened.st_dev == named.st_dev
+            && opened.st_ino == named.st_ino)
+            return std::unique_ptr<TExclusiveFile>(new TExclusiveFile(path, fd));
         ::close(fd);
-        return nullptr;
     }
-    return std::unique_ptr<TExclusiveFile>(new TExclusiveFile(path, fd));
+    errno = EAGAIN;
+    return fail(-1);
 }
 
 TExclusiveFile::~TExclusiveFile()

@@ -137,9 +137,14 @@ TEST_F(JournalWindow, IsWrittenForEditsAndGoesWithSaveNewAndANormalEnd)
     EXPECT_EQ(r.text, QStringLiteral("x = 1\r\ny = 'テスト'"));
     EXPECT_TRUE(r.meta.modified);
 
-    // A second running copy's journal is never taken by this one.
+    // A second running copy's journal is never taken by this one; the lock
+    // file of a program that ended after its journal went is cleared away.
+    const QString stale = QDir(Folder()).filePath(QStringLiteral("12345-1.lock"));
+    WriteBytes(stale, {});
     EXPECT_FALSE(ClaimOrphanJournal(Folder(), {}));
     EXPECT_TRUE(QFile::exists(path));
+    EXPECT_TRUE(QFile::exists(form->Journal().LockPath()));
+    EXPECT_FALSE(QFile::exists(stale));
 
     dialogs->AnswerFile(files.filePath(QStringLiteral("a.py")));
     form->FileSave1->trigger();

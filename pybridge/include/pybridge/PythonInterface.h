@@ -24,7 +24,7 @@ public:
     // Raises "Python is not properly initialized" unless the interpreter runs.
     void RequireInitialized() const;
 
-    // The names MapDll requires, in order (368 names).
+    // The names MapDll requires, in order (371 names).
     static const QList<QByteArray>& SymbolNames();
 
     PPyObject Py_CompileString(const char* str, const char* filename, int start) const;
