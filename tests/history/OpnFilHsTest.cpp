@@ -1,3 +1,4 @@
+#include "RegistryErrors.h"
 #include "TempStore.h"
 #include "history/OpnFilHs.h"
 #include "platform/Registry.h"
@@ -35,16 +36,6 @@ QStringList Texts(const QList<QAction*>& actions)
     for (QAction* a : actions)
         texts << a->text();
     return texts;
-}
-
-QString ErrorOf(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (const ERegistryException& e) {
-        return e.Message();
-    }
-    return QStringLiteral("(no error)");
 }
 
 class History : public ::testing::Test {

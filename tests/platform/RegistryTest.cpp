@@ -1,3 +1,4 @@
+#include "RegistryErrors.h"
 #include "TempStore.h"
 #include "platform/Dialogs.h"
 #include "platform/Process.h"
@@ -26,16 +27,6 @@ void WriteFile(const QString& path, const QByteArray& bytes)
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     ASSERT_EQ(f.write(bytes), bytes.size());
-}
-
-QString ErrorOf(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (const ERegistryException& e) {
-        return e.Message();
-    }
-    return QStringLiteral("(no error)");
 }
 
 // Collects the damage reports made while it lives.
