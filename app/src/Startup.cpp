@@ -129,7 +129,9 @@ int RunWorkbench(int argc, char** argv, const std::function<void(TSDIAppForm&)>&
     ShowWorkbench(*form, QCoreApplication::arguments());
     if (onShown)
         onShown(*form);
-    int rc = app.exec();
+    // A signal answered while a box shown at start was open ended the window
+    // before the loop ran: a loop started now would never end.
+    int rc = form->EndedBySignal() ? 0 : app.exec();
     AboutBox = nullptr;
     delete form;
     return rc;

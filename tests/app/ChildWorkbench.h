@@ -18,6 +18,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -64,7 +65,8 @@ inline void WhenJournaled(TSDIAppForm& form, std::function<void()> done)
     poll->start(50);
 }
 
-// The answer a child gives every question: QUORBEL_CHILD_ANSWER yes|no|cancel.
+// The answer a child gives every question: QUORBEL_CHILD_ANSWER yes|no|cancel,
+// or "wait": the box stays open (its loop turning) until something ends it.
 inline platform::ModalResult ChildAnswer()
 {
     const QString a = ChildEnv("QUORBEL_CHILD_ANSWER");
@@ -84,6 +86,11 @@ public:
     platform::ModalResult MessageBox(const platform::MessageRequest& r) override
     {
         Tell(QStringLiteral("BOX ") + QString(r.text).replace(u'\n', u' '));
+        if (ChildEnv("QUORBEL_CHILD_ANSWER") == QLatin1String("wait")) {
+            QEventLoop open;
+            QTimer::singleShot(30000, &open, &QEventLoop::quit);
+            open.exec();
+        }
         return ChildAnswer();
     }
     std::optional<QString> FileDialog(const platform::FileDialogRequest&) override

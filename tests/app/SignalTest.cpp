@@ -65,6 +65,28 @@ INSTANTIATE_TEST_SUITE_P(
                       SignalCase{"TwoTermsDuringACCall", "edit-run-ccall", SIGTERM, true, 128 + SIGTERM}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A box shown at start (here the recovery question) has its own loop: the
+// signal ends the program from there too, and the question waits for the
+// next start.
+TEST(EndedBySignalAtStart, WithTheRecoveryQuestionOpen)
+{
+    QTemporaryDir home;
+    ChildWorkbench child(home.path());
+    QDir().mkpath(child.RecoveryDir());
+    TJournalSnapshot left;
+    left.lines = {QStringLiteral("left by a crash")};
+    left.meta.modified = true;
+    left.meta.written = QDateTime::currentDateTimeUtc();
+    const QString orphan = child.RecoveryDir() + QStringLiteral("/4242-1.journal");
+    WriteBytes(orphan, EncodeJournal(left));
+    child.Start(QStringLiteral("idle"), {{QStringLiteral("QUORBEL_CHILD_ANSWER"), QStringLiteral("wait")}});
+    ASSERT_FALSE(child.WaitFor(QStringLiteral("BOX ")).isEmpty()) << child.Output().toStdString();
+    child.Signal(SIGTERM);
+    ASSERT_TRUE(child.Finish(10000)) << child.Output().toStdString();
+    EXPECT_EQ(child.ExitCode(), 0);
+    EXPECT_TRUE(QFile::exists(orphan));
+}
+
 // A stop that the script catches: the second request a second later ends it.
 TEST(ForcedStop, EndsAScriptThatSwallowsKeyboardInterrupt)
 {
@@ -112,6 +134,7 @@ int main(int argc, char** argv)
         };
     };
     std::map<QString, TScenario> scenarios{
+        {QStringLiteral("idle"), [](TSDIAppForm&) {}},
         {QStringLiteral("edit-idle"),
          [](TSDIAppForm& form) {
              form.SetEditorText(kUnsaved);

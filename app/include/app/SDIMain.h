@@ -88,6 +88,8 @@ public:
     // closes without questions, keeping unsaved work in the journal.
     void TerminateBySignal();
     TRecoveryJournal& Journal() { return *FJournal; }
+    // The window closed for a signal (possibly before the event loop ran).
+    bool EndedBySignal() const { return fEndingBySignal; }
 
     // The editor's whole text: lines joined by CR LF, no break after the last.
     QString EditorText() const;
