@@ -3,6 +3,7 @@
 // screen, Page Down and Ctrl+End repaints, and heap use; then a paste of
 // megabytes and a ten-megabyte single line.
 #include "BenchCorpus.h"
+#include "app/RecoveryJournal.h"
 #include "editor/PythonEditBehaviour.h"
 #include "editor/PythonHighlighter.h"
 #include "widgets/CodeEditorControl.h"
@@ -15,6 +16,7 @@
 #include <QFile>
 #include <QImage>
 #include <QKeyEvent>
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
@@ -22,6 +24,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -30,6 +34,8 @@ constexpr int kWidth = 1118;
 constexpr int kHeight = 525;
 
 using bench::MillionLineText;
+
+using Clock = std::chrono::steady_clock;
 
 double Ms(std::chrono::steady_clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -148,6 +154,83 @@ void BM_KeystrokeToPaintedScreen(benchmark::State& state)
 BENCHMARK(BM_KeystrokeToPaintedScreen<Ours>)->Name("KeystrokeToPaint/Ours")->Unit(benchmark::kMicrosecond)->Iterations(1000);
 BENCHMARK(BM_KeystrokeToPaintedScreen<Scintilla>)->Name("KeystrokeToPaint/QScintilla")->Unit(benchmark::kMicrosecond)->Iterations(1000);
 
+// The same keystrokes with the recovery journal attached as the window
+// attaches it: NoteEdit on every invalidation, and the window's snapshot
+// (line references only) handed to the background writer when the journal's
+// timer fires. Every kEvery-th keystroke waits (untimed) until that timer is
+// due and then finds the hand-over in its way, as a key pressed just as the
+// timer fires would: kEvery = 20 is ten keys a second against the two-second
+// delay. The writer then joins, encodes and fsyncs 76 MB while the following
+// keystrokes run. "Paced" is the same loop, waits included, without a journal.
+template <bool Journaled>
+void BM_KeystrokePaced(benchmark::State& state)
+{
+    constexpr int kEvery = 20;
+    Ours e;
+    e.SetText(MillionLineText());
+    e.Settle();
+    e.GotoMiddle();
+    Paint(e.Viewport());
+    int handOvers = 0;
+    std::unique_ptr<TRecoveryJournal> journal;
+    if (Journaled) {
+        journal = std::make_unique<TRecoveryJournal>(RecoveryFolder());
+        journal->SnapshotSource = [&] {
+            ++handOvers;
+            // As TSDIAppForm::BuildJournal takes it.
+            const editor::TCustomCodeEditor& engine = std::as_const(e.w).Engine();
+            const editor::TLineBuffer& lines = engine.Lines();
+            TJournalSnapshot snapshot;
+            snapshot.lines.reserve(size_t(lines.Count()));
+            for (int i = 0; i < lines.Count(); ++i)
+                snapshot.lines.push_back(lines.GetRef(i));
+            snapshot.meta.caretLine = engine.CaretY();
+            snapshot.meta.caretChar = engine.CaretX();
+            snapshot.baseline = MillionLineText();
+            return snapshot;
+        };
+        editor::ChainEvent(e.w.Engine().OnLinesInvalidated,
+                           [&](editor::TEditorCore*, int, int) { journal->NoteEdit(); });
+    }
+    // Coarse timers may fire up to 5 % late.
+    const auto due = std::chrono::milliseconds(TRecoveryJournal::WriteDelayMs() * 105 / 100 + 10);
+    std::vector<double> ms, handOverMs, otherMs;
+    Clock::time_point timerStarted;
+    int n = 0;
+    for (auto _ : state) {
+        // What the event loop does between keys: posted updates, the writer's report.
+        QCoreApplication::processEvents();
+        const bool last = ++n % kEvery == 0;
+        if (n % kEvery == 1)
+            timerStarted = Clock::now(); // this key's NoteEdit starts the timer
+        if (last)
+            std::this_thread::sleep_until(timerStarted + due);
+        const int before = handOvers;
+        const auto t0 = Clock::now();
+        if (last)
+            QCoreApplication::processEvents(); // the timer fires before the key is read
+        Key(e.Target(), Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+        Paint(e.Viewport());
+        const double t = Ms(Clock::now() - t0);
+        ms.push_back(t);
+        (handOvers != before ? handOverMs : otherMs).push_back(t);
+    }
+    if (journal)
+        journal->WriteNow();
+    state.counters["handovers"] = double(handOverMs.size());
+    if (!handOverMs.empty()) {
+        state.counters["handover_key_first_ms"] = handOverMs.front();
+        std::sort(handOverMs.begin(), handOverMs.end());
+        state.counters["handover_key_median_ms"] = handOverMs[handOverMs.size() / 2];
+        state.counters["handover_key_max_ms"] = handOverMs.back();
+    }
+    std::sort(otherMs.begin(), otherMs.end());
+    state.counters["other_keys_p99_ms"] = otherMs[std::min(otherMs.size() - 1, otherMs.size() * 99 / 100)];
+    Report(state, ms);
+}
+BENCHMARK(BM_KeystrokePaced<false>)->Name("KeystrokeToPaint/OursPaced")->Unit(benchmark::kMicrosecond)->Iterations(1000);
+BENCHMARK(BM_KeystrokePaced<true>)->Name("KeystrokeToPaint/OursJournaled")->Unit(benchmark::kMicrosecond)->Iterations(1000);
+
 template <class Editor>
 void BM_PageDown(benchmark::State& state)
 {
@@ -261,6 +344,9 @@ BENCHMARK(BM_Memory<Scintilla>)->Name("MemoryLoadedAndPainted/QScintilla")->Unit
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The journaled keystrokes write here, on the normal disk.
+    QTemporaryDir state(QStringLiteral("/var/tmp/quorbel-control-bench-XXXXXX"));
+    qputenv("XDG_STATE_HOME", state.path().toUtf8());
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

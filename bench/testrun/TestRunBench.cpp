@@ -1,5 +1,6 @@
 // The run button measured through the real window (offscreen), side by side
 // with the same work in a fresh /usr/bin/python3.11 process.
+#include "app/RecoveryJournal.h"
 #include "app/SDIMain.h"
 #include "app/Startup.h"
 #include "app/TestRun.h"
@@ -20,6 +21,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 extern char** environ;
@@ -86,6 +88,47 @@ void BM_WarmRunDefaultScript(benchmark::State& state)
 }
 BENCHMARK(BM_WarmRunDefaultScript)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
 
+// The journal's file is replaced (a new inode) by every write.
+ino_t JournalInode()
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(gForm->Journal().Path()).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+// The same warm run, counting the journal writes the runs caused: with the
+// text unchanged since the last journal there should be none.
+void BM_WarmRunDefaultScriptJournalWrites(benchmark::State& state)
+{
+    gForm->SetEditorText(gForm->SysScript());
+    gForm->SpinEdit1->setValue(1);
+    Click(state);
+    int writes = 0;
+    for (auto _ : state) {
+        const ino_t before = JournalInode();
+        Click(state);
+        writes += JournalInode() != before;
+    }
+    state.counters["journal_writes"] = writes;
+}
+BENCHMARK(BM_WarmRunDefaultScriptJournalWrites)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
+
+// What the journal adds to every such run: the window's BeginRun and EndRun
+// when the text has not changed since the last journal (no text written; the
+// lock file records the running function and is cleared again).
+void BM_JournalBeginEndRunUnchanged(benchmark::State& state)
+{
+    gForm->SetEditorText(gForm->SysScript());
+    TRecoveryJournal& journal = gForm->Journal();
+    journal.WriteNow();
+    const ino_t before = JournalInode();
+    for (auto _ : state) {
+        journal.BeginRun(QStringLiteral("func1"));
+        journal.EndRun();
+    }
+    state.counters["journal_writes"] = JournalInode() != before;
+}
+BENCHMARK(BM_JournalBeginEndRunUnchanged)->Unit(benchmark::kMicrosecond)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
+
 void BM_Python3FreshProcessDefaultScript(benchmark::State& state)
 {
     const QString file = WriteScript(QStringLiteral("default.py"),
@@ -146,6 +189,9 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     gDir = &dir;
     qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toUtf8());
+    // The window's recovery journal is written here rather than in the user's
+    // state folder (the temporary folder is on the normal disk).
+    qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toUtf8());
     QApplication app(argc, argv);
     PrepareApplication(app);
     gForm = CreateWorkbench();
