@@ -1,5 +1,6 @@
 #include "app/RecoveryJournal.h"
 
+#include "editor/LineBuffer.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/Process.h"
 #include "platform/TextCodec.h"
@@ -12,6 +13,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <limits>
 #include <cstring>
 
 namespace {
@@ -151,14 +153,21 @@ TRecoveryJournal::TRecoveryJournal(const QString& folder, QObject* parent) : QOb
         + QString::number(QDateTime::currentMSecsSinceEpoch());
     FPath = QDir(folder).filePath(id + kJournalSuffix);
     FLockPath = QDir(folder).filePath(id + kLockSuffix);
+    FTimer.setObjectName(QStringLiteral("journal-delay"));
     FTimer.setSingleShot(true);
     FTimer.setInterval(WriteDelayMs());
     connect(&FTimer, &QTimer::timeout, this, &TRecoveryJournal::Due);
+    // Input and painting come between the slices.
+    FSliceTimer.setObjectName(QStringLiteral("journal-slice"));
+    FSliceTimer.setSingleShot(true);
+    FSliceTimer.setInterval(0);
+    connect(&FSliceTimer, &QTimer::timeout, this, &TRecoveryJournal::Slice);
 }
 
 TRecoveryJournal::~TRecoveryJournal()
 {
     FTimer.stop();
+    FSliceTimer.stop();
     {
         std::unique_lock lock(FMutex);
         FPending.reset();
@@ -197,18 +206,74 @@ bool TRecoveryJournal::EnsureOwned()
     return true;
 }
 
+void TRecoveryJournal::SetLines(const editor::TLineBuffer* lines)
+{
+    FSliceTimer.stop();
+    if (FTaking)
+        Recycle(FTaking->Abandon());
+    FLines = lines;
+    FTaking = lines ? std::make_unique<TLineSnapshot>(*lines) : nullptr;
+}
+
+void TRecoveryJournal::LinePut(int index)
+{
+    if (FTaking)
+        FTaking->Put(index);
+}
+
+void TRecoveryJournal::LinesInserted(int index, int count)
+{
+    if (FTaking)
+        FTaking->Inserted(index, count);
+}
+
+void TRecoveryJournal::LinesDeleted(int index, int count)
+{
+    if (FTaking)
+        FTaking->Deleted(index, count);
+}
+
 void TRecoveryJournal::NoteEdit()
 {
     ++FGeneration;
     // Started by the first edit after a write, not restarted by later ones:
     // a user who types without a pause is journaled all the same.
-    if (!FTimer.isActive())
+    if (!FTimer.isActive() && !FSliceTimer.isActive()) {
         FTimer.start();
+        if (FLines)
+            PrepareRoom(FLines->Count());
+    }
 }
 
-TJournalSnapshot TRecoveryJournal::Take() const
+void TRecoveryJournal::PrepareRoom(int lines)
 {
-    TJournalSnapshot s = SnapshotSource ? SnapshotSource() : TJournalSnapshot{};
+    {
+        std::unique_lock lock(FMutex);
+        // A little more, for the lines typed until the snapshot.
+        FRoomWanted = lines + lines / 16 + 64;
+        if (int(FRoom.size()) >= FRoomWanted)
+            return;
+        if (!FWriter.joinable())
+            FWriter = std::thread([this] { WriterLoop(); });
+    }
+    FWake.notify_all();
+}
+
+TJournalSnapshot TRecoveryJournal::FinishTaking()
+{
+    TJournalSnapshot s;
+    if (FTaking) {
+        if (!FTaking->Active()) {
+            std::unique_lock lock(FMutex);
+            FTaking->Start(std::move(FRoom));
+            FRoom = {};
+            FRoomWanted = 0; // this array comes back as the next room
+        }
+        FTaking->Step(std::numeric_limits<qsizetype>::max());
+        s.lines = FTaking->Finish();
+    }
+    if (MetaSource)
+        MetaSource(s);
     s.meta.written = QDateTime::currentDateTimeUtc();
     return s;
 }
@@ -219,10 +284,27 @@ void TRecoveryJournal::Due()
         return;
     if (!EnsureOwned())
         return;
+    if (FTaking && !FTaking->Active()) {
+        std::unique_lock lock(FMutex);
+        FTaking->Start(std::move(FRoom));
+        FRoom = {};
+        FRoomWanted = 0;
+    }
+    Slice();
+}
+
+void TRecoveryJournal::Slice()
+{
+    // Edits between the slices reach the copy through the forwarded events.
+    if (FTaking && !FTaking->Step(SliceLines())) {
+        FSliceTimer.start();
+        return;
+    }
+    TJob job{FinishTaking(), FGeneration, FEpoch};
     {
         std::unique_lock lock(FMutex);
         // A job still waiting is older than this one: it is replaced.
-        FPending = TJob{Take(), FGeneration, FEpoch};
+        FPending = std::move(job);
         if (!FWriter.joinable())
             FWriter = std::thread([this] { WriterLoop(); });
     }
@@ -231,16 +313,30 @@ void TRecoveryJournal::Due()
 
 void TRecoveryJournal::WriterLoop()
 {
+    // Journaling must never take the processor from the user's typing.
+    platform::SetCurrentThreadBackground();
     std::unique_lock lock(FMutex);
     for (;;) {
-        FWake.wait(lock, [this] { return FQuit || FPending; });
+        FWake.wait(lock, [this] { return FQuit || FPending || int(FRoom.size()) < FRoomWanted; });
         if (FQuit)
             return;
+        if (!FPending) {
+            // Made here, not on the main thread: a million fresh references
+            // are thousands of page faults.
+            std::vector<QString> room = std::move(FRoom);
+            const int wanted = FRoomWanted;
+            lock.unlock();
+            room.resize(size_t(wanted));
+            lock.lock();
+            FRoom = std::move(room);
+            continue;
+        }
         TJob job = std::move(*FPending);
         FPending.reset();
         FBusy = true;
         lock.unlock();
         std::optional<QString> failure = Write(job.snapshot);
+        Recycle(std::move(job.snapshot.lines));
         job.snapshot = {};
         lock.lock();
         FBusy = false;
@@ -278,6 +374,7 @@ void TRecoveryJournal::WaitIdle(std::unique_lock<std::mutex>& lock)
 bool TRecoveryJournal::WriteNow()
 {
     FTimer.stop();
+    FSliceTimer.stop(); // a copy in hand is finished below
     {
         std::unique_lock lock(FMutex);
         FPending.reset();
@@ -292,13 +389,24 @@ bool TRecoveryJournal::WriteNow()
         return true;
     if (!EnsureOwned())
         return false;
-    const std::optional<QString> failure = Write(Take());
+    TJournalSnapshot snapshot = FinishTaking();
+    const std::optional<QString> failure = Write(snapshot);
+    Recycle(std::move(snapshot.lines));
     if (!failure) {
         FOnDisk = true;
         FWrittenGeneration = FGeneration;
     }
     Report(failure);
     return !failure;
+}
+
+void TRecoveryJournal::Recycle(std::vector<QString>&& lines)
+{
+    // The references go, the room stays for the next snapshot.
+    std::fill(lines.begin(), lines.end(), QString());
+    std::unique_lock lock(FMutex);
+    if (lines.size() > FRoom.size())
+        FRoom = std::move(lines);
 }
 
 QByteArray TRecoveryJournal::RunMarker(const QString& functionName) { return "run: " + functionName.toUtf8() + '\n'; }
@@ -327,6 +435,9 @@ void TRecoveryJournal::EndRun()
 void TRecoveryJournal::Discard()
 {
     FTimer.stop();
+    FSliceTimer.stop();
+    if (FTaking && FTaking->Active())
+        Recycle(FTaking->Abandon());
     {
         std::unique_lock lock(FMutex);
         FPending.reset();

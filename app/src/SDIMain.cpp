@@ -276,21 +276,30 @@ void TSDIAppForm::ShutdownRuntime()
 void TSDIAppForm::BuildJournal()
 {
     FJournal = std::make_unique<TRecoveryJournal>(RecoveryFolder());
-    FJournal->SnapshotSource = [this] {
-        // Only the lines' references are taken here; the writer joins them
-        // and compares them with the baseline on its own thread.
+    // The journal copies the lines itself, a slice at a time; edits between
+    // the slices reach its copy through the buffer's events.
+    editor::TLineBuffer& lines = sePythonCode->Engine().Lines();
+    FJournal->SetLines(&lines);
+    editor::ChainEvent(lines.OnPut, [this](editor::TLineBuffer*, int index, const QString&) {
+        if (FJournal)
+            FJournal->LinePut(index);
+    });
+    editor::ChainEvent(lines.OnInserted, [this](editor::TLineBuffer*, int index, int count) {
+        if (FJournal)
+            FJournal->LinesInserted(index, count);
+    });
+    editor::ChainEvent(lines.OnDeleted, [this](editor::TLineBuffer*, int index, int count) {
+        if (FJournal)
+            FJournal->LinesDeleted(index, count);
+    });
+    FJournal->MetaSource = [this](TJournalSnapshot& snapshot) {
+        // The writer compares the text with the baseline on its own thread.
         const editor::TCustomCodeEditor& engine = std::as_const(*sePythonCode).Engine();
-        const editor::TLineBuffer& lines = engine.Lines();
-        TJournalSnapshot snapshot;
-        snapshot.lines.reserve(size_t(lines.Count()));
-        for (int i = 0; i < lines.Count(); ++i)
-            snapshot.lines.push_back(lines.GetRef(i));
         snapshot.meta.fileName = fFilePath;
         snapshot.meta.modified = fRestored;
         snapshot.meta.caretLine = engine.CaretY();
         snapshot.meta.caretChar = engine.CaretX();
         snapshot.baseline = fOrigScript;
-        return snapshot;
     };
     FJournal->OnWriteFailed = [this](const QString& reason) {
         statusBar()->showMessage(SJournalFailed.arg(reason));

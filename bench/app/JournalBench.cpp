@@ -1,8 +1,9 @@
 // The recovery journal of a one-million-line script in the real window: the
-// main thread's share of a journal write (the snapshot the window takes, and
-// the whole hand-over from NoteEdit to the job queued for the writer), and
-// the background writer's own time for the same text.
+// main thread's share of a journal write (the copy of the lines, a slice at a
+// time, and the whole hand-over from NoteEdit to the job queued for the
+// writer), and the background writer's own time for the same text.
 #include "BenchCorpus.h"
+#include "app/LineSnapshot.h"
 #include "app/RecoveryJournal.h"
 #include "app/SDIMain.h"
 #include "app/Startup.h"
@@ -20,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <limits>
 #include <vector>
 
 #include <sys/resource.h>
@@ -42,26 +44,23 @@ long MinorFaults()
 TSDIAppForm* gForm = nullptr;
 QTemporaryDir* gDir = nullptr;
 
-// The journal's timer is private and fires on its own after WriteDelayMs():
-// the hand-over is timed as the whole delivery of the timer event during
-// which the journal asked for its snapshot.
-int gSnapshotsTaken = 0;
-std::function<void(double deliveryMs, long faults)> gOnHandOver;
+// The journal's timers are private and fire on their own: the delay after
+// an edit, then one event per slice of the copy. Every delivery of either is
+// the main thread's time spent on journaling.
+std::function<void(double deliveryMs, long faults)> gOnJournalEvent;
 
 class TTimedApplication : public QApplication {
 public:
     using QApplication::QApplication;
     bool notify(QObject* receiver, QEvent* event) override
     {
-        if (event->type() != QEvent::Timer)
+        if (event->type() != QEvent::Timer || !receiver->objectName().startsWith(QLatin1String("journal-")))
             return QApplication::notify(receiver, event);
-        const int before = gSnapshotsTaken;
         const long faults = MinorFaults();
         const auto t0 = Clock::now();
         const bool done = QApplication::notify(receiver, event);
-        const double ms = Ms(Clock::now() - t0);
-        if (gSnapshotsTaken != before && gOnHandOver)
-            gOnHandOver(ms, MinorFaults() - faults);
+        if (gOnJournalEvent)
+            gOnJournalEvent(Ms(Clock::now() - t0), MinorFaults() - faults);
         return done;
     }
 };
@@ -74,83 +73,94 @@ void Summarise(benchmark::State& state, const char* name, std::vector<double> ms
     state.counters[std::string(name) + "_max_ms"] = ms.back();
 }
 
-// (a) The window's SnapshotSource on its own: the lines' references copied out
-// of the editor's line buffer. Releasing them is the writer's work, not timed.
-void BM_WindowSnapshot(benchmark::State& state)
+// (a) The copy of the lines on its own: slices of TRecoveryJournal::SliceLines()
+// lines into room made beforehand, as the journal takes them. Releasing them
+// is the writer's work, not timed.
+void BM_CopyInSlices(benchmark::State& state)
 {
-    TRecoveryJournal& journal = gForm->Journal();
-    std::vector<double> ms;
+    const editor::TLineBuffer& lines = std::as_const(*gForm->sePythonCode).Engine().Lines();
+    std::vector<double> slice, whole;
     long faults = 0;
     for (auto _ : state) {
+        TLineSnapshot copy(lines);
+        copy.Start(std::vector<QString>(size_t(lines.Count())));
         const long faultsBefore = MinorFaults();
-        const auto t0 = Clock::now();
-        TJournalSnapshot s = journal.SnapshotSource();
-        const auto t1 = Clock::now();
+        double sum = 0;
+        for (bool done = false; !done;) {
+            const auto t0 = Clock::now();
+            done = copy.Step(TRecoveryJournal::SliceLines());
+            const double ms = Ms(Clock::now() - t0);
+            slice.push_back(ms);
+            sum += ms;
+        }
         faults += MinorFaults() - faultsBefore;
-        benchmark::DoNotOptimize(s.lines.data());
-        ms.push_back(Ms(t1 - t0));
-        state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
-        state.counters["lines"] = double(s.lines.size());
+        const std::vector<QString> taken = copy.Finish();
+        benchmark::DoNotOptimize(taken.data());
+        whole.push_back(sum);
+        state.SetIterationTime(sum / 1000.0);
+        state.counters["lines"] = double(taken.size());
     }
-    Summarise(state, "snapshot", ms);
-    state.counters["faults_per_snapshot"] = double(faults) / double(ms.size());
+    Summarise(state, "slice", slice);
+    Summarise(state, "whole_copy", whole);
+    state.counters["faults_per_copy"] = double(faults) / double(whole.size());
 }
-BENCHMARK(BM_WindowSnapshot)->Name("Journal1M/MainThread/WindowSnapshot")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(BM_CopyInSlices)->Name("Journal1M/MainThread/CopyInSlices")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
-// (b) The whole hand-over on the main thread: NoteEdit, then the timer's
-// delivery (Due: the snapshot, the meta data, the job queued and the writer
-// woken). Each iteration waits the journal's real delay; the writer is let
-// finish (WriteNow, untimed) before the next edit.
+// (b) The whole hand-over on the main thread, through the window's own
+// journal: NoteEdit, then every delivery of the journal's timers (the delay,
+// each slice, the job queued with the document's name and caret) until the
+// writer has the job. Each iteration waits the journal's real delay; the
+// writer is let finish (WriteNow, untimed) before the next edit.
 void BM_HandOver(benchmark::State& state)
 {
     TRecoveryJournal& journal = gForm->Journal();
-    const std::function<TJournalSnapshot()> windowSource = journal.SnapshotSource;
-    double lastSnapshotMs = 0;
-    journal.SnapshotSource = [&] {
-        ++gSnapshotsTaken;
-        const auto t0 = Clock::now();
-        TJournalSnapshot s = windowSource();
-        lastSnapshotMs = Ms(Clock::now() - t0);
-        return s;
+    const auto windowMeta = journal.MetaSource;
+    bool queued = false;
+    journal.MetaSource = [&](TJournalSnapshot& s) {
+        windowMeta(s);
+        queued = true;
     };
     journal.WriteNow();
-    std::vector<double> noteEdit, delivery, inSnapshot, rest, total;
+    std::vector<double> noteEdit, longest, total, events;
     long faults = 0;
     for (auto _ : state) {
         QEventLoop loop;
-        double dueMs = -1;
-        gOnHandOver = [&](double ms, long dueFaults) {
-            dueMs = ms;
-            faults += dueFaults;
-            inSnapshot.push_back(lastSnapshotMs);
-            rest.push_back(ms - lastSnapshotMs);
-            loop.quit();
+        double sum = 0, most = 0;
+        int n = 0;
+        queued = false;
+        gOnJournalEvent = [&](double ms, long eventFaults) {
+            sum += ms;
+            most = std::max(most, ms);
+            ++n;
+            faults += eventFaults;
+            if (queued)
+                loop.quit();
         };
         const auto t0 = Clock::now();
         journal.NoteEdit();
         const double noteMs = Ms(Clock::now() - t0);
         QTimer::singleShot(3 * TRecoveryJournal::WriteDelayMs(), &loop, &QEventLoop::quit);
         loop.exec();
-        gOnHandOver = nullptr;
-        if (dueMs < 0) {
-            state.SkipWithError("the journal's timer did not take a snapshot");
+        gOnJournalEvent = nullptr;
+        if (!queued) {
+            state.SkipWithError("the journal did not queue a write");
             break;
         }
         noteEdit.push_back(noteMs);
-        delivery.push_back(dueMs);
-        total.push_back(noteMs + dueMs);
-        state.SetIterationTime((noteMs + dueMs) / 1000.0);
+        longest.push_back(std::max(noteMs, most));
+        total.push_back(noteMs + sum);
+        events.push_back(n);
+        state.SetIterationTime((noteMs + sum) / 1000.0);
         journal.WriteNow();
     }
-    journal.SnapshotSource = windowSource;
+    journal.MetaSource = windowMeta;
     if (total.empty())
         return;
     Summarise(state, "noteedit", noteEdit);
-    Summarise(state, "due", delivery);
-    Summarise(state, "snapshot_in_due", inSnapshot);
-    Summarise(state, "due_besides_snapshot", rest);
-    Summarise(state, "handover", total);
-    state.counters["faults_per_due"] = double(faults) / double(total.size());
+    Summarise(state, "longest_stop", longest);
+    Summarise(state, "main_thread_total", total);
+    state.counters["events_per_handover"] = events.front();
+    state.counters["faults_per_handover"] = double(faults) / double(total.size());
 }
 BENCHMARK(BM_HandOver)->Name("Journal1M/MainThread/NoteEditToJobQueued")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(6);
 
@@ -160,11 +170,14 @@ BENCHMARK(BM_HandOver)->Name("Journal1M/MainThread/NoteEditToJobQueued")->UseMan
 // a file opened and not yet changed, so the comparison runs to the end.
 void BM_Writer(benchmark::State& state)
 {
-    TRecoveryJournal& journal = gForm->Journal();
     const QString path = gDir->filePath(QStringLiteral("writer-bench.journal"));
     std::vector<double> encode, write, release;
     for (auto _ : state) {
-        auto s = std::make_unique<TJournalSnapshot>(journal.SnapshotSource());
+        auto s = std::make_unique<TJournalSnapshot>();
+        TLineSnapshot copy(std::as_const(*gForm->sePythonCode).Engine().Lines());
+        copy.Start({});
+        copy.Step(std::numeric_limits<qsizetype>::max());
+        s->lines = copy.Finish();
         s->baseline = bench::MillionLineText();
         const auto t0 = Clock::now();
         const QByteArray bytes = EncodeJournal(*s);

@@ -1,7 +1,9 @@
 // The user's script survives: the recovery journal's format, its life beside
 // the window, the real program killed or crashed in a child process and
 // started again, and saving and opening that never lose or hang.
+#include "app/LineSnapshot.h"
 #include "app/RecoveryJournal.h"
+#include "editor/LineBuffer.h"
 #include "app/SDIMain.h"
 #include "app/ScriptFile.h"
 #include "history/OpnFilHs.h"
@@ -15,6 +17,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstring>
@@ -97,6 +100,65 @@ TEST(JournalFormat, RoundTripsAnyTextAndNoticesEveryDamage)
     EXPECT_TRUE(DecodeJournal(EncodeJournal(baseline)).meta.modified);
 }
 
+// The copy taken a slice at a time, with edits coming between the slices,
+// always ends equal to the buffer's lines as they are when it ends.
+TEST(LineSnapshot, SlicedCopyWithEditsBetweenEqualsTheBufferAtTheEnd)
+{
+    QRandomGenerator rng(4711);
+    editor::TLineBuffer buffer;
+    TLineSnapshot copy(buffer);
+    editor::ChainEvent(buffer.OnPut, [&](editor::TLineBuffer*, int index, const QString&) { copy.Put(index); });
+    editor::ChainEvent(buffer.OnInserted, [&](editor::TLineBuffer*, int index, int count) { copy.Inserted(index, count); });
+    editor::ChainEvent(buffer.OnDeleted, [&](editor::TLineBuffer*, int index, int count) { copy.Deleted(index, count); });
+    int serial = 0;
+    auto line = [&] { return QStringLiteral("line %1").arg(++serial); };
+    for (int round = 0; round < 400; ++round) {
+        const int start = int(rng.bounded(60));
+        QStringList initial;
+        for (int i = 0; i < start; ++i)
+            initial << line();
+        buffer.SetText(initial.join(QStringLiteral("\r\n")));
+        std::vector<QString> room(rng.bounded(2) ? rng.bounded(80) : 0);
+        copy.Start(std::move(room));
+        bool done = false;
+        while (!done) {
+            for (int edits = int(rng.bounded(4)); edits > 0; --edits) {
+                const int n = buffer.Count();
+                switch (rng.bounded(6)) {
+                case 0:
+                    if (n > 0)
+                        buffer.Put(int(rng.bounded(n)), line());
+                    break;
+                case 1:
+                    buffer.Insert(int(rng.bounded(n + 1)), line());
+                    break;
+                case 2:
+                    buffer.InsertStrings(int(rng.bounded(n + 1)), {line(), line(), line()});
+                    break;
+                case 3:
+                    if (n > 0)
+                        buffer.Delete(int(rng.bounded(n)));
+                    break;
+                case 4:
+                    if (n > 0)
+                        buffer.DeleteLines(int(rng.bounded(n)), int(rng.bounded(6)) + 1);
+                    break;
+                case 5:
+                    if (rng.bounded(10) == 0)
+                        buffer.SetText(line() + QStringLiteral("\r\n") + line());
+                    break;
+                }
+            }
+            done = copy.Step(qsizetype(rng.bounded(7)));
+        }
+        const std::vector<QString> got = copy.Finish();
+        std::vector<QString> expected;
+        for (int i = 0; i < buffer.Count(); ++i)
+            expected.push_back(buffer.Get(i));
+        ASSERT_EQ(got, expected) << "round " << round;
+    }
+}
+
 // --- the journal beside a window -------------------------------------------
 
 class JournalWindow : public ::testing::Test {
@@ -165,6 +227,39 @@ TEST_F(JournalWindow, IsWrittenForEditsAndGoesWithSaveNewAndANormalEnd)
     form.reset();
     EXPECT_TRUE(Files(QStringLiteral("*.journal")).isEmpty());
     EXPECT_TRUE(Files(QStringLiteral("*.lock")).isEmpty());
+}
+
+// A large text is copied in slices while the user goes on typing: the
+// journal holds the text as it was when the copy ended.
+TEST_F(JournalWindow, ALargeTextIsCopiedInSlicesWithTypingBetween)
+{
+    QStringList lines;
+    for (int i = 0; i < 3 * TRecoveryJournal::SliceLines(); ++i)
+        lines << QStringLiteral("x%1 = %1").arg(i);
+    form->SetEditorText(lines.join(QStringLiteral("\r\n")));
+    TRecoveryJournal& journal = form->Journal();
+    const auto meta = journal.MetaSource;
+    QString atEnd;
+    journal.MetaSource = [&](TJournalSnapshot& s) {
+        meta(s);
+        atEnd = form->EditorText();
+    };
+    editor::TCustomCodeEditor& engine = form->sePythonCode->Engine();
+    QTimer typing;
+    int typed = 0;
+    QObject::connect(&typing, &QTimer::timeout, [&] {
+        const int line = 1 + (typed * 7919) % engine.LineCount();
+        engine.InsertTextAt({1, line}, typed % 5 ? QStringLiteral("#") : QStringLiteral("new\r\n"));
+        if (typed % 11 == 0)
+            engine.DeleteTextRange({1, line + 1}, {1, line + 2});
+        ++typed;
+    });
+    typing.start(0);
+    EXPECT_TRUE(WaitUntil([&] { return QFile::exists(journal.Path()); }, 10000));
+    typing.stop();
+    EXPECT_GT(typed, 0);
+    ASSERT_FALSE(atEnd.isEmpty());
+    EXPECT_TRUE(DecodeJournal(ReadBytes(journal.Path())).text == atEnd);
 }
 
 TEST_F(JournalWindow, RecoveryRestoresDiscardsOrAsksAgain)

@@ -4,6 +4,7 @@
 // at most the last seconds of typing. One journal per running program, in the
 // user's state folder; the program holds a lock beside it for its lifetime,
 // which tells other copies that the journal is not theirs to take.
+#include "app/LineSnapshot.h"
 #include "platform/Exception.h"
 
 #include <QByteArray>
@@ -22,6 +23,9 @@
 
 namespace platform {
 class TExclusiveFile;
+}
+namespace editor {
+class TLineBuffer;
 }
 
 // What a journal records besides the text.
@@ -69,8 +73,19 @@ public:
     // A normal end: the journal and its lock go, unless Keep() was called.
     ~TRecoveryJournal() override;
 
-    // Called on the main thread to take the document when a write is due.
-    std::function<TJournalSnapshot()> SnapshotSource;
+    // The document's lines. The journal copies them a slice at a time
+    // (references only) so that a large text never stops the main thread
+    // for long; the owner forwards the buffer's change events below while
+    // the buffer is set.
+    void SetLines(const editor::TLineBuffer* lines);
+    void LinePut(int index);
+    void LinesInserted(int index, int count);
+    void LinesDeleted(int index, int count);
+    // Fills what a snapshot holds besides the lines (file name, caret, the
+    // baseline); called on the main thread once the lines are copied.
+    std::function<void(TJournalSnapshot& into)> MetaSource;
+    // Lines copied per slice; a slice of a large text costs well under a millisecond.
+    static int SliceLines() { return 32768; }
     // A write failed (reason); called once until a write succeeds again.
     std::function<void(const QString& reason)> OnWriteFailed;
 
@@ -103,9 +118,14 @@ private:
         quint64 generation;
         quint64 epoch;
     };
+    void PrepareRoom(int lines);
     void Due();
+    void Slice();
     bool EnsureOwned();
-    TJournalSnapshot Take() const;
+    // The copy of the lines in hand, finished now, with the rest of the document.
+    TJournalSnapshot FinishTaking();
+    // Keeps a written snapshot's array (references dropped) for the next one.
+    void Recycle(std::vector<QString>&& lines);
     void WriterLoop();
     // Writes a job's journal; the reason on failure.
     std::optional<QString> Write(const TJournalSnapshot& snapshot);
@@ -117,6 +137,9 @@ private:
     QString FLockPath;
     std::unique_ptr<platform::TExclusiveFile> FLock;
     QTimer FTimer;
+    QTimer FSliceTimer;
+    const editor::TLineBuffer* FLines = nullptr;
+    std::unique_ptr<TLineSnapshot> FTaking;
     bool FKeep = false;
     bool FOnDisk = false;   // the journal file exists and is ours
     bool FFailing = false;  // a failure was reported and no write succeeded since
@@ -127,6 +150,9 @@ private:
     std::mutex FMutex;
     std::condition_variable FWake;
     std::optional<TJob> FPending;
+    // Room for the next snapshot's lines (all null), kept between writes.
+    std::vector<QString> FRoom;
+    int FRoomWanted = 0;
     bool FBusy = false;
     bool FQuit = false;
     quint64 FDoneGeneration = 0; // last job the writer finished (under FMutex)
