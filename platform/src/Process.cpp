@@ -8,6 +8,10 @@
 
 #include <thread>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace platform {
 
 QString ExecutablePath()
@@ -40,6 +44,12 @@ QString UserStateFolder()
     if (base.isEmpty() || !QDir::isAbsolutePath(base))
         base = QDir::homePath() + QStringLiteral("/.local/state");
     return QDir::cleanPath(base + QStringLiteral("/quorbel"));
+}
+
+void SetCurrentThreadBackground()
+{
+    // On Linux a thread id names one thread here; the nice value is per thread.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 19);
 }
 
 bool IsMainThread()

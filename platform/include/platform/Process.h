@@ -16,6 +16,10 @@ QString ApplicationTitleOf(const QString& exePath);
 // default ~/.local/state/quorbel); not created here.
 QString UserStateFolder();
 
+// Lowers the calling thread's scheduling priority to the least, for work
+// that must never compete with the user interface.
+void SetCurrentThreadBackground();
+
 // True on the thread that created the application object (or, before one
 // exists, the thread that first asked).
 bool IsMainThread();
