@@ -13,10 +13,12 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QEventLoop>
 #include <QFile>
 #include <QImage>
 #include <QKeyEvent>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
@@ -157,17 +159,15 @@ BENCHMARK(BM_KeystrokeToPaintedScreen<Scintilla>)->Name("KeystrokeToPaint/QScint
 // The same keystrokes with the recovery journal attached as the window
 // attaches it: NoteEdit on every invalidation, the buffer's events forwarded,
 // and the journal's copy of the lines taken a slice at a time when its timer
-// fires. Each key is timed with the event processing before it, where the
-// journal's timer and slices run: a key pressed while the journal works waits
-// for at most the slice in hand. Every kEvery-th keystroke waits (untimed)
-// until the timer is due, so the hand-overs fall among the timed keys: kEvery
-// = 20 is ten keys a second against the two-second delay. The writer then
-// joins, encodes and fsyncs 76 MB while the following keystrokes run.
-// "Paced" is the same loop, waits included, without a journal.
+// fires. Keys come ten a second, the event loop turning between them as in
+// the window (the journal's delay is two seconds, so a write every twenty
+// keys); each key is timed with the event processing before it, where a
+// journal slice still pending would run. The writer joins, encodes and
+// fsyncs 76 MB on the other core while the following keys run. "Paced" is
+// the same loop without a journal.
 template <bool Journaled>
 void BM_KeystrokePaced(benchmark::State& state)
 {
-    constexpr int kEvery = 20;
     Ours e;
     e.SetText(MillionLineText());
     e.Settle();
@@ -204,20 +204,17 @@ void BM_KeystrokePaced(benchmark::State& state)
                 journal->NoteEdit();
         });
     }
-    // Coarse timers may fire up to 5 % late.
-    const auto due = std::chrono::milliseconds(TRecoveryJournal::WriteDelayMs() * 105 / 100 + 10);
     std::vector<double> ms;
-    Clock::time_point timerStarted;
-    int n = 0;
+    auto next = Clock::now();
     for (auto _ : state) {
-        const bool last = ++n % kEvery == 0;
-        if (n % kEvery == 1)
-            timerStarted = Clock::now(); // this key's NoteEdit starts the timer
-        if (last)
-            std::this_thread::sleep_until(timerStarted + due);
+        next += std::chrono::milliseconds(100);
+        {
+            QEventLoop gap; // untimed: the user between two keys
+            QTimer::singleShot(std::max<qint64>(0, std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count()),
+                               &gap, &QEventLoop::quit);
+            gap.exec();
+        }
         const auto t0 = Clock::now();
-        // What the event loop does before the key is read: posted updates,
-        // the journal's timer or slice, the writer's report.
         QCoreApplication::processEvents();
         Key(e.Target(), Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
         Paint(e.Viewport());
