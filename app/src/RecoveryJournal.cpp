@@ -1,5 +1,6 @@
 #include "app/RecoveryJournal.h"
 
+#include "editor/EditorCore.h"
 #include "editor/LineBuffer.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/Process.h"
@@ -466,6 +467,29 @@ void TRecoveryJournal::Report(const std::optional<QString>& failure)
         return;
     if (OnWriteFailed)
         OnWriteFailed(*failure);
+}
+
+void FollowEditor(editor::TEditorCore& editor, std::function<TRecoveryJournal*()> journal)
+{
+    editor::TLineBuffer& lines = editor.Lines();
+    if (TRecoveryJournal* j = journal())
+        j->SetLines(&lines);
+    editor::ChainEvent(lines.OnPut, [journal](editor::TLineBuffer*, int index, const QString&) {
+        if (TRecoveryJournal* j = journal())
+            j->LinePut(index);
+    });
+    editor::ChainEvent(lines.OnInserted, [journal](editor::TLineBuffer*, int index, int count) {
+        if (TRecoveryJournal* j = journal())
+            j->LinesInserted(index, count);
+    });
+    editor::ChainEvent(lines.OnDeleted, [journal](editor::TLineBuffer*, int index, int count) {
+        if (TRecoveryJournal* j = journal())
+            j->LinesDeleted(index, count);
+    });
+    editor::ChainEvent(editor.OnLinesInvalidated, [journal](editor::TEditorCore*, int, int) {
+        if (TRecoveryJournal* j = journal())
+            j->NoteEdit();
+    });
 }
 
 TFoundJournal::TFoundJournal() = default;

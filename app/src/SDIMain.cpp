@@ -278,20 +278,7 @@ void TSDIAppForm::BuildJournal()
     FJournal = std::make_unique<TRecoveryJournal>(RecoveryFolder());
     // The journal copies the lines itself, a slice at a time; edits between
     // the slices reach its copy through the buffer's events.
-    editor::TLineBuffer& lines = sePythonCode->Engine().Lines();
-    FJournal->SetLines(&lines);
-    editor::ChainEvent(lines.OnPut, [this](editor::TLineBuffer*, int index, const QString&) {
-        if (FJournal)
-            FJournal->LinePut(index);
-    });
-    editor::ChainEvent(lines.OnInserted, [this](editor::TLineBuffer*, int index, int count) {
-        if (FJournal)
-            FJournal->LinesInserted(index, count);
-    });
-    editor::ChainEvent(lines.OnDeleted, [this](editor::TLineBuffer*, int index, int count) {
-        if (FJournal)
-            FJournal->LinesDeleted(index, count);
-    });
+    FollowEditor(sePythonCode->Engine(), [this] { return FJournal.get(); });
     FJournal->MetaSource = [this](TJournalSnapshot& snapshot) {
         // The writer compares the text with the baseline on its own thread.
         const editor::TCustomCodeEditor& engine = std::as_const(*sePythonCode).Engine();
@@ -304,11 +291,6 @@ void TSDIAppForm::BuildJournal()
     FJournal->OnWriteFailed = [this](const QString& reason) {
         statusBar()->showMessage(SJournalFailed.arg(reason));
     };
-    editor::ChainEvent(sePythonCode->Engine().OnLinesInvalidated,
-                       [this](editor::TEditorCore*, int, int) {
-                           if (FJournal)
-                               FJournal->NoteEdit();
-                       });
 }
 
 void TSDIAppForm::DocumentReset()

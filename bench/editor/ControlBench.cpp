@@ -178,20 +178,7 @@ void BM_KeystrokePaced(benchmark::State& state)
     if (Journaled) {
         // As TSDIAppForm::BuildJournal attaches it.
         journal = std::make_unique<TRecoveryJournal>(RecoveryFolder());
-        editor::TLineBuffer& lines = e.w.Engine().Lines();
-        journal->SetLines(&lines);
-        editor::ChainEvent(lines.OnPut, [&](editor::TLineBuffer*, int index, const QString&) {
-            if (journal)
-                journal->LinePut(index);
-        });
-        editor::ChainEvent(lines.OnInserted, [&](editor::TLineBuffer*, int index, int count) {
-            if (journal)
-                journal->LinesInserted(index, count);
-        });
-        editor::ChainEvent(lines.OnDeleted, [&](editor::TLineBuffer*, int index, int count) {
-            if (journal)
-                journal->LinesDeleted(index, count);
-        });
+        FollowEditor(e.w.Engine(), [&] { return journal.get(); });
         journal->MetaSource = [&](TJournalSnapshot& snapshot) {
             ++handOvers;
             const editor::TCustomCodeEditor& engine = std::as_const(e.w).Engine();
@@ -199,10 +186,6 @@ void BM_KeystrokePaced(benchmark::State& state)
             snapshot.meta.caretChar = engine.CaretX();
             snapshot.baseline = MillionLineText();
         };
-        editor::ChainEvent(e.w.Engine().OnLinesInvalidated, [&](editor::TEditorCore*, int, int) {
-            if (journal)
-                journal->NoteEdit();
-        });
     }
     std::vector<double> ms;
     auto next = Clock::now();

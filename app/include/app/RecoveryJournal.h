@@ -25,6 +25,7 @@ namespace platform {
 class TExclusiveFile;
 }
 namespace editor {
+class TEditorCore;
 class TLineBuffer;
 }
 
@@ -159,6 +160,11 @@ private:
     std::optional<QString> FDoneFailure;
     std::thread FWriter;
 };
+
+// Gives the journal that `journal` returns the buffer's lines and forwards
+// the buffer's changes to it (to none once it returns nothing), and notes
+// every batch of changes of the editor as an edit.
+void FollowEditor(editor::TEditorCore& editor, std::function<TRecoveryJournal*()> journal);
 
 // A journal left by a program that is no longer running, claimed by this one
 // (its lock is held) until the user decides.
