@@ -483,7 +483,7 @@ void BM_PythonTokenizeReference(benchmark::State& state)
     scriptFile.close();
     double chars = 0, seconds = 0;
     for (auto _ : state) {
-        const QByteArray cmd = QByteArray("/usr/bin/python3.11 /tmp/quorbel_tokenize_reference.py ") + kCorpusRoot;
+        const QByteArray cmd = QByteArray("/usr/bin/python3.11 -E /tmp/quorbel_tokenize_reference.py ") + kCorpusRoot;
         FILE* pipe = popen(cmd.constData(), "r");
         if (!pipe || std::fscanf(pipe, "%lf %lf", &chars, &seconds) != 2) {
             if (pipe)

@@ -46,11 +46,13 @@ void Click(benchmark::State& state)
 }
 
 // Runs the system's python3.11 (the interpreter matching our runtime, by its
-// absolute path) on a file; the script's output goes to /dev/null.
+// absolute path, ignoring PYTHON* variables) on a file; the script's output goes to /dev/null.
 void RunPython(benchmark::State& state, const QString& file)
 {
     const QByteArray path = file.toUtf8();
-    char* argv[] = {const_cast<char*>("/usr/bin/python3.11"), const_cast<char*>(path.constData()), nullptr};
+    // -E: the machine's PYTHON* variables (PYTHONUNBUFFERED, say) must not change the reference.
+    char* argv[] = {const_cast<char*>("/usr/bin/python3.11"), const_cast<char*>("-E"), const_cast<char*>(path.constData()),
+                    nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);

@@ -131,7 +131,7 @@ TSDIAppForm* RunControl::form = nullptr;
 QString SystemPython(const QString& script)
 {
     QProcess p;
-    p.start(QStringLiteral("/usr/bin/python3.11"), {QStringLiteral("-c"), script});
+    p.start(QStringLiteral("/usr/bin/python3.11"), {QStringLiteral("-E"), QStringLiteral("-c"), script});
     p.waitForFinished(30000);
     return QString::fromUtf8(p.readAllStandardOutput());
 }
