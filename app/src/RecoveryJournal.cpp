@@ -4,7 +4,7 @@
 #include "editor/LineBuffer.h"
 #include "platform/ExclusiveFile.h"
 #include "platform/Process.h"
-#include "platform/TextCodec.h"
+#include "platform/FileIO.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -51,15 +51,6 @@ QByteArray JoinedUtf16(const std::vector<QString>& lines)
         out += line.size();
     }
     return bytes;
-}
-
-QString SetAsideName(const QString& path)
-{
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString name = path + QStringLiteral(".damaged-") + stamp;
-    for (int n = 2; QFileInfo::exists(name); ++n)
-        name = path + QStringLiteral(".damaged-") + stamp + u'-' + QString::number(n);
-    return name;
 }
 
 QString LockPathOf(const QString& journalPath)
@@ -260,16 +251,21 @@ void TRecoveryJournal::PrepareRoom(int lines)
     FWake.notify_all();
 }
 
+void TRecoveryJournal::StartTaking()
+{
+    if (!FTaking || FTaking->Active())
+        return;
+    std::unique_lock lock(FMutex);
+    FTaking->Start(std::move(FRoom));
+    FRoom = {};
+    FRoomWanted = 0; // this array comes back as the next room
+}
+
 TJournalSnapshot TRecoveryJournal::FinishTaking()
 {
     TJournalSnapshot s;
     if (FTaking) {
-        if (!FTaking->Active()) {
-            std::unique_lock lock(FMutex);
-            FTaking->Start(std::move(FRoom));
-            FRoom = {};
-            FRoomWanted = 0; // this array comes back as the next room
-        }
+        StartTaking();
         FTaking->Step(std::numeric_limits<qsizetype>::max());
         s.lines = FTaking->Finish();
     }
@@ -285,12 +281,7 @@ void TRecoveryJournal::Due()
         return;
     if (!EnsureOwned())
         return;
-    if (FTaking && !FTaking->Active()) {
-        std::unique_lock lock(FMutex);
-        FTaking->Start(std::move(FRoom));
-        FRoom = {};
-        FRoomWanted = 0;
-    }
+    StartTaking();
     Slice();
 }
 
@@ -521,13 +512,15 @@ std::optional<TFoundJournal> ClaimOrphanJournal(const QString& folder,
         found.runningFunction = TRecoveryJournal::RunningFunctionOf(found.lock->ReadAll());
         QString reason;
         try {
-            found.record = DecodeJournal(platform::ReadWholeFile(found.path));
+            // Twice the largest text the editor opens (UTF-16), and a header.
+            const qint64 limit = 2 * platform::EditableFileLimit() + 65536;
+            found.record = DecodeJournal(platform::ReadRegularFile(found.path, limit));
         } catch (const platform::Exception& e) {
             reason = e.Message();
         }
         if (!reason.isEmpty()) {
-            const QString aside = SetAsideName(found.path);
-            if (QFile::rename(found.path, aside)) {
+            const QString aside = platform::SetFileAside(found.path);
+            if (!aside.isEmpty()) {
                 found.lock->RemoveAndClose();
                 found.lock.reset();
             }

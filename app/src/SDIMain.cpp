@@ -774,10 +774,16 @@ void TSDIAppForm::ToolButton5Click()
         TSDIAppForm* form;
         ~CloseAfterRun()
         {
-            if (std::exchange(form->fEndAfterRun, false))
+            switch (std::exchange(form->fAfterRun, TAfterRun::arNothing)) {
+            case TAfterRun::arEndBySignal:
                 QTimer::singleShot(0, form, [f = form] { f->EndBySignal(); });
-            else if (std::exchange(form->fCloseAfterRun, false))
+                break;
+            case TAfterRun::arClose:
                 QTimer::singleShot(0, form, &QWidget::close);
+                break;
+            case TAfterRun::arNothing:
+                break;
+            }
         }
     } closeAfterRun{this};
     try {
@@ -910,7 +916,8 @@ void TSDIAppForm::closeEvent(QCloseEvent* event)
         ask.type = platform::MsgDlgType::mtConfirmation;
         ask.buttons = platform::mbYes | platform::mbNo;
         if (platform::CurrentDialogs().MessageBox(ask) == platform::ModalResult::mrYes && IsRunning()) {
-            fCloseAfterRun = true;
+            if (fAfterRun == TAfterRun::arNothing)
+                fAfterRun = TAfterRun::arClose;
             StopRun();
         }
         return;

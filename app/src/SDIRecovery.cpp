@@ -79,7 +79,7 @@ void TSDIAppForm::OfferRecovery()
 void TSDIAppForm::TerminateBySignal()
 {
     if (IsRunning()) {
-        fEndAfterRun = true;
+        fAfterRun = TAfterRun::arEndBySignal;
         StopRun();
         return;
     }

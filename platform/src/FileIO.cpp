@@ -1,6 +1,9 @@
 #include "platform/FileIO.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QRandomGenerator>
 
@@ -234,6 +237,24 @@ QByteArray ReadRegularFile(const QString& path, qint64 maxBytes)
     }
     bytes.truncate(qsizetype(total));
     return bytes;
+}
+
+QString SetFileAside(const QString& path)
+{
+    const QFileInfo info(path);
+    QDir dir = info.dir();
+    const QString stem = info.fileName() + QStringLiteral(".damaged-")
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    for (int n = 1;; ++n) {
+        const QString name = n == 1 ? stem : stem + u'-' + QString::number(n);
+        if (dir.exists(name))
+            continue;
+        // The rename never replaces a file: it fails when the name is taken.
+        if (dir.rename(info.fileName(), name))
+            return dir.filePath(name);
+        if (!dir.exists(name)) // not taken by someone else meanwhile
+            return {};
+    }
 }
 
 qint64 AvailableMemoryBytes()

@@ -2,15 +2,12 @@
 
 #include "platform/TextCodec.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QStandardPaths>
 #include <QUrl>
-
-#include <algorithm>
 
 #include <cstdio>
 #include <mutex>
@@ -33,48 +30,18 @@ struct TLoadedFile {
 // A missing file is an empty key.
 TLoadedFile LoadKeyFile(const QString& path)
 {
-    QFileInfo info(path);
-    if (!info.exists())
+    if (!QFileInfo::exists(path))
         return {QList<RegValue>{}, {}};
-    if (!info.isFile()) // a folder or a pipe in its place; never open it
-        return {std::nullopt, QStringLiteral("通常のファイルではありません")};
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {std::nullopt, file.errorString()};
-    const QString tooLarge = QStringLiteral("1 MiB を超えています");
-    if (file.size() > kMaxKeyFileSize)
-        return {std::nullopt, tooLarge};
-    // One byte more than it holds tells that it grew meanwhile; reading up to
-    // the limit itself would allocate a megabyte for every small key.
-    const QByteArray bytes = file.read(std::min(file.size(), kMaxKeyFileSize) + 1);
-    if (file.error() != QFileDevice::NoError)
-        return {std::nullopt, file.errorString()};
-    if (bytes.size() > kMaxKeyFileSize)
-        return {std::nullopt, tooLarge};
+    QByteArray bytes;
+    try {
+        bytes = ReadRegularFile(path, kMaxKeyFileSize);
+    } catch (const Exception& e) {
+        return {std::nullopt, e.Message()};
+    }
     auto values = ParseRegValues(bytes);
     if (!values)
         return {std::nullopt, QStringLiteral("形式が正しくありません")};
     return {std::move(values), {}};
-}
-
-// Renames path to "<name>.damaged-<time>" beside it, adding "-2", "-3" ...
-// while that name is taken; the rename never replaces a file. Empty when it
-// cannot be renamed.
-QString SetAside(const QString& path)
-{
-    const QFileInfo info(path);
-    QDir dir = info.dir();
-    const QString stem = info.fileName() + QStringLiteral(".damaged-")
-        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    for (int n = 1;; ++n) {
-        const QString name = n == 1 ? stem : stem + u'-' + QString::number(n);
-        if (dir.exists(name))
-            continue;
-        if (dir.rename(info.fileName(), name))
-            return dir.filePath(name);
-        if (!dir.exists(name)) // not taken by someone else meanwhile: renaming fails
-            return {};
-    }
 }
 
 struct TDamageReporter {
@@ -436,7 +403,7 @@ std::optional<QList<RegValue>> Registry::LoadValues(bool locked, QString* error,
                 loaded = LoadKeyFile(path);
         }
         if (!loaded.values && (locked || lock->isLocked())) {
-            const QString aside = SetAside(path);
+            const QString aside = SetFileAside(path);
             if (!aside.isEmpty()) {
                 *damage = TRegistryDamage{path, aside, loaded.reason};
                 loaded.values = QList<RegValue>{};

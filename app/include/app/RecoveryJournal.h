@@ -123,6 +123,8 @@ private:
     void Due();
     void Slice();
     bool EnsureOwned();
+    // Begins a copy of the lines into the room the writer made, unless one is in hand.
+    void StartTaking();
     // The copy of the lines in hand, finished now, with the rest of the document.
     TJournalSnapshot FinishTaking();
     // Keeps a written snapshot's array (references dropped) for the next one.

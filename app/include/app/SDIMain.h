@@ -192,8 +192,9 @@ private:
     std::unique_ptr<pybridge::TScriptSession> FSession;
     std::unique_ptr<TRecoveryJournal> FJournal;
     platform::Registry::TDamageHandler FPreviousDamageHandler;
-    bool fCloseAfterRun = false;
-    bool fEndAfterRun = false;
+    // What a close or a signal asked for during a run does once it is over.
+    enum class TAfterRun { arNothing, arClose, arEndBySignal };
+    TAfterRun fAfterRun = TAfterRun::arNothing;
     bool fEndingBySignal = false;
     // A restored text counts as modified until it is saved, whatever it holds.
     bool fRestored = false;

@@ -37,6 +37,12 @@ qint64 AvailableMemoryBytes();
 // The largest file the editor opens: 1 GiB, less when less memory is free.
 qint64 EditableFileLimit();
 
+// Renames path to "<name>.damaged-<local time>" in its folder, adding "-2",
+// "-3" ... while that name is taken, so that a file the program cannot read
+// is kept, never deleted or overwritten. The new path; empty when it cannot
+// be renamed.
+QString SetFileAside(const QString& path);
+
 // Replaces the file at path (a link's target, when path is a link) with
 // bytes: written and synced to a new file in the same folder that is then
 // renamed over it, keeping the old file's permission bits and, where allowed,
