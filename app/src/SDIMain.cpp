@@ -11,6 +11,7 @@
 #include "app/TestRun.h"
 #include "history/OpnFilHs.h"
 #include "platform/Dialogs.h"
+#include "platform/OutputCapture.h"
 #include "platform/Process.h"
 #include "platform/Registry.h"
 #include "pybridge/PythonEngine.h"
@@ -40,6 +41,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStringDecoder>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
@@ -69,6 +71,9 @@ const QString SStopHint = QStringLiteral("中止|実行中のスクリプトを�
 const QString SScriptFile = QStringLiteral("<string>");
 const QString SDataFile = QStringLiteral("<datas>");
 const QString SCallFile = QStringLiteral("<call>");
+// The unfinished line of the captured descriptors is kept under this writer,
+// apart from every thread's.
+constexpr quintptr DescriptorWriter = ~quintptr(0);
 
 void SetHint(QWidget* w, const QString& hint)
 {
@@ -242,6 +247,8 @@ TSDIAppForm::~TSDIAppForm()
     // A normal end: the journal goes (one kept by a signal's end stays).
     FJournal.reset();
     platform::Registry::SetDamageHandler(std::move(FPreviousDamageHandler));
+    // What the interpreter's exit handlers print goes to the process's own output.
+    SetProcessOutputCapture(false);
     // The interpreter stops before the modules it refers to and the panes it
     // writes to go away.
     ShutdownRuntime();
@@ -249,6 +256,44 @@ TSDIAppForm::~TSDIAppForm()
     PythonEditBehaviour->SetEditor(nullptr);
     sePythonCode->SetHighlighter(nullptr);
     FBridgeOwner.reset();
+}
+
+bool TSDIAppForm::SetProcessOutputCapture(bool on)
+{
+    if (!on) {
+        if (FOutputCapture) {
+            PythonGUIInputOutput->OnCatchUp = nullptr;
+            FOutputCapture.reset();
+        }
+        return false;
+    }
+    if (FOutputCapture)
+        return true;
+    // Only the capture's lock holder decodes, so one decoder keeps a
+    // character split between two reads whole.
+    auto decoder = std::make_shared<QStringDecoder>(QStringDecoder::Utf8);
+    pybridge::TPythonGUIInputOutput* io = PythonGUIInputOutput;
+    FOutputCapture = std::make_unique<platform::TOutputCapture>([io, decoder](const char* data, std::size_t size) {
+        io->WriteFrom(decoder->decode(QByteArrayView(data, qsizetype(size))), DescriptorWriter);
+    });
+    if (!FOutputCapture->Start()) {
+        FOutputCapture.reset();
+        return false;
+    }
+    io->OnCatchUp = [capture = FOutputCapture.get()] { capture->CatchUp(); };
+    return true;
+}
+
+void TSDIAppForm::ShowRunOutput()
+{
+    pybridge::TPythonGUIInputOutput* io = PythonGUIInputOutput;
+    if (FOutputCapture) {
+        FOutputCapture->Pump();
+        io->FlushUnfinishedLine(DescriptorWriter);
+    }
+    io->FlushPendingWrites();
+    io->FlushUnfinishedLine();
+    io->FlushDisplay();
 }
 
 void TSDIAppForm::ShutdownRuntime()
@@ -814,13 +859,9 @@ void TSDIAppForm::RunScript()
     // Whatever the run printed is in the pane when the click is over, also
     // when it ended with an error.
     struct ShowOutput {
-        pybridge::TPythonGUIInputOutput* io;
-        ~ShowOutput()
-        {
-            io->FlushUnfinishedLine();
-            io->FlushDisplay();
-        }
-    } showOutput{PythonGUIInputOutput};
+        TSDIAppForm* form;
+        ~ShowOutput() { form->ShowRunOutput(); }
+    } showOutput{this};
     // The number is the one shown when the button was pressed.
     const qint64 n = SpinEdit1->text().trimmed().toLongLong();
     // A note about the last run does not outlive it.

@@ -122,6 +122,8 @@ int RunWorkbench(int argc, char** argv, const std::function<void(TSDIAppForm&)>&
         ShowException(error);
         return 1;
     }
+    // Child processes and descriptor writes of scripts show in the window.
+    form->SetProcessOutputCapture(true);
     // A logout or kill ends the program through the window, which keeps
     // unsaved work in its journal.
     platform::TTerminationSignals terminations;

@@ -14,62 +14,93 @@ namespace pybridge {
 
 namespace {
 
-// The streams follow the text-stream protocol, so that library code writing
-// to them (logging, warnings, faulthandler, pprint) works or fails as it
-// would on a real stream.
-const char* const kRedirectScript = "import sys\n"
-                                    "class DebugOutput:\n"
-                                    "  pyio = __import__(\"pyio\")\n"
-                                    "  softspace=0\n"
-                                    "  encoding=\"utf-8\"\n"
-                                    "  errors=\"strict\"\n"
-                                    "  newlines=None\n"
-                                    "  line_buffering=False\n"
-                                    "  closed=False\n"
-                                    "  def __init__(self, name):\n"
-                                    "     self.name=name\n"
-                                    "  def write(self,message):\n"
-                                    "     self.pyio.write(message)\n"
-                                    "  def writelines(self, lines):\n"
-                                    "     for line in lines:\n"
-                                    "        self.write(line)\n"
-                                    "  def readline(self, size=None):\n"
-                                    "     return self.pyio.read(size)\n"
-                                    "  def read(self, size=-1):\n"
-                                    "     return self.pyio.read(size)\n"
-                                    "  def readlines(self, hint=-1):\n"
-                                    "     line = self.readline()\n"
-                                    "     return [line] if line else []\n"
-                                    "  def flush(self):\n"
-                                    "     pass\n"
-                                    "  def isatty(self):\n"
-                                    "     return False\n"
-                                    "  def readable(self):\n"
-                                    "     return True\n"
-                                    "  def writable(self):\n"
-                                    "     return True\n"
-                                    "  def seekable(self):\n"
-                                    "     return False\n"
-                                    "  def fileno(self):\n"
-                                    "     import io\n"
-                                    "     raise io.UnsupportedOperation(\"fileno\")\n"
-                                    "sys.old_stdin=sys.stdin\n"
-                                    "sys.old_stdout=sys.stdout\n"
-                                    "sys.old_stderr=sys.stderr\n"
-                                    "sys.stdin=DebugOutput(\"<stdin>\")\n"
-                                    "sys.stdout=DebugOutput(\"<stdout>\")\n"
-                                    "sys.stderr=DebugOutput(\"<stderr>\")\n";
+// The streams are text streams (io.TextIOBase) with the interface scripts
+// use on a terminal's: reconfigure, buffer, iteration of stdin, and so on.
+// Closing one only flushes it: the streams serve every later run too.
+const char* const kRedirectScript =
+    "import sys, io, codecs\n"
+    "pyio = __import__('pyio')\n"
+    "class _PaneStream(io.TextIOBase):\n"
+    "    softspace = 0\n"
+    "    encoding = 'utf-8'\n"
+    "    newlines = None\n"
+    "    def __init__(self, name, mode, errors, line_buffering):\n"
+    "        self.name, self.mode = name, mode\n"
+    "        self._errors, self._line_buffering, self._write_through = errors, line_buffering, False\n"
+    "    errors = property(lambda self: self._errors)\n"
+    "    line_buffering = property(lambda self: self._line_buffering)\n"
+    "    write_through = property(lambda self: self._write_through)\n"
+    "    def __repr__(self):\n"
+    "        return '<pane stream name=%r mode=%r encoding=%r>' % (self.name, self.mode, self.encoding)\n"
+    "    def isatty(self):\n"
+    "        return False\n"
+    "    def fileno(self):\n"
+    "        raise io.UnsupportedOperation('fileno')\n"
+    "    def flush(self):\n"
+    "        pass\n"
+    "    def close(self):\n"
+    "        self.flush()\n"
+    "    def reconfigure(self, *, encoding=None, errors=None, newline=None, line_buffering=None, write_through=None):\n"
+    "        if encoding is not None and codecs.lookup(encoding).name != 'utf-8':\n"
+    "            raise ValueError('%s of the workbench is UTF-8 text; encoding %r is not supported' % (self.name, encoding))\n"
+    "        if errors is not None:\n"
+    "            codecs.lookup_error(errors)\n"
+    "            self._errors = errors\n"
+    "        elif encoding is not None:\n"
+    "            self._errors = 'strict'\n"
+    "        if newline not in (None, '', '\\n', '\\r', '\\r\\n'):\n"
+    "            raise ValueError('illegal newline value: %r' % (newline,))\n"
+    "        if line_buffering is not None:\n"
+    "            self._line_buffering = bool(line_buffering)\n"
+    "        if write_through is not None:\n"
+    "            self._write_through = bool(write_through)\n"
+    "class _PaneOutput(_PaneStream):\n"
+    "    def __init__(self, name, errors, line_buffering):\n"
+    "        super().__init__(name, 'w', errors, line_buffering)\n"
+    "        self.buffer = _PaneBuffer(self)\n"
+    "    def writable(self):\n"
+    "        return True\n"
+    "class _PaneInput(_PaneStream):\n"
+    "    def __init__(self):\n"
+    "        super().__init__('<stdin>', 'r', 'strict', False)\n"
+    "    def readable(self):\n"
+    "        return True\n"
+    "    def readline(self, size=-1):\n"
+    "        return pyio.read(size)\n"
+    "    def read(self, size=-1):\n"
+    "        return pyio.read(size)\n"
+    "class _PaneBuffer(io.BufferedIOBase):\n"
+    "    def __init__(self, text):\n"
+    "        self._text = text\n"
+    "        self._decoder = codecs.getincrementaldecoder('utf-8')('replace')\n"
+    "    name = property(lambda self: self._text.name)\n"
+    "    mode = 'wb'\n"
+    "    def writable(self):\n"
+    "        return True\n"
+    "    def write(self, data):\n"
+    "        with memoryview(data) as view:\n"
+    "            size = view.nbytes\n"
+    "            text = self._decoder.decode(view.tobytes())\n"
+    "        if text:\n"
+    "            self._text.write(text)\n"
+    "        return size\n"
+    "    def isatty(self):\n"
+    "        return False\n"
+    "    def fileno(self):\n"
+    "        raise io.UnsupportedOperation('fileno')\n"
+    "    def close(self):\n"
+    "        self.flush()\n"
+    "sys.old_stdin=sys.stdin\n"
+    "sys.old_stdout=sys.stdout\n"
+    "sys.old_stderr=sys.stderr\n"
+    "sys.old___stdin__=sys.__stdin__\n"
+    "sys.old___stdout__=sys.__stdout__\n"
+    "sys.old___stderr__=sys.__stderr__\n"
+    "sys.stdin=sys.__stdin__=_PaneInput()\n"
+    "sys.stdout=sys.__stdout__=_PaneOutput('<stdout>', 'strict', False)\n"
+    "sys.stderr=sys.__stderr__=_PaneOutput('<stderr>', 'backslashreplace', True)\n";
 
 TPythonInputOutput* IOOf(TPythonEngine& e) { return dynamic_cast<TPythonInputOutput*>(e.IO()); }
-
-// Only the base class may be written to from any thread; a subclass that
-// touches the user interface gets other threads' text through its queue only.
-bool DropsThisThread(TPythonEngine& e)
-{
-    TPythonInputOutput* io = IOOf(e);
-    return !platform::IsMainThread() && e.RedirectIO() && io && qstrcmp(io->ClassName(), "TPythonInputOutput") != 0 &&
-           !io->DelayWrites();
-}
 
 void WriteItem(TPythonEngine& e, PPyObject item)
 {
@@ -84,8 +115,6 @@ PPyObject pyio_write(PPyObject, PPyObject args)
 {
     return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
         TPythonEngine& e = CurrentEngine();
-        if (DropsThisThread(e))
-            return e.ReturnNone();
         if (!args || e.PyTuple_Size(args) <= 0) {
             e.PyErr_BadArgument();
             return nullptr;
@@ -108,8 +137,7 @@ PPyObject stream_write(PPyObject, PPyObject item)
             e.PyErr_SetString(*e.PyExc_TypeError, msg.constData());
             return nullptr;
         }
-        if (!DropsThisThread(e))
-            WriteItem(e, item);
+        WriteItem(e, item);
         return e.PyLong_FromLongLong(e.PyUnicode_GetLength(item));
     });
 }
@@ -259,13 +287,17 @@ void RedirectIOStep(TPythonEngine& e)
             AddPyIOFunctions(*module);
         module->Initialize();
     }
-    e.ExecString(QByteArray(kRedirectScript));
+    // The streams' code runs under a name of its own: its frames must never
+    // point at a line of the user's script.
     TPyRef write = TPyRef::Steal(e, e.PyCFunction_NewEx(&gStreamWriteDef, nullptr, nullptr));
     TPyRef vars = TPyRef::Steal(e, e.PyDict_New());
-    if (!write || !vars)
+    TPyRef name = TPyRef::Steal(e, e.PyUnicode_FromString("pyio"));
+    if (!write || !vars || !name)
         e.CheckError(false);
+    e.PyDict_SetItemString(vars.Get(), "__name__", name.Get());
+    e.ExecString(QByteArray(kRedirectScript), vars.Get(), vars.Get(), QStringLiteral("<workbench>"));
     e.PyDict_SetItemString(vars.Get(), "write", write.Get());
-    e.ExecString("import sys\ntype(sys.stdout).write = write\n", vars.Get(), vars.Get());
+    e.ExecString("_PaneOutput.write = write\n", vars.Get(), vars.Get(), QStringLiteral("<workbench>"));
     e.SetIORedirected(true);
 }
 

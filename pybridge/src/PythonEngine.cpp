@@ -31,7 +31,9 @@ const char* const kVenvScript = "import sys\r\n"
 const char* const kRestoreIOScript = "import sys\n"
                                      "if hasattr(sys, \"old_stdin\"):  sys.stdin=sys.old_stdin\n"
                                      "if hasattr(sys, \"old_stdout\"): sys.stdout=sys.old_stdout\n"
-                                     "if hasattr(sys, \"old_stderr\"): sys.stderr=sys.old_stderr";
+                                     "if hasattr(sys, \"old_stderr\"): sys.stderr=sys.old_stderr\n"
+                                     "for _n in (\"stdin\", \"stdout\", \"stderr\"):\n"
+                                     "    if hasattr(sys, \"old___%s__\" % _n): setattr(sys, \"__%s__\" % _n, getattr(sys, \"old___%s__\" % _n))";
 
 QStringList CommandLineArguments()
 {

@@ -19,28 +19,40 @@ TPythonInputOutput::TPythonInputOutput(TComponent* AOwner) : TComponent(AOwner) 
 
 TPythonInputOutput::~TPythonInputOutput() = default;
 
-qsizetype TPythonInputOutput::CurrentThreadEntry()
+namespace {
+
+quintptr CurrentThreadWriter() { return reinterpret_cast<quintptr>(QThread::currentThreadId()); }
+
+} // namespace
+
+qsizetype TPythonInputOutput::WriterEntry(quintptr Writer)
 {
-    const quintptr id = reinterpret_cast<quintptr>(QThread::currentThreadId());
     for (qsizetype i = 0; i < FLinesPerThread.size(); ++i)
-        if (FLinesPerThread.at(i).ThreadId == id)
+        if (FLinesPerThread.at(i).ThreadId == Writer)
             return i;
-    FLinesPerThread.append({QString(), id});
+    FLinesPerThread.append({QString(), Writer});
     return FLinesPerThread.size() - 1;
 }
 
-void TPythonInputOutput::UpdateCurrentThreadLine()
-{
-    FLinesPerThread[CurrentThreadEntry()].Text = FLine_Buffer;
-}
+void TPythonInputOutput::UpdateWriterLine(quintptr Writer) { FLinesPerThread[WriterEntry(Writer)].Text = FLine_Buffer; }
 
 void TPythonInputOutput::Write(const QString& S)
 {
+    const bool mainThread = platform::IsMainThread();
+    if (mainThread)
+        CatchUp();
+    WriteText(S, CurrentThreadWriter(), !mainThread && QueuesForeignWrites());
+}
+
+void TPythonInputOutput::WriteFrom(const QString& S, quintptr Writer) { WriteText(S, Writer, QueuesForeignWrites()); }
+
+void TPythonInputOutput::WriteText(const QString& S, quintptr Writer, bool Queued)
+{
     QMutexLocker lock(&FLock);
-    FLine_Buffer = FLinesPerThread.at(CurrentThreadEntry()).Text;
+    FLine_Buffer = FLinesPerThread.at(WriterEntry(Writer)).Text;
     if (FRawOutput) {
         FLine_Buffer += S;
-        FlushLine();
+        FlushLine(Writer, Queued);
     } else {
         // Runs of plain characters are appended at once; a line is cut as
         // soon as it grows past the maximum length, as if added one by one.
@@ -50,7 +62,7 @@ void TPythonInputOutput::Write(const QString& S)
         while (i < n) {
             const char16_t u = p[i].unicode();
             if (u == 10) {
-                FlushLine();
+                FlushLine(Writer, Queued);
                 ++i;
                 continue;
             }
@@ -71,42 +83,56 @@ void TPythonInputOutput::Write(const QString& S)
                 FLine_Buffer.append(p + i, take);
                 i += take;
                 if (FLine_Buffer.size() > FMaxLineLength)
-                    FlushLine();
+                    FlushLine(Writer, Queued);
             }
         }
     }
-    UpdateCurrentThreadLine();
+    UpdateWriterLine(Writer);
 }
 
 void TPythonInputOutput::WriteLine(const QString& S) { Write(S + QChar(10)); }
 
 void TPythonInputOutput::FlushUnfinishedLine()
 {
+    const bool mainThread = platform::IsMainThread();
+    if (mainThread)
+        CatchUp();
+    const quintptr writer = CurrentThreadWriter();
     QMutexLocker lock(&FLock);
-    FLine_Buffer = FLinesPerThread.at(CurrentThreadEntry()).Text;
+    FLine_Buffer = FLinesPerThread.at(WriterEntry(writer)).Text;
     if (!FLine_Buffer.isEmpty())
-        FlushLine();
+        FlushLine(writer, !mainThread && QueuesForeignWrites());
 }
 
-void TPythonInputOutput::FlushLine()
+void TPythonInputOutput::FlushUnfinishedLine(quintptr Writer)
 {
-    if (FDelayWrites)
+    QMutexLocker lock(&FLock);
+    FLine_Buffer = FLinesPerThread.at(WriterEntry(Writer)).Text;
+    if (!FLine_Buffer.isEmpty())
+        FlushLine(Writer, QueuesForeignWrites());
+}
+
+void TPythonInputOutput::FlushLine(quintptr Writer, bool Queued)
+{
+    if (FDelayWrites || Queued)
         AddPendingWrite();
     else if (FUnicodeIO)
         SendUniData(FLine_Buffer);
     else
         SendData(platform::ToAnsi(FLine_Buffer));
     FLine_Buffer.clear();
-    UpdateCurrentThreadLine();
+    UpdateWriterLine(Writer);
 }
 
 void TPythonInputOutput::AddPendingWrite()
 {
     FQueue.append(FLine_Buffer);
-    if (FQueue.size() > FMaxLines)
+    if (FQueue.size() > FMaxLines) {
         FQueue.removeFirst();
-    else
+    } else {
+        FQueuedCount.store(FQueue.size(), std::memory_order_relaxed);
         PendingWriteAdded();
+    }
 }
 
 QStringList TPythonInputOutput::QueuedLines() const
@@ -210,9 +236,16 @@ void TPythonGUIInputOutput::FlushDisplay()
     const qsizetype keepOld = std::max<qsizetype>(0, after - added);
     const qsizetype keepNew = std::min<qsizetype>(after - keepOld, pending.size());
 
+    // The user's selection and view stay while output arrives (the text is
+    // changed through a cursor of its own); the view follows the output only
+    // when it showed the end.
+    QScrollBar* bar = pane->verticalScrollBar();
+    const bool follow = bar->value() >= bar->maximum();
+    const int top = bar->value();
     QTextDocument* doc = pane->document();
     QTextCursor cursor(doc);
     cursor.beginEditBlock();
+    qsizetype removed = before;
     if (keepOld == 0) {
         cursor.select(QTextCursor::Document);
         cursor.removeSelectedText();
@@ -220,16 +253,19 @@ void TPythonGUIInputOutput::FlushDisplay()
         cursor.movePosition(QTextCursor::Start);
         cursor.setPosition(doc->findBlockByNumber(int(before - keepOld)).position(), QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
+        removed = before - keepOld;
+    } else {
+        removed = 0;
     }
     QString text = QStringList(pending.mid(pending.size() - keepNew)).join(u'\n');
+    // Only a line feed ends a pane line; the pane would take these as breaks.
+    text.replace(QChar::ParagraphSeparator, u' ').replace(QChar::LineSeparator, u' ');
     cursor.movePosition(QTextCursor::End);
     if (keepOld > 0)
         text.prepend(u'\n');
     cursor.insertText(text);
     cursor.endEditBlock();
-    // Keep the newest line in view.
-    pane->moveCursor(QTextCursor::End);
-    pane->ensureCursorVisible();
+    bar->setValue(follow ? bar->maximum() : std::max<int>(0, top - int(removed)));
 }
 
 void TPythonGUIInputOutput::SendUniData(const QString& Data)
@@ -277,16 +313,31 @@ void TPythonGUIInputOutput::ReceiveData(QByteArray& Data)
 
 void TPythonGUIInputOutput::PendingWriteAdded()
 {
-    QMetaObject::invokeMethod(FWinHandle.get(), [this] { FlushPendingWrites(); }, Qt::QueuedConnection);
+    // One request drains every line queued until it runs: a thread printing
+    // fast must not post one event per line.
+    if (!FDrainPosted.exchange(true))
+        QMetaObject::invokeMethod(FWinHandle.get(), [this] { FlushPendingWrites(); }, Qt::QueuedConnection);
 }
 
 void TPythonGUIInputOutput::FlushPendingWrites()
 {
+    FDrainPosted = false;
     // The emptiness test runs under the lock too: writers on other threads
     // change the queue at any time.
     QMutexLocker lock(&FLock);
-    while (!FQueue.isEmpty())
-        DisplayString(FQueue.takeFirst());
+    QStringList lines;
+    lines.swap(FQueue);
+    FQueuedCount.store(0, std::memory_order_relaxed);
+    for (const QString& line : std::as_const(lines))
+        DisplayString(line);
+}
+
+void TPythonGUIInputOutput::CatchUp()
+{
+    if (OnCatchUp)
+        OnCatchUp();
+    if (QueuedCount() > 0)
+        FlushPendingWrites();
 }
 
 } // namespace pybridge

@@ -187,6 +187,29 @@ bool TPythonEngine::CheckSyntax(const QByteArray& str, int mode)
 
 // ---------------------------------------------------------------- errors
 
+// python3 prints an exit code that is neither None nor a number, such as
+// sys.exit("bad input"), to the standard error stream before it ends.
+void TPythonEngine::PrintExitMessage(PPyObject value)
+{
+    if (!value)
+        return;
+    // The value may still be the bare code (the error not normalised yet).
+    TPyRef code = PyErr_GivenExceptionMatches(value, *PyExc_SystemExit)
+                      ? TPyRef::Steal(*this, PyObject_GetAttrString(value, "code"))
+                      : TPyRef::Borrow(*this, value);
+    if (!code) {
+        PyErr_Clear();
+        return;
+    }
+    if (code.Get() == Py_None || PyLong_Check(code.Get()))
+        return;
+    PPyObject stream = PySys_GetObject("stderr"); // borrowed
+    if (!stream || stream == Py_None)
+        return;
+    if (PyFile_WriteObject(code.Get(), stream, 1 /* Py_PRINT_RAW */) < 0 || PyFile_WriteString("\n", stream) < 0)
+        PyErr_Clear();
+}
+
 void TPythonEngine::CheckError(bool ACatchStopEx)
 {
     if (!PyErr_Occurred())
@@ -203,6 +226,7 @@ void TPythonEngine::CheckError(bool ACatchStopEx)
                      traceback = TPyRef::Steal(*this, tb);
         FTraceback->Refresh(traceback.Get());
         PyErr_Clear();
+        PrintExitMessage(value.Get());
         const QString code = ObjectTextOrEmpty(value.Get());
         EPySystemExit e(platform::Format(QStringLiteral("Unhandled SystemExit exception. Code: %s"), {code}));
         e.EName = QStringLiteral("SystemExit");

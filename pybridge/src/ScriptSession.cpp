@@ -36,13 +36,53 @@ const char* const kPrepareInterpreter =
     "def _workbench_excepthook(t, v, tb):\n"
     "    import traceback\n"
     "    traceback.print_exception(t, v, tb)\n"
-    "sys.excepthook = _workbench_excepthook\n";
+    "sys.excepthook = _workbench_excepthook\n"
+    // The same for a thread's uncaught exception, in threading's own words.
+    "import threading\n"
+    "def _workbench_thread_excepthook(args):\n"
+    "    if args.exc_type is SystemExit or sys.stderr is None:\n"
+    "        return\n"
+    "    import traceback\n"
+    "    name = args.thread.name if args.thread is not None else threading.get_ident()\n"
+    "    print('Exception in thread %s:' % name, file=sys.stderr, flush=True)\n"
+    "    traceback.print_exception(args.exc_type, args.exc_value, args.exc_traceback, file=sys.stderr)\n"
+    "    sys.stderr.flush()\n"
+    "threading.excepthook = _workbench_thread_excepthook\n";
 
-// Defined once; every run calls it (compiling it per run would cost more
+// Defined once; every run calls them (compiling them per run would cost more
 // than the run of a small script).
-const char* const kRegisterSource = "import linecache\n"
-                                    "def register_source(name, text):\n"
-                                    "    linecache.cache[name] = (len(text), None, text.splitlines(True), name)\n";
+// - The line cache gets the text as python3 reads a file (line feeds only),
+//   so the carets under a traceback's line stand where python3 puts them.
+// - Each run starts as a fresh python3 process would: its standard streams
+//   are the pane's again, whatever the last run put in their place, and the
+//   warning filters and the record of warnings shown are the start-up ones.
+//   The script's module has the empty name: its own deprecation warnings are
+//   shown as python3 shows those of the main module.
+// - Each run ends as a python3 process does: the streams are flushed, so a
+//   wrapper the script put around them shows what it holds.
+const char* const kRunHooks =
+    "import io, linecache, sys, warnings\n"
+    "def register_source(name, text):\n"
+    "    lines = io.StringIO(text, newline=None).readlines()\n"
+    "    linecache.cache[name] = (len(text), None, lines, name)\n"
+    "warnings.filterwarnings('default', category=DeprecationWarning, module=r'\\Z')\n"
+    "_filters = list(warnings.filters)\n"
+    "_mutated = getattr(warnings, '_filters_mutated', None)\n"
+    "def begin_run():\n"
+    "    for name in ('stdin', 'stdout', 'stderr'):\n"
+    "        stream = getattr(sys, '__%s__' % name, None)\n"
+    "        if stream is not None:\n"
+    "            setattr(sys, name, stream)\n"
+    "    warnings.filters[:] = _filters\n"
+    "    if _mutated is not None:\n"
+    "        _mutated()\n"
+    "    warnings.onceregistry.clear()\n"
+    "def end_run():\n"
+    "    for stream in (sys.stdout, sys.stderr):\n"
+    "        try:\n"
+    "            stream.flush()\n"
+    "        except Exception:\n"
+    "            pass\n";
 
 const char* const kJoinThreads =
     "import sys\n"
@@ -117,10 +157,12 @@ TScriptSession::~TScriptSession()
     if (gTickSession == this)
         gTickSession = nullptr;
     Acquire();
-    // A finalised interpreter has freed the function already.
-    if (FRegisterSource && !FEngine.Initialized())
-        (void)FRegisterSource.Release();
-    FRegisterSource.Reset();
+    // A finalised interpreter has freed the functions already.
+    for (TPyRef* f : {&FRegisterSource, &FBeginRun, &FEndRun}) {
+        if (*f && !FEngine.Initialized())
+            (void)f->Release();
+        f->Reset();
+    }
 }
 
 void TScriptSession::Acquire()
@@ -149,8 +191,10 @@ void TScriptSession::Attach()
     // registration function is kept from it.
     TPyRef vars = TPyRef::Steal(FEngine, FEngine.PyDict_New());
     RunPrivate(kPrepareInterpreter, vars.Get());
-    RunPrivate(kRegisterSource, vars.Get());
+    RunPrivate(kRunHooks, vars.Get());
     FRegisterSource = TPyRef::Borrow(FEngine, FEngine.PyDict_GetItemString(vars.Get(), "register_source"));
+    FBeginRun = TPyRef::Borrow(FEngine, FEngine.PyDict_GetItemString(vars.Get(), "begin_run"));
+    FEndRun = TPyRef::Borrow(FEngine, FEngine.PyDict_GetItemString(vars.Get(), "end_run"));
     vars.Reset();
 
     gTickSession = this;
@@ -272,6 +316,19 @@ void TScriptSession::RegisterSource(const QString& fileName, const QByteArray& s
         FEngine.CheckError(false);
 }
 
+void TScriptSession::CallHook(const TPyRef& hook) noexcept
+{
+    if (!hook)
+        return;
+    TPythonEngine& e = FEngine;
+    // A hook neither sees nor leaves an error: the run's own is reported by the host.
+    PPyObject type = nullptr, value = nullptr, traceback = nullptr;
+    e.PyErr_Fetch(&type, &value, &traceback);
+    if (!TPyRef::Steal(e, e.PyObject_CallObject(hook.Get(), nullptr)))
+        e.PyErr_Clear();
+    e.PyErr_Restore(type, value, traceback);
+}
+
 int TScriptSession::FrameDepth() const noexcept
 {
     TPythonEngine& e = FEngine;
@@ -386,12 +443,14 @@ TScriptSession::TRun::TRun(TScriptSession& session) : FSession(session)
     // A SIGINT that arrived between runs belongs to no run.
     if (FSession.FEngine.PyErr_CheckSignals() < 0)
         FSession.FEngine.PyErr_Clear();
+    FSession.CallHook(FSession.FBeginRun);
     FSession.SetRunning(true);
 }
 
 TScriptSession::TRun::~TRun()
 {
     FSession.SetRunning(false);
+    FSession.CallHook(FSession.FEndRun);
     // The forced stop belongs to this run only.
     FSession.EndForcedStop();
     FSession.Release();
@@ -407,6 +466,8 @@ bool TScriptSession::Shutdown(std::chrono::milliseconds wait)
         return true;
     Acquire();
     FRegisterSource.Reset();
+    FBeginRun.Reset();
+    FEndRun.Reset();
     try {
         TPyRef vars = TPyRef::Steal(FEngine, FEngine.PyDict_New());
         TPyRef seconds = TPyRef::Steal(FEngine, FEngine.PyFloat_FromDouble(double(wait.count()) / 1000.0));

@@ -140,18 +140,19 @@ TEST(FreshInterpreter, PyIOThreadsAndTheGUIComponent)
                              "t = threading.Thread(target=lambda: print('%s'))\n"
                              "t.start()\n"
                              "t.join()\n";
-    // DelayWrites off: a user-interface component takes no text from other threads.
-    e.ExecString(QByteArray(fromThread).replace("%s", "dropped"));
-    Settle();
-    EXPECT_EQ(PaneLines(pane), QStringList{QStringLiteral("main")});
-
-    // DelayWrites on: the line waits in the queue until the event loop drains it.
-    e.ExecString("import pyio\npyio.SetDelayWrites(1)");
+    // Another thread's line waits in the queue until the event loop drains
+    // it, whether writes are delayed or not; the main thread's next write
+    // lets it go first.
     e.ExecString(QByteArray(fromThread).replace("%s", "queued"));
     EXPECT_EQ(PaneLines(pane), QStringList{QStringLiteral("main")});
     EXPECT_EQ(io.QueuedLines(), QStringList{QStringLiteral("queued")});
     Settle();
     EXPECT_EQ(PaneLines(pane), (QStringList{QStringLiteral("main"), QStringLiteral("queued")}));
+    e.ExecString("import pyio\npyio.SetDelayWrites(1)");
+    e.ExecString(QByteArray(fromThread).replace("%s", "delayed") + "print('after')\n");
+    Settle();
+    EXPECT_EQ(PaneLines(pane), (QStringList{QStringLiteral("main"), QStringLiteral("queued"), QStringLiteral("delayed"),
+                                            QStringLiteral("after")}));
 }
 
 TEST(FreshInterpreter, PyIOInputAsksTheInputBox)

@@ -26,6 +26,9 @@ class TPythonGUIInputOutput;
 class TPythonModule;
 class TScriptSession;
 }
+namespace platform {
+class TOutputCapture;
+}
 class TCodeEditor;
 class TFindBar;
 class TRecoveryJournal;
@@ -88,6 +91,10 @@ public:
     // closes without questions, keeping unsaved work in the journal.
     void TerminateBySignal();
     TRecoveryJournal& Journal() { return *FJournal; }
+    // Shows what the process writes to its standard output and error (child
+    // processes, descriptor writes) in "Python Output". The program turns it
+    // on at start. Whether it is on: false when the system refused.
+    bool SetProcessOutputCapture(bool on);
     // The window closed for a signal (possibly before the event loop ran).
     bool EndedBySignal() const { return fEndingBySignal; }
 
@@ -183,6 +190,8 @@ private:
     void ShowRunningState(bool running);
     // Finalises the interpreter while everything it refers to still exists.
     void ShutdownRuntime();
+    // Brings "Python Output" up to date with everything the run wrote.
+    void ShowRunOutput();
     void BuildJournal();
     void EndBySignal();
     // The document is now as saved, opened or new: nothing to recover.
@@ -191,6 +200,7 @@ private:
     std::unique_ptr<pybridge::TComponent> FBridgeOwner;
     std::unique_ptr<pybridge::TScriptSession> FSession;
     std::unique_ptr<TRecoveryJournal> FJournal;
+    std::unique_ptr<platform::TOutputCapture> FOutputCapture;
     platform::Registry::TDamageHandler FPreviousDamageHandler;
     // What a close or a signal asked for during a run does once it is over.
     enum class TAfterRun { arNothing, arClose, arEndBySignal };

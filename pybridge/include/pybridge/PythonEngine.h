@@ -217,6 +217,8 @@ public:
 
     // Errors.
     void CheckError(bool ACatchStopEx = false) override;
+    // Writes a SystemExit's message (a code other than None or a number) to sys.stderr.
+    void PrintExitMessage(PPyObject value);
     [[noreturn]] void RaiseError();
 
     // Strings.

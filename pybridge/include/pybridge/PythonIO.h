@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -49,11 +50,17 @@ public:
     TSendUniDataEvent OnSendUniData;
     TReceiveUniDataEvent OnReceiveUniData;
 
+    // Text written by the calling thread.
     void Write(const QString& S);
     void WriteLine(const QString& S);
-    // Ends the calling thread's unfinished line, if any, so that it is shown
-    // now and never joined to later output.
+    // Text from a source that is not a Python thread (the process's captured
+    // descriptors): its unfinished line is kept apart under `Writer`, and its
+    // lines are delivered as if written by a thread other than the main one.
+    void WriteFrom(const QString& S, quintptr Writer);
+    // Ends the calling thread's (or the writer's) unfinished line, if any, so
+    // that it is shown now and never joined to later output.
     void FlushUnfinishedLine();
+    void FlushUnfinishedLine(quintptr Writer);
 
     virtual void SendData(const QByteArray& Data);
     virtual void ReceiveData(QByteArray& Data);
@@ -65,8 +72,19 @@ public:
     QStringList QueuedLines() const;
 
 protected:
-    void UpdateCurrentThreadLine();
-    void FlushLine();
+    // Whether lines written outside the main thread must take the queue
+    // (a class that touches the user interface); the base class delivers
+    // them on the writing thread.
+    virtual bool QueuesForeignWrites() const { return false; }
+    // Called on the main thread before it writes, outside the lock: lets
+    // earlier output from elsewhere go first.
+    virtual void CatchUp() {}
+    // Lines on the queue; readable without the lock.
+    qsizetype QueuedCount() const { return FQueuedCount.load(std::memory_order_relaxed); }
+
+    void WriteText(const QString& S, quintptr Writer, bool Queued);
+    void UpdateWriterLine(quintptr Writer);
+    void FlushLine(quintptr Writer, bool Queued);
     void AddPendingWrite();
 
     int FMaxLines = 1000;
@@ -83,8 +101,10 @@ protected:
     bool FUnicodeIO = false;
     bool FRawOutput = false;
 
+    std::atomic<qsizetype> FQueuedCount{0};
+
 private:
-    qsizetype CurrentThreadEntry();
+    qsizetype WriterEntry(quintptr Writer);
 };
 
 class TPythonGUIInputOutput : public TPythonInputOutput {
@@ -118,6 +138,15 @@ public:
     // Delivers every queued line to the pane (what the posted flush request runs).
     void FlushPendingWrites();
 
+    // Run on the main thread before each of its writes (the host pumps the
+    // captured descriptors here), so that output caused before a print is
+    // shown before it.
+    std::function<void()> OnCatchUp;
+
+protected:
+    bool QueuesForeignWrites() const override { return true; }
+    void CatchUp() override;
+
 private:
     QString AskForInput();
 
@@ -126,6 +155,7 @@ private:
     qsizetype FPendingTotal = 0; // lines displayed since the last flush
     qsizetype FPendingLimit = 0;
     bool FDisplayScheduled = false;
+    std::atomic<bool> FDrainPosted{false}; // one flush request waits at a time
     int FDisplayInterval = 0;
     std::unique_ptr<QObject> FWinHandle; // receives the flush requests on the main thread
 };

@@ -46,7 +46,9 @@ public:
     bool Attached() const { return FAttached; }
 
     // One run: holds the interpreter lock and arms the tick timer for its
-    // lifetime. A SIGINT that arrived between runs is dropped.
+    // lifetime. A SIGINT that arrived between runs is dropped. A run starts
+    // with the standard streams and warning filters the interpreter started
+    // with, and flushes the streams at its end.
     class TRun {
     public:
         explicit TRun(TScriptSession& session);
@@ -117,6 +119,8 @@ private:
     void Release();
     // Runs code with a dictionary of its own, so nothing reaches the script's module.
     void RunPrivate(const QByteArray& code, PPyObject vars);
+    // Calls a run hook with the lock held; never throws.
+    void CallHook(const TPyRef& hook) noexcept;
 
     TPythonEngine& FEngine;
     bool FAttached = false;
@@ -124,6 +128,8 @@ private:
     bool FThreadsLeft = false;
     PyThreadState* FSavedState = nullptr;
     TPyRef FRegisterSource;
+    TPyRef FBeginRun;
+    TPyRef FEndRun;
     std::atomic<bool> FRunning{false};
     std::atomic<bool> FStopRequested{false};
     bool FStopRaised = false;
