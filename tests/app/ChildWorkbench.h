@@ -29,6 +29,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <unistd.h>
 #include <functional>
 #include <map>
 
@@ -40,11 +41,20 @@ using TScenario = std::function<void(TSDIAppForm& form)>;
 
 inline QString ChildEnv(const char* name) { return qEnvironmentVariable(name); }
 
+// Where Tell writes: the standard output the child was started with (the
+// workbench captures descriptor 1 into its output pane).
+inline FILE*& TellStream()
+{
+    static FILE* stream = nullptr;
+    return stream;
+}
+
 // Tells the parent something (one line on standard output).
 inline void Tell(const QString& line)
 {
-    std::printf("%s\n", line.toUtf8().constData());
-    std::fflush(stdout);
+    FILE* out = TellStream() ? TellStream() : stdout;
+    std::fprintf(out, "%s\n", line.toUtf8().constData());
+    std::fflush(out);
 }
 
 // The text a child puts in its editor: a UTF-8 file named by QUORBEL_CHILD_TEXT.
@@ -118,6 +128,7 @@ inline int ChildWorkbenchMain(int argc, char** argv, const std::map<QString, TSc
     if (scenario == scenarios.end())
         return 90;
     ChildDialogs dialogs;
+    TellStream() = fdopen(dup(1), "w");
     char* childArgv[] = {argv[0], nullptr};
     int childArgc = 1;
     return RunWorkbench(childArgc, childArgv, [&](TSDIAppForm& form) {

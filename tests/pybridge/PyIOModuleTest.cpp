@@ -189,11 +189,13 @@ TEST(FreshInterpreter, PyIOStreamsRestoredAfterFinalizeAndRedirectedAgainOnResta
     StartRedirected(e, io);
     PPyObject before = e.PySys_GetObject("old_stdout");
     ASSERT_NE(before, nullptr);
-    EXPECT_EQ(e.EvalStringAsStr("type(sys.stdout).__name__"), QStringLiteral("DebugOutput"));
+    EXPECT_EQ(e.EvalStringAsStr("type(__import__('sys').stdout).__name__"), QStringLiteral("_PaneOutput"));
+    EXPECT_EQ(e.PySys_GetObject("__stdout__"), e.PySys_GetObject("stdout"));
 
     e.Finalize();
     EXPECT_FALSE(e.RedirectIO());
     EXPECT_EQ(e.PySys_GetObject("stdout"), before);
+    EXPECT_EQ(e.PySys_GetObject("__stdout__"), before);
     EXPECT_EQ(e.PySys_GetObject("stderr"), e.PySys_GetObject("old_stderr"));
     EXPECT_EQ(e.PySys_GetObject("stdin"), e.PySys_GetObject("old_stdin"));
     auto* pyio = dynamic_cast<TPythonModule*>(e.IOPythonModule());
