@@ -42,6 +42,9 @@ void TypeChar(TCommandContext& c)
         return;
     }
     const TBufferCoord p = e.CaretXY();
+    // Taken before the caret moves: moving it brings it into view by the
+    // least scroll, which would hide that the caret passed the edge.
+    const int left = e.LeftChar();
     if (e.Lines().Count() == 0)
         e.Lines().Add(QString());
     QString s = e.LineAt(p.Line);
@@ -65,8 +68,8 @@ void TypeChar(TCommandContext& c)
     // Typing past the right edge pages the view right by up to 25 columns.
     const int column = e.DisplayXY().Column;
     const int visible = std::max(1, e.View().CharsInWindow());
-    if (column >= e.LeftChar() + visible)
-        e.SetLeftChar(std::max(e.LeftChar() + std::min(25, visible), column - visible + 1));
+    if (column >= left + visible)
+        e.SetLeftChar(std::max(left + std::min(25, visible), column - visible + 1));
 }
 
 void ImeStr(TCommandContext& c)

@@ -1,4 +1,5 @@
 #include "editor/EditorCore.h"
+#include "editor/TextColumns.h"
 
 #include "editor/FoldingHighlighter.h"
 #include "platform/TextLines.h"
@@ -43,12 +44,9 @@ TEditorCore::~TEditorCore()
 
 int TEditorCore::ColumnWidth(const QString& line) const
 {
-    // Columns with tabs expanded to the next tab stop.
-    const int tab = std::max(1, FLines->TabWidth());
-    int columns = 0;
-    for (QChar c : line)
-        columns = (c == u'\t') ? (columns / tab + 1) * tab : columns + 1;
-    return columns;
+    // Cells as the view draws them: tabs to the next stop, wide characters
+    // two, combining marks none.
+    return text::DisplayColumn(line, int(line.size()), FLines->TabWidth());
 }
 
 void TEditorCore::AttachToLines()

@@ -695,9 +695,15 @@ TEST(EditorView, OneStatusReportAndOneRepaintPerCommand)
     t.view.Lines = 2;
     t.e.SetCaretXY({1, 4});
     EXPECT_EQ(t.e.TopLine(), 3);
+    // Typing past the right edge pages right by the visible columns (at most 25).
     t.view.Chars = 10;
     t.Type("0123456789abc");
-    EXPECT_EQ(t.e.LeftChar(), 5);
+    EXPECT_EQ(t.e.LeftChar(), 11);
+    t.view.Chars = 40;
+    t.e.SetLeftChar(1);
+    t.e.SetCaretXY({1, 5});
+    t.Type(QString(41, u'x'));
+    EXPECT_EQ(t.e.LeftChar(), 26);
     t.e.SetText("x");
     EXPECT_EQ(t.e.CaretXY(), (TBufferCoord{1, 1}));
     EXPECT_EQ(t.e.TopLine(), 1);

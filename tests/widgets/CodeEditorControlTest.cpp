@@ -15,6 +15,7 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include <functional>
 #include <gtest/gtest.h>
 
 using editor::TBufferCoord;
@@ -175,6 +176,78 @@ TEST_F(Control, TypedCharactersOutsideTheBasicPlaneAreOneStep)
     EXPECT_EQ(Caret().Char, 3);
     w.Engine().Undo();
     EXPECT_EQ(w.Text(), QString());
+}
+
+// Every command key before a character whose key has no code of its own
+// (a layout's letters, a dead key's result, an emoji): the character is
+// inserted exactly once, and a pending chord does not swallow it.
+TEST_F(Control, CharactersWithoutKeyCodesAfterCommandKeysInsertOnce)
+{
+    struct TPrefix {
+        const char* name;
+        std::function<void()> press;
+    };
+    const TPrefix prefixes[] = {
+        {"Left", [this] { Key(Qt::Key_Left); }},
+        {"End", [this] { Key(Qt::Key_End); }},
+        {"Home", [this] { Key(Qt::Key_Home); }},
+        {"PgDown", [this] { Key(Qt::Key_PageDown); }},
+        {"Ctrl+Right", [this] { HeldCtrl(Qt::Key_Right); }},
+        {"Ctrl+K (a chord's first stroke)", [this] { HeldCtrl(Qt::Key_K); }},
+        {"dead key", [this] {
+             QKeyEvent dead(QEvent::KeyPress, Qt::Key_Dead_Acute, Qt::NoModifier, QString());
+             QApplication::sendEvent(&w, &dead);
+         }},
+    };
+    const struct {
+        int key;
+        QString text;
+    } characters[] = {
+        {Qt::Key_Eacute, QStringLiteral("é")},     {Qt::Key_Udiaeresis, QStringLiteral("ü")},
+        {Qt::Key_ssharp, QStringLiteral("ß")},     {Qt::Key_Ntilde, QStringLiteral("ñ")},
+        {0x416, QStringLiteral("ж")},              {0x3bb, QStringLiteral("λ")},
+        {0, QString::fromUcs4(U"\U0001F600")},
+    };
+    for (const TPrefix& prefix : prefixes)
+        for (const auto& ch : characters) {
+            w.SetText(QStringLiteral("ab"));
+            w.Engine().SetCaretXY({2, 1});
+            prefix.press();
+            const TBufferCoord at = Caret();
+            QKeyEvent press(QEvent::KeyPress, ch.key, Qt::NoModifier, ch.text);
+            QApplication::sendEvent(&w, &press);
+            QString expected = QStringLiteral("ab");
+            expected.insert(at.Char - 1, ch.text);
+            EXPECT_EQ(w.Text(), expected) << prefix.name << " then " << ch.text.toStdString();
+        }
+}
+
+// Wide characters take two cells in every measure: the scroll range, the
+// caret's place, the hit test of either half, and after an emoji.
+TEST_F(Control, WideCharactersTakeTwoCellsEverywhere)
+{
+    QString line;
+    for (int i = 0; i < 300; ++i)
+        line += QChar(0x3042 + i % 80);
+    w.SetText(line + QStringLiteral("\r\na") + QString::fromUcs4(U"\U0001F680") + QStringLiteral("b"));
+    w.show();
+    const qreal cw = w.Grid().CellWidth();
+    QScrollBar* h = w.horizontalScrollBar();
+    EXPECT_EQ(h->maximum(), 601 - h->pageStep());
+    for (int k : {0, 1, 7, 20}) {
+        EXPECT_NEAR(w.PointOf({k + 1, 1}).x(), w.TextLeft() + 2 * k * cw, 1) << k;
+        const int y = w.Grid().LineHeight() / 2;
+        EXPECT_EQ(w.PositionAt(QPoint(int(w.TextLeft() + (2 * k + 0.4) * cw), y)), (TBufferCoord{k + 1, 1})) << k;
+        EXPECT_EQ(w.PositionAt(QPoint(int(w.TextLeft() + (2 * k + 1.6) * cw), y)), (TBufferCoord{k + 2, 1})) << k;
+    }
+    Key(Qt::Key_End);
+    EXPECT_EQ(w.Engine().DisplayXY().Column, 601);
+    const int caretX = w.PointOf(w.Engine().CaretXY()).x();
+    EXPECT_GE(caretX, w.TextLeft());
+    EXPECT_LT(caretX, w.viewport()->width());
+    // The rocket (outside the basic plane) is two cells: b starts at the fourth.
+    EXPECT_NEAR(w.PointOf({4, 2}).x() - w.PointOf({1, 2}).x(), 3 * cw, 1);
+    w.hide();
 }
 
 TEST_F(Control, InputMethodShowsCompositionAndCommitsOnce)

@@ -277,7 +277,8 @@ void TCustomCodeEditor::UpdateScrollBars()
     // far: the widths of the rest are measured with their ranges.
     const int known = ScanPending() ? FScanWidest : FEngine->Lines().GetMaxWidth();
     const int widest = std::max(known, FEngine->DisplayXY().Column) + 1;
-    h->setRange(0, std::max(0, widest - cols));
+    // The view may stand right of the text's end (typing pages it right).
+    h->setRange(0, std::max({0, widest - cols, FEngine->LeftChar() - 1}));
     h->setPageStep(cols);
     h->setValue(FEngine->LeftChar() - 1);
     FSyncingScroll = false;
@@ -512,8 +513,15 @@ void TCustomCodeEditor::keyPressEvent(QKeyEvent* e)
     const quint16 vk = VirtualKeyFromQtKey(e->key(), e->modifiers());
     const TShiftState shift = ShiftStateFromQtModifiers(e->modifiers());
     bool used = false;
-    if (vk != 0)
+    if (vk != 0) {
         used = FEngine->KeyDown(vk, shift);
+    } else {
+        // A key without a code of its own (é, ß, a dead key, a Cyrillic
+        // letter) is still a key press: the character of a command key
+        // before it is no longer due, and a pending chord is over.
+        FEngine->Keys().SetIgnoreNextChar(false);
+        FEngine->Keys().ClearPendingStroke();
+    }
     const bool plainTab = (shift & (ssCtrl | ssAlt)) == 0 && vk == VK_TAB;
     const bool plainReturn = (shift & (ssCtrl | ssAlt)) == 0 && vk == VK_RETURN;
     if (!used && ((plainTab && !WantTabs()) || (plainReturn && !FEngine->WantReturns()))) {

@@ -207,11 +207,18 @@ void PaintTextRows(QPainter& p, const editor::TCustomCodeEditor& e, editor::TCus
                 continue;
             }
             const QString glyph = VisibleGlyph(QStringView(text).mid(c.Index, c.Length));
-            if (c.Width >= 2) {
-                const qreal adv = QFontMetricsF(p.font()).horizontalAdvance(glyph);
-                p.drawText(QPointF(xOf(c.Column) + (c.Width * cw - adv) / 2, baseline), glyph);
-            } else {
+            // A wide character is centred on its cells; a glyph the fallback
+            // font draws wider than its cells is cut at their edges, so it
+            // never covers a neighbour.
+            const qreal room = std::max(1, c.Width) * cw;
+            const qreal adv = QFontMetricsF(p.font()).horizontalAdvance(glyph);
+            if (adv > room + 0.5) {
+                p.save();
+                p.setClipRect(QRectF(xOf(c.Column), y, room, lh), Qt::IntersectClip);
                 p.drawText(QPointF(xOf(c.Column), baseline), glyph);
+                p.restore();
+            } else {
+                p.drawText(QPointF(xOf(c.Column) + (c.Width >= 2 ? (room - adv) / 2 : 0), baseline), glyph);
             }
             ++i;
         }
