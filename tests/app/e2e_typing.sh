@@ -70,3 +70,4 @@ if ! cmp -s "$pasted" "$first" && ! cmp -s "$pasted" "$second"; then
   echo "the middle click did not paste the primary selection:"; od -c "$pasted" | head -20; exit 1
 fi
 echo "typed, pasted with the middle button, saved and compared: $(wc -c <"$pasted") bytes"
+app_stop
