@@ -70,4 +70,18 @@ if ! cmp -s "$pasted" "$first" && ! cmp -s "$pasted" "$second"; then
   echo "the middle click did not paste the primary selection:"; od -c "$pasted" | head -20; exit 1
 fi
 echo "typed, pasted with the middle button, saved and compared: $(wc -c <"$pasted") bytes"
+
+# A layout with dead keys: characters whose keys have no code of their own,
+# each typed right after a command key, arrive exactly once.
+setxkbmap -layout us -variant intl
+sleep 0.3
+xdotool windowfocus --sync "$win"
+xdotool key --delay 80 ctrl+End Left Right dead_acute e Home End ssharp Left Right ntilde Up Down Cyrillic_zhe
+sleep 0.3
+typed="$work/dead-keys.py"
+save_as "$typed"
+if ! tail -c 10 "$typed" | cmp -s - <(printf '\xC3\xA9\xC3\x9F\xC3\xB1\xD0\xB6\r\n'); then
+  echo "the characters typed after command keys differ:"; od -c "$typed" | tail -5; exit 1
+fi
+echo "dead keys and keys without codes after command keys: each character once"
 app_stop

@@ -110,6 +110,21 @@ bool SelectedColumns(const editor::TCustomCodeEditor& e, int line, int& from, in
     return to > from;
 }
 
+namespace {
+
+// A blank, a tab or a line end shown as a faint mark in its cell; the pen
+// goes back to the text's colour.
+void DrawSpecialMark(QPainter& p, const QString& mark, const QRectF& cell, int baseline, const QColor& color,
+                     const QColor& pen)
+{
+    p.setPen(color);
+    const qreal adv = QFontMetricsF(p.font()).horizontalAdvance(mark);
+    p.drawText(QPointF(cell.left() + std::max<qreal>(0, (std::min(cell.width(), adv * 2) - adv) / 2), baseline), mark);
+    p.setPen(pen);
+}
+
+} // namespace
+
 void PaintTextRows(QPainter& p, const editor::TCustomCodeEditor& e, editor::TCustomHighlighter* h, const TFontGrid& grid, const TTextColors& colors,
     int left, int width, int firstRow, int lastRow)
 {
@@ -119,6 +134,9 @@ void PaintTextRows(QPainter& p, const editor::TCustomCodeEditor& e, editor::TCus
     const int cols = int(width / cw) + 2;
     const int tab = e.TabWidth();
     const bool folding = e.CodeFoldingActive();
+    const bool special = e.HasOption(editor::eoShowSpecialChars);
+    QColor specialColor = colors.Foreground;
+    specialColor.setAlphaF(0.35f);
     const editor::TLineBuffer& lines = e.Lines();
     const int count = lines.Count();
     TFontSet fonts(grid.Font());
@@ -180,6 +198,10 @@ void PaintTextRows(QPainter& p, const editor::TCustomCodeEditor& e, editor::TCus
             const editor::TFontStyles style = a ? a->Style() : 0;
             const char16_t ch = text[c.Index].unicode();
             if (ch == u'\t' || ch == u' ') {
+                if (special && c.Column >= leftCol)
+                    DrawSpecialMark(p, ch == u'\t' ? QStringLiteral("\u2192") : QStringLiteral("\u00B7"),
+                                    QRectF(xOf(c.Column), y, ch == u'\t' ? cw : c.Width * cw, lh), baseline,
+                                    specialColor, pen);
                 ++i;
                 continue;
             }
@@ -221,6 +243,14 @@ void PaintTextRows(QPainter& p, const editor::TCustomCodeEditor& e, editor::TCus
                 p.drawText(QPointF(xOf(c.Column) + (c.Width >= 2 ? (room - adv) / 2 : 0), baseline), glyph);
             }
             ++i;
+        }
+        // The line's end, after its last cluster.
+        if (special && line < count) {
+            const int end = cells.empty() || maxIndex >= text.size()
+                                ? editor::text::DisplayColumn(text, int(text.size()), tab)
+                                : -1;
+            if (end >= leftCol)
+                DrawSpecialMark(p, QStringLiteral("\u00B6"), QRectF(xOf(end), y, cw, lh), baseline, specialColor, pen);
         }
     }
 }
