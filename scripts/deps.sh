@@ -10,6 +10,7 @@ packages=(
   libpython3.11 python3.11
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils imagemagick
+  at-spi2-core python3-pyatspi dbus-daemon
   fonts-noto-cjk adwaita-icon-theme
   qt6-translations-l10n locales
   dpkg-dev file desktop-file-utils appstream xdotool xclip

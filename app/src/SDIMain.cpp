@@ -80,6 +80,7 @@ void SetHint(QWidget* w, const QString& hint)
     const qsizetype bar = hint.indexOf(u'|');
     w->setToolTip(hint.left(bar));
     w->setStatusTip(hint.mid(bar + 1));
+    w->setAccessibleName(hint.left(bar)); // a screen reader's name follows the hint (実行, 中止)
 }
 
 QFont PixelFont(const QString& family, int pixels, bool bold = false)
@@ -541,6 +542,7 @@ void TSDIAppForm::BuildToolBar()
         ToolBar1->addAction(action);
         auto* b = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(action));
         b->setObjectName(QString::fromLatin1(name));
+        b->setAccessibleName(action->toolTip()); // the hint's short text, as the run button's
         return b;
     };
     ToolButton9 = button("ToolButton9", FileNew1);
@@ -562,6 +564,7 @@ void TSDIAppForm::BuildToolBar()
 
     SpinEdit1 = new TSpinEdit(ToolBar1);
     SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
+    SpinEdit1->setAccessibleName(QStringLiteral("実行する関数の番号"));
     SpinEdit1->setRange(1, 8);
     SpinEdit1->setValue(1);
     SpinEdit1->setFixedWidth(47);
@@ -599,16 +602,19 @@ void TSDIAppForm::BuildPanes()
     HeaderControl3->setObjectName(QStringLiteral("HeaderControl3"));
     Memo1 = new QPlainTextEdit();
     Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setAccessibleName(HeaderControl3->text());
     Splitter2->addWidget(Stack(Splitter2, {HeaderControl3, Memo1}, Memo1));
 
     HeaderControl2 = new THeaderControl(QStringLiteral("Python Output"), nullptr);
     HeaderControl2->setObjectName(QStringLiteral("HeaderControl2"));
     mePythonOutput = new QPlainTextEdit();
     mePythonOutput->setObjectName(QStringLiteral("mePythonOutput"));
+    mePythonOutput->setAccessibleName(HeaderControl2->text());
     mePythonOutput->setFont(sePythonCode->font());
     mePythonOutput->setLineWrapMode(QPlainTextEdit::NoWrap);
     ListBox = new QListWidget();
     ListBox->setObjectName(QStringLiteral("ListBox"));
+    ListBox->setAccessibleName(QStringLiteral("履歴"));
     auto* outputPane = new TOutputPane(mePythonOutput, ListBox, nullptr);
     // A double click on a traceback frame of the script shows that line.
     new TLineDoubleClick(mePythonOutput, [this](const QString& line) { return GotoTracebackLine(line); });
@@ -632,6 +638,7 @@ void TSDIAppForm::BuildEditor()
 {
     sePythonCode = new TCodeEditor();
     sePythonCode->setObjectName(QStringLiteral("sePythonCode"));
+    sePythonCode->setAccessibleName(HeaderControl1->text());
     PythonHighlighter1 = std::make_unique<editor::TPythonHighlighter>();
     sePythonCode->SetHighlighter(PythonHighlighter1.get());
     sePythonCode->SetTabWidth(4);

@@ -1,6 +1,7 @@
 #include "widgets/CodeEditorControl.h"
 
 #include "editor/TextColumns.h"
+#include "widgets/CodeEditorAccessible.h"
 #include "widgets/TextPainter.h"
 
 #include <QApplication>
@@ -52,6 +53,7 @@ TCustomCodeEditor::TCustomCodeEditor(QWidget* parent)
     : QAbstractScrollArea(parent), FEngine(std::make_unique<editor::TCodeEditor>())
 {
     FEngine->SetView(this);
+    widgets::AttachCodeEditorAccessible(this); // screen readers read and follow the text
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     viewport()->setCursor(Qt::IBeamCursor);
@@ -332,6 +334,7 @@ void TCustomCodeEditor::InvalidateGutter() { viewport()->update(0, 0, FGutter.Wi
 
 void TCustomCodeEditor::StatusChanged(editor::TStatusChanges changes)
 {
+    widgets::NotifyCodeEditorStatus(this, changes); // caret and selection, for screen readers
     if (changes & (editor::scTopLine | editor::scLeftChar | editor::scCaretX | editor::scCaretY))
         UpdateScrollBars();
     if (changes & editor::scSelection)
