@@ -11,6 +11,7 @@
 #include "app/TestRun.h"
 #include "history/OpnFilHs.h"
 #include "platform/Dialogs.h"
+#include "platform/FileIO.h"
 #include "platform/OutputCapture.h"
 #include "platform/Process.h"
 #include "platform/Registry.h"
@@ -22,6 +23,7 @@
 #include "pybridge/ScriptSession.h"
 #include "app/PaneText.h"
 #include "app/RecoveryJournal.h"
+#include "editor/HtmlExport.h"
 #include "editor/PythonEditBehaviour.h"
 #include "editor/PythonHighlighter.h"
 #include "widgets/CodeEditorControl.h"
@@ -428,6 +430,8 @@ void TSDIAppForm::BuildActions()
                            QStringLiteral("保存|現在のファイルを保存"), QKeySequence(QStringLiteral("Ctrl+S")), 8, file);
     FileSaveAs1 = MakeAction(QStringLiteral("FileSaveAs1"), QStringLiteral("名前を付けて保存(&A)..."),
                              QStringLiteral("名前を付けて保存|現在のファイルをほかの名前で保存"), {}, -1, file);
+    FileExport1 = MakeAction(QStringLiteral("FileExport1"), QStringLiteral("エクスポート(&E)..."),
+                             QStringLiteral("エクスポート|スクリプトを色付きの HTML ファイルに書き出す"), {}, -1, file);
     FileExit1 = MakeAction(QStringLiteral("FileExit1"), QStringLiteral("終了(&X)"),
                            QStringLiteral("終了|アプリケーションの終了"), {}, -1, file);
     EditCut1 = MakeAction(QStringLiteral("EditCut1"), QStringLiteral("切り取り(&T)"),
@@ -455,6 +459,7 @@ void TSDIAppForm::BuildActions()
     connect(FileOpen1, &QAction::triggered, this, guard(&TSDIAppForm::FileOpen1Execute));
     connect(FileSave1, &QAction::triggered, this, guard(&TSDIAppForm::FileSave1Execute));
     connect(FileSaveAs1, &QAction::triggered, this, guard(&TSDIAppForm::FileSave1Execute));
+    connect(FileExport1, &QAction::triggered, this, guard(&TSDIAppForm::FileExport1Execute));
     connect(FileExit1, &QAction::triggered, this, guard(&TSDIAppForm::FileExit1Execute));
     connect(HelpAbout1, &QAction::triggered, this, guard(&TSDIAppForm::HelpAbout1Execute));
     connect(TestRun1, &QAction::triggered, this, guard(&TSDIAppForm::ToolButton5Click));
@@ -504,6 +509,7 @@ void TSDIAppForm::BuildMenus()
     File1->addAction(FileOpen1);
     File1->addAction(FileSave1);
     File1->addAction(FileSaveAs1);
+    File1->addAction(FileExport1);
     File1->addSeparator()->setObjectName(QStringLiteral("N1"));
     idR = File1->addMenu(QStringLiteral("最近使ったファイル"));
     idR->setObjectName(QStringLiteral("idR"));
@@ -800,6 +806,38 @@ TSDIAppForm::SaveOutcome TSDIAppForm::SaveWithDialog()
 }
 
 void TSDIAppForm::FileSave1Execute() { SaveWithDialog(); }
+
+void TSDIAppForm::FileExport1Execute()
+{
+    const QFileInfo script(fFilePath.isEmpty() ? QStringLiteral("無題.py") : fFilePath);
+    platform::FileDialogRequest request;
+    request.owner = this;
+    request.save = true;
+    request.filter = QStringLiteral("HTML (*.html)|*.html");
+    request.defaultExt = QStringLiteral("html");
+    const QString pageName = script.completeBaseName() + QStringLiteral(".html");
+    request.fileName = fFilePath.isEmpty() ? pageName : script.absolutePath() + u'/' + pageName;
+    request.folder = DialogStartFolder(fFilePath, OpenFileHistories1->List());
+    const auto chosen = platform::CurrentDialogs().FileDialog(request);
+    if (!chosen)
+        return;
+    editor::THtmlStyle style;
+    style.Title = script.fileName();
+    const QFont& font = sePythonCode->Grid().Font();
+    style.FontFamily = font.family();
+    style.FontPixels = font.pixelSize() > 0 ? font.pixelSize() : QFontInfo(font).pixelSize();
+    style.TabWidth = sePythonCode->TabWidth();
+    style.Foreground = sePythonCode->palette().color(QPalette::Text).rgba();
+    style.Background = sePythonCode->palette().color(QPalette::Base).rgba();
+    const QByteArray page = editor::HtmlDocument(sePythonCode->Engine().Lines(), PythonHighlighter1.get(), style);
+    // Reported like a failed save: the application's error box shows it.
+    try {
+        platform::WriteFileAtomically(*chosen, page, platform::UserStateFolder() + QStringLiteral("/save-copies"));
+    } catch (const platform::Exception& e) {
+        throw EScriptFileError(platform::Format(QStringLiteral("ファイル \"%s\" を作成できません。%s"),
+            {QFileInfo(*chosen).absoluteFilePath(), e.Message()}));
+    }
+}
 
 void TSDIAppForm::FileExit1Execute() { close(); }
 

@@ -1,5 +1,6 @@
 #include "widgets/CodeEditorControl.h"
 
+#include "editor/HtmlExport.h"
 #include "editor/TextColumns.h"
 #include "widgets/CodeEditorAccessible.h"
 #include "widgets/TextPainter.h"
@@ -349,7 +350,47 @@ void TCustomCodeEditor::StatusChanged(editor::TStatusChanges changes)
 
 QString TCustomCodeEditor::ClipboardText() const { return QGuiApplication::clipboard()->text(); }
 
-void TCustomCodeEditor::SetClipboardText(const QString& text) { QGuiApplication::clipboard()->setText(text); }
+// Copy and cut hand the selection over here. Other programs get it in the
+// editor's colours and font too, unless the user asked for plain text.
+void TCustomCodeEditor::SetClipboardText(const QString& text)
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    const editor::TCustomCodeEditor& e = *FEngine;
+    if (e.HasOption(editor::eoCopyPlainText) || !e.SelAvail()) {
+        clipboard->setText(text);
+        return;
+    }
+    editor::THtmlStyle style;
+    const QFont& font = FGrid.Font();
+    style.FontFamily = font.family();
+    style.FontPixels = font.pixelSize() > 0 ? font.pixelSize() : QFontInfo(font).pixelSize();
+    style.TabWidth = e.TabWidth();
+    style.Foreground = palette().color(QPalette::Text).rgba();
+    style.Background = palette().color(QPalette::Base).rgba();
+    QString html;
+    switch (e.SelectionMode()) {
+    case editor::smNormal:
+        html = editor::HtmlFragment(e.Lines(), FHighlighter, style, e.BlockBegin(), e.BlockEnd());
+        break;
+    case editor::smLine: {
+        // Whole lines, with the break after the last unless it ends the text.
+        const int last = e.BlockEnd().Line;
+        const TBufferCoord end = last < e.LineCount() ? TBufferCoord{1, last + 1} : e.LineEndOf(last);
+        html = editor::HtmlFragment(e.Lines(), FHighlighter, style, {1, e.BlockBegin().Line}, end);
+        break;
+    }
+    case editor::smColumn: {
+        // Pieces of lines that do not follow each other: without colours.
+        const QStringList lines = text.split(QStringLiteral("\r\n"));
+        html = editor::HtmlFragment(lines, nullptr, style, {1, 1}, {int(lines.last().size()) + 1, int(lines.size())});
+        break;
+    }
+    }
+    auto* data = new QMimeData;
+    data->setText(text);
+    data->setHtml(html);
+    clipboard->setMimeData(data);
+}
 
 void TCustomCodeEditor::ExportPrimarySelection()
 {

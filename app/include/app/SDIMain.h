@@ -67,6 +67,9 @@ public:
     void FileNew1Execute();
     void FileOpen1Execute();
     void FileSave1Execute();
+    // Writes the script in the editor's colours and font as a web page; the
+    // document keeps its name and saved state.
+    void FileExport1Execute();
     void FileExit1Execute();
     void HelpAbout1Execute();
     // Runs the script, or stops the run in progress.
@@ -132,6 +135,7 @@ public:
     QAction* FileOpen1;
     QAction* FileSave1;
     QAction* FileSaveAs1;
+    QAction* FileExport1;
     QAction* FileExit1;
     QAction* EditCut1;
     QAction* EditCopy1;
