@@ -13,7 +13,7 @@ packages=(
   at-spi2-core python3-pyatspi dbus-daemon
   fonts-noto-cjk adwaita-icon-theme
   qt6-translations-l10n locales
-  dpkg-dev file desktop-file-utils appstream xdotool xclip
+  dpkg-dev file desktop-file-utils appstream xdotool xclip x11-xkb-utils
   libqscintilla2-qt6-dev
   clang-14 libclang-rt-14-dev llvm-14
 )

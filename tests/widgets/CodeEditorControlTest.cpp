@@ -639,3 +639,87 @@ TEST_F(Control, LargeTextScannedInTheBackgroundEqualsAFullScan)
 }
 
 } // namespace
+
+namespace {
+
+// Each option the view itself honours, switched on and off.
+TEST_F(Control, ViewOptionsDoWhatTheirNamesSay)
+{
+    using namespace editor;
+    auto with = [&](TEditorOptions option, bool on) {
+        w.Engine().SetOptions(on ? w.Engine().Options() | option : w.Engine().Options() & ~option);
+    };
+    w.show();
+    QStringList lines;
+    for (int i = 0; i < 200; ++i)
+        lines << QStringLiteral("x\t= %1  ").arg(i);
+    w.SetLines(lines);
+
+    // Special characters: a blank's cell is no longer empty.
+    const QPoint blank = Center({4, 1});
+    with(eoShowSpecialChars, false);
+    const QRgb plain = Render().pixel(blank);
+    bool marked = false;
+    with(eoShowSpecialChars, true);
+    const QImage shown = Render();
+    for (int dy = -4; dy <= 4; ++dy)
+        marked |= shown.pixel(blank + QPoint(0, dy)) != plain;
+    EXPECT_TRUE(marked);
+    with(eoShowSpecialChars, false);
+
+    // The scroll hint names the top line while the thumb is dragged.
+    QScrollBar* v = w.verticalScrollBar();
+    v->setSliderDown(true);
+    v->setSliderPosition(10);
+    EXPECT_EQ(w.ScrollHint(), QStringLiteral("先頭行: 11"));
+    v->setSliderDown(false);
+    with(eoShowScrollHint, false);
+    v->setSliderDown(true);
+    v->setSliderPosition(20);
+    v->setSliderDown(false);
+    EXPECT_EQ(w.ScrollHint(), QStringLiteral("先頭行: 11"));
+
+    // Past the line end: a page more of horizontal range.
+    QScrollBar* h = w.horizontalScrollBar();
+    EXPECT_EQ(h->maximum(), 0);
+    with(eoScrollPastEol, true);
+    EXPECT_EQ(h->maximum(), 11); // the longest line's end at the left edge
+    with(eoScrollPastEol, false);
+
+    // Bars always shown, greyed when there is nothing to scroll.
+    w.SetText(QStringLiteral("short"));
+    with(eoHideShowScrollbars, false);
+    EXPECT_EQ(w.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_FALSE(v->isEnabled());
+    with(eoDisableScrollArrows, false);
+    EXPECT_TRUE(v->isEnabled());
+    with(eoHideShowScrollbars | eoDisableScrollArrows, true);
+
+    // Alt with a key selects columns; a key without Alt, text again.
+    w.SetText(QStringLiteral("abc\r\ndef"));
+    with(eoAltSetsColumnMode, true);
+    Key(Qt::Key_Down, Qt::AltModifier | Qt::ShiftModifier);
+    EXPECT_EQ(w.Engine().SelectionMode(), smColumn);
+    Key(Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_EQ(w.Engine().SelectionMode(), smNormal);
+    with(eoAltSetsColumnMode, false);
+    Key(Qt::Key_Down, Qt::AltModifier | Qt::ShiftModifier);
+    EXPECT_EQ(w.Engine().SelectionMode(), smNormal);
+
+    // The mouse chains: down and up with the button, the cursor shape chosen by a handler.
+    QStringList seen;
+    TEditorKbdHandler& handlers = w.Engine().Keys().KbdHandler();
+    handlers.AddMouseDownHandler([&](TMouseButton b, TShiftState, int, int) { seen << QStringLiteral("down %1").arg(b); });
+    handlers.AddMouseUpHandler([&](TMouseButton b, TShiftState, int, int) { seen << QStringLiteral("up %1").arg(b); });
+    handlers.AddMouseCursorHandler([&](int line, int column, int& cursor) {
+        seen << QStringLiteral("cursor %1,%2").arg(line).arg(column);
+        cursor = Qt::PointingHandCursor;
+    });
+    Click({2, 2});
+    QTest::mouseMove(w.viewport(), Center({3, 1}));
+    EXPECT_EQ(seen, (QStringList{QStringLiteral("down 0"), QStringLiteral("up 0"), QStringLiteral("cursor 1,3")}));
+    EXPECT_EQ(w.viewport()->cursor().shape(), Qt::PointingHandCursor);
+    w.hide();
+}
+
+} // namespace

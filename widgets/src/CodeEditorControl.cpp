@@ -7,6 +7,8 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCursor>
+#include <QToolTip>
 #include <QContextMenuEvent>
 #include <QDateTime>
 #include <QDrag>
@@ -58,10 +60,15 @@ TCustomCodeEditor::TCustomCodeEditor(QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     viewport()->setCursor(Qt::IBeamCursor);
+    // Moves without a button pick the cursor shape (gutter, text, handlers).
+    viewport()->setMouseTracking(true);
     viewport()->setAcceptDrops(true);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     verticalScrollBar()->setSingleStep(1);
     horizontalScrollBar()->setSingleStep(1);
+    connect(verticalScrollBar(), &QScrollBar::sliderMoved, this, &TCustomCodeEditor::ShowScrollHint);
+    connect(verticalScrollBar(), &QScrollBar::sliderReleased, this, [] { QToolTip::hideText(); });
+    ApplyScrollOptions();
     SetEditorFont(widgets::TFontGrid::EditorFont(13), widgets::TFontGrid::EditorFont(11));
     UpdateGutterWidth();
     UpdateScrollBars();
@@ -280,11 +287,41 @@ void TCustomCodeEditor::UpdateScrollBars()
     // far: the widths of the rest are measured with their ranges.
     const int known = ScanPending() ? FScanWidest : FEngine->Lines().GetMaxWidth();
     const int widest = std::max(known, FEngine->DisplayXY().Column) + 1;
-    // The view may stand right of the text's end (typing pages it right).
-    h->setRange(0, std::max({0, widest - cols, FEngine->LeftChar() - 1}));
+    // The view may stand right of the text's end (typing pages it right);
+    // with the option it may scroll a whole page past the longest line.
+    const int pastEnd = FEngine->HasOption(editor::eoScrollPastEol) ? cols - 1 : 0;
+    h->setRange(0, std::max({0, widest - cols + pastEnd, FEngine->LeftChar() - 1}));
     h->setPageStep(cols);
     h->setValue(FEngine->LeftChar() - 1);
+    // Bars shown though nothing scrolls are greyed, arrows and all.
+    const bool disable = FEngine->HasOption(editor::eoDisableScrollArrows);
+    v->setEnabled(!disable || v->maximum() > v->minimum());
+    h->setEnabled(!disable || h->maximum() > h->minimum());
     FSyncingScroll = false;
+}
+
+void TCustomCodeEditor::ApplyScrollOptions()
+{
+    const Qt::ScrollBarPolicy policy =
+        FEngine->HasOption(editor::eoHideShowScrollbars) ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOn;
+    setVerticalScrollBarPolicy(policy);
+    setHorizontalScrollBarPolicy(policy);
+    UpdateScrollBars();
+}
+
+// While the thumb is dragged: the line that will be at the top.
+void TCustomCodeEditor::ShowScrollHint(int value)
+{
+    if (!FEngine->HasOption(editor::eoShowScrollHint))
+        return;
+    const QString hint = QStringLiteral("先頭行: %1").arg(value + 1);
+    QScrollBar* bar = verticalScrollBar();
+    // Beside the thumb when the hint follows it, else at the view's top right.
+    const QPoint at = FEngine->HasOption(editor::eoScrollHintFollows)
+                          ? QPoint(bar->mapToGlobal(QPoint(0, 0)).x(), QCursor::pos().y())
+                          : viewport()->mapToGlobal(QPoint(viewport()->width(), 0));
+    QToolTip::showText(at, hint, this);
+    FScrollHint = hint;
 }
 
 void TCustomCodeEditor::scrollContentsBy(int, int)
@@ -340,6 +377,8 @@ void TCustomCodeEditor::StatusChanged(editor::TStatusChanges changes)
         UpdateScrollBars();
     if (changes & editor::scSelection)
         ExportPrimarySelection();
+    if (changes & editor::scOptions)
+        ApplyScrollOptions();
     if (changes & (editor::scCaretX | editor::scCaretY)) {
         RestartCaret();
         if (testAttribute(Qt::WA_InputMethodEnabled) && hasFocus())
@@ -556,6 +595,13 @@ void TCustomCodeEditor::keyPressEvent(QKeyEvent* e)
     }
     const quint16 vk = VirtualKeyFromQtKey(e->key(), e->modifiers());
     const TShiftState shift = ShiftStateFromQtModifiers(e->modifiers());
+    // With the option, Alt held with a key selects columns, and a key
+    // without Alt selects text again (line selection is left alone).
+    if (FEngine->HasOption(editor::eoAltSetsColumnMode) && FEngine->SelectionMode() != editor::smLine) {
+        const editor::TSelectionMode mode = (shift & ssAlt) ? editor::smColumn : editor::smNormal;
+        if (FEngine->SelectionMode() != mode)
+            FEngine->SetSelectionMode(mode);
+    }
     bool used = false;
     if (vk != 0) {
         used = FEngine->KeyDown(vk, shift);
@@ -706,6 +752,7 @@ void TCustomCodeEditor::mousePressEvent(QMouseEvent* e)
     FinishScan();
     setFocus(Qt::MouseFocusReason);
     const QPoint at = e->position().toPoint();
+    RunMouseChain(e, true);
     const TBufferCoord pos = PositionAt(at);
     if (e->button() == Qt::MiddleButton) {
         QClipboard* clipboard = QGuiApplication::clipboard();
@@ -806,8 +853,31 @@ void TCustomCodeEditor::mouseMoveEvent(QMouseEvent* e)
         FDrag = TDragState::None;
         return;
     }
-    if (e->buttons() == Qt::NoButton)
-        viewport()->setCursor(at.x() < TextLeft() ? Qt::ArrowCursor : Qt::IBeamCursor);
+    if (e->buttons() == Qt::NoButton) {
+        // The mouse-cursor handlers may choose another shape (a Qt::CursorShape).
+        int cursor = at.x() < TextLeft() ? Qt::ArrowCursor : Qt::IBeamCursor;
+        const TBufferCoord pos = PositionAt(at);
+        FEngine->Keys().KbdHandler().ExecuteMouseCursor(pos.Line, pos.Char, cursor);
+        viewport()->setCursor(Qt::CursorShape(std::clamp(cursor, 0, int(Qt::LastCursor))));
+    }
+}
+
+void TCustomCodeEditor::RunMouseChain(const QMouseEvent* e, bool down)
+{
+    editor::TMouseButton button = editor::mbLeft;
+    if (e->button() == Qt::RightButton)
+        button = editor::mbRight;
+    else if (e->button() == Qt::MiddleButton)
+        button = editor::mbMiddle;
+    else if (e->button() != Qt::LeftButton)
+        return;
+    const QPoint at = e->position().toPoint();
+    const TShiftState shift = ShiftStateFromQtModifiers(e->modifiers());
+    editor::TEditorKbdHandler& handlers = FEngine->Keys().KbdHandler();
+    if (down)
+        handlers.ExecuteMouseDown(button, shift, at.x(), at.y());
+    else
+        handlers.ExecuteMouseUp(button, shift, at.x(), at.y());
 }
 
 void TCustomCodeEditor::DragScrollTick()
@@ -823,6 +893,7 @@ void TCustomCodeEditor::DragScrollTick()
 
 void TCustomCodeEditor::mouseReleaseEvent(QMouseEvent* e)
 {
+    RunMouseChain(e, false);
     FDragScrollTimer.stop();
     if (FDrag == TDragState::MaybeDragText) // a click into the selection
         FEngine->SetCaretXY(PositionAt(e->position().toPoint()));

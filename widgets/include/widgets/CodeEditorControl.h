@@ -64,6 +64,8 @@ public:
     void SetWindowShortcuts(const QList<QKeySequence>& keys) { FWindowShortcuts = keys; }
 
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+    // The last hint shown while the vertical thumb was dragged.
+    const QString& ScrollHint() const { return FScrollHint; }
 
 protected:
     bool event(QEvent* e) override;
@@ -78,6 +80,12 @@ protected:
     void focusOutEvent(QFocusEvent* e) override;
     void timerEvent(QTimerEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
+    // The key handlers' mouse chains: down and up get the button, the shift
+    // state and the viewport point; the cursor chain (on moves) gets the
+    // position under the mouse and the shape to show, a Qt::CursorShape.
+    void RunMouseChain(const QMouseEvent* e, bool down);
+    void ApplyScrollOptions();
+    void ShowScrollHint(int value);
     void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
@@ -125,6 +133,7 @@ private:
     QBasicTimer FCaretTimer;
     bool FCaretShown = true;
     QString FPreedit;
+    QString FScrollHint;
     int FPreeditCursor = 0;
     bool FSyncingScroll = false;
     editor::TCustomHighlighter* FHighlighter = nullptr;
