@@ -44,11 +44,34 @@ TCustomCodeEditor::TCustomCodeEditor(TLineBuffer* sharedLines)
 {
     FCaretKeeperSubscription = Subscribe(FCaretKeeper.get());
     FUndo.OnModifiedChanged = [this] { ModifiedChanged(); };
+    SetWrapWidth(FOwnView.CharsInWindow());
 }
 
 TCustomCodeEditor::~TCustomCodeEditor() = default;
 
-void TCustomCodeEditor::SetView(TEditorView* view) { FView = view ? view : &FOwnView; }
+void TCustomCodeEditor::SetView(TEditorView* view)
+{
+    FView = view ? view : &FOwnView;
+    // A control sets itself as the view while it is built, before it can
+    // measure; it calls ViewResized once it can.
+    if (FView == &FOwnView)
+        ViewResized();
+}
+
+void TCustomCodeEditor::ViewResized() { SetWrapWidth(FView->CharsInWindow()); }
+
+void TCustomCodeEditor::RowsChanging() { FTopAnchor = DisplayToBufferPos({1, FTopLine}); }
+
+void TCustomCodeEditor::RowsChanged()
+{
+    // The top row keeps the text it showed; the caret keeps its place in the
+    // text, and Up and Down go on from its new column.
+    SetTopLine(BufferToDisplayPos(FTopAnchor).Row);
+    if (WrapRows())
+        SetLeftChar(1);
+    FLastCaretColumn = BufferToDisplayPos(FCaret).Column;
+    StatusChanged(scCaretX | scCaretY);
+}
 
 // --- coordinates -----------------------------------------------------------
 
@@ -71,6 +94,10 @@ TBufferCoord TCustomCodeEditor::ClampCoord(TBufferCoord p, bool allowPastEol) co
 
 TDisplayCoord TCustomCodeEditor::BufferToDisplayPos(TBufferCoord p) const
 {
+    if (const TWrapRows* wrap = WrapRows()) {
+        const TWrapRows::TRowPos at = wrap->ToDisplay(LineIndexOf(p), CharIndexOf(p));
+        return {at.Column + 1, at.Row + 1};
+    }
     const int column = text::DisplayColumn(LineAt(p.Line), CharIndexOf(p), TabWidth()) + 1;
     const int row = CodeFoldingActive() ? AllFoldRanges().FoldLineToRow(p.Line) : p.Line;
     return {column, row};
@@ -78,6 +105,10 @@ TDisplayCoord TCustomCodeEditor::BufferToDisplayPos(TBufferCoord p) const
 
 TBufferCoord TCustomCodeEditor::DisplayToBufferPos(TDisplayCoord p) const
 {
+    if (const TWrapRows* wrap = WrapRows()) {
+        const TWrapRows::TLinePos at = wrap->ToBuffer(p.Row - 1, p.Column - 1);
+        return CoordOfIndexes(at.Char, at.Line);
+    }
     const int line = CodeFoldingActive() ? AllFoldRanges().FoldRowToLine(p.Row) : p.Row;
     const int index = text::IndexOfDisplayColumn(LineAt(line), std::max(0, p.Column - 1), TabWidth());
     return {CharOfIndex(index), line};
@@ -86,6 +117,8 @@ TBufferCoord TCustomCodeEditor::DisplayToBufferPos(TDisplayCoord p) const
 int TCustomCodeEditor::DisplayRowCount() const
 {
     const int count = Lines().Count();
+    if (const TWrapRows* wrap = WrapRows())
+        return wrap->RowCount();
     return CodeFoldingActive() ? AllFoldRanges().FoldLineToRow(count) : count;
 }
 
@@ -296,7 +329,10 @@ void TCustomCodeEditor::EnsureCursorPosVisible()
         SetTopLine(caret.Row);
     else if (caret.Row >= FTopLine + rows)
         SetTopLine(caret.Row - rows + 1);
-    if (caret.Column < FLeftChar)
+    // Wrapped rows fit the window: it never scrolls sideways.
+    if (WrapRows())
+        SetLeftChar(1);
+    else if (caret.Column < FLeftChar)
         SetLeftChar(caret.Column);
     else if (caret.Column >= FLeftChar + cols)
         SetLeftChar(caret.Column - cols + 1);

@@ -3,6 +3,8 @@
 #include "EditorCommands.h"
 
 #include <algorithm>
+#include <limits>
+#include <optional>
 
 namespace editor {
 
@@ -124,10 +126,39 @@ void WordLeft(TCommandContext& c)
         Go(c, {1, 1});
 }
 
+// The caret's row on a line that word wrap cuts into rows.
+struct TWrappedRow {
+    int Start;   // UTF-16 index of the row's first character
+    int LastPos; // of its last caret position (not on the last row)
+    bool First;
+    bool Last;
+};
+
+std::optional<TWrappedRow> CaretRow(const TCustomCodeEditor& e)
+{
+    const TWrapRows* wrap = e.WrapRows();
+    if (!wrap)
+        return std::nullopt;
+    const int row = e.DisplayXY().Row - 1;
+    const TWrapRows::TRowOfLine at = wrap->LineOfRow(row);
+    const int rows = wrap->RowsOfLine(at.Line);
+    if (at.Line != LineIndex(e.CaretY()) || rows == 1)
+        return std::nullopt;
+    const bool last = at.RowInLine + 1 == rows;
+    // Past the text of a row that wraps, a column gives its last position.
+    const int lastPos = last ? 0 : wrap->ToBuffer(row, std::numeric_limits<int>::max()).Char;
+    return TWrappedRow{wrap->RowStart(at.Line, at.RowInLine), lastPos, at.RowInLine == 0, last};
+}
+
+// Home goes to the start of a wrapped row, then on to the line's start.
 void LineStart(TCommandContext& c)
 {
     TCustomCodeEditor& e = c.E;
     const TBufferCoord p = e.CaretXY();
+    if (const auto row = CaretRow(e); row && !row->First && p.Char != CharOfIndex(row->Start)) {
+        Go(c, {CharOfIndex(row->Start), p.Line});
+        return;
+    }
     int target = 1;
     if (e.HasOption(eoEnhanceHomeKey)) {
         const QString& s = CaretLine(e);
@@ -140,12 +171,19 @@ void LineStart(TCommandContext& c)
     Go(c, {target, p.Line});
 }
 
+// End goes to the end of a wrapped row (before its last character: the
+// position after it is shown on the next row), a second End to the line's end.
 void LineEnd(TCommandContext& c)
 {
     TCustomCodeEditor& e = c.E;
     const TBufferCoord p = e.CaretXY();
     const QString& s = CaretLine(e);
     const int end = CharOfIndex(int(s.size()));
+    if (const auto row = CaretRow(e); row && !row->Last) {
+        const int rowEnd = CharOfIndex(row->LastPos);
+        Go(c, {p.Char == rowEnd ? end : rowEnd, p.Line});
+        return;
+    }
     int target = end;
     if (e.HasOption(eoEnhanceEndKey)) {
         int last = int(s.size());

@@ -102,6 +102,11 @@ void TEditorCore::SetTabWidth(int value)
     if (value < 1 || value == FLines->TabWidth())
         return;
     FLines->SetTabWidth(value);
+    if (FWrap) {
+        RowsChanging();
+        FWrap->SetTabWidth(value);
+        RowsChanged();
+    }
     // Fold indentation counts tabs by the tab width; collapsed blocks stay
     // collapsed where they still start at the same line.
     if (CodeFoldingActive())
@@ -118,16 +123,49 @@ void TEditorCore::SetUseCodeFolding(bool value)
 {
     if (value == FUseCodeFolding)
         return;
+    if (value)
+        SetWordWrap(false);
     FAllFoldRanges.Reset();
     FFoldRebuildPending = false;
     FUseCodeFolding = value;
-    if (value) {
-        FWordWrap = false;
-        if (CodeFoldingActive())
-            FullFoldScan();
-    }
+    if (value && CodeFoldingActive())
+        FullFoldScan();
     if (OnFoldsChanged)
         OnFoldsChanged(this);
+    Invalidate(0, -1);
+}
+
+void TEditorCore::SetWordWrap(bool value)
+{
+    if (value == FWordWrap)
+        return;
+    if (value)
+        SetUseCodeFolding(false);
+    FWordWrap = value;
+    UpdateWrap();
+}
+
+void TEditorCore::SetWrapWidth(int cells)
+{
+    if (cells == FWrapWidth)
+        return;
+    FWrapWidth = cells;
+    UpdateWrap();
+}
+
+void TEditorCore::UpdateWrap()
+{
+    const bool on = FWordWrap && FWrapWidth >= 1;
+    if (!on && !FWrap)
+        return;
+    RowsChanging();
+    if (!on)
+        FWrap.reset();
+    else if (FWrap)
+        FWrap->SetWidth(FWrapWidth);
+    else
+        FWrap = std::make_unique<TWrapRows>(*FLines, FWrapWidth, FLines->TabWidth());
+    RowsChanged();
     Invalidate(0, -1);
 }
 
@@ -328,6 +366,8 @@ void TEditorCore::FlushInvalidation()
 
 void TEditorCore::LinesInserted(int index, int count)
 {
+    if (FWrap)
+        FWrap->LinesInserted(index, count);
     int lastScanned = index + count - 1;
     if (FHighlighter && FLines->Count() > 0) {
         int i = index;
@@ -363,6 +403,8 @@ void TEditorCore::LinesBeforeDeleted(int index, int count)
 
 void TEditorCore::LinesDeleted(int index, int count)
 {
+    if (FWrap)
+        FWrap->LinesDeleted(index, count);
     int lastScanned = index;
     if (FHighlighter && FLines->Count() > 0)
         lastScanned = RescanRanges(index);
@@ -376,6 +418,13 @@ void TEditorCore::LinesDeleted(int index, int count)
 
 void TEditorCore::LinePut(int index, const QString& oldLine)
 {
+    // A line that gains or loses rows moves every row below it.
+    bool rowsMoved = false;
+    if (FWrap) {
+        const int rows = FWrap->RowsOfLine(index);
+        FWrap->LinePut(index);
+        rowsMoved = FWrap->RowsOfLine(index) != rows;
+    }
     int lastScanned = index;
     if (FHighlighter)
         lastScanned = RescanRanges(index);
@@ -390,7 +439,7 @@ void TEditorCore::LinePut(int index, const QString& oldLine)
         ReScanForFoldRanges(index, lastScanned);
     }
     ForEachPlugin([&](TEditorPlugin& p) { p.LinePut(index, oldLine); });
-    Invalidate(index, lastScanned);
+    Invalidate(index, rowsMoved ? -1 : lastScanned);
 }
 
 void TEditorCore::LinesCleared()

@@ -91,6 +91,9 @@ public:
 
     TEditorView& View() const { return *FView; }
     void SetView(TEditorView* view);
+    // The view calls this when its CharsInWindow may have changed (resize,
+    // font): word-wrapped rows are laid out at the new width.
+    void ViewResized();
 
     // --- caret and selection (1-based buffer coordinates)
     TBufferCoord CaretXY() const { return FCaret; }
@@ -112,6 +115,8 @@ public:
     TSelectionMode SelectionMode() const { return FSelectionMode; }
     void SetSelectionMode(TSelectionMode value);
     TDisplayCoord DisplayXY() const { return BufferToDisplayPos(FCaret); }
+    // With word wrap the rows are wrapped rows and the column counts from
+    // the row's start (see TWrapRows::ToDisplay and ToBuffer).
     TDisplayCoord BufferToDisplayPos(TBufferCoord p) const;
     TBufferCoord DisplayToBufferPos(TDisplayCoord p) const;
     QString LineText() const { return LineAt(FCaret.Line); }
@@ -223,6 +228,8 @@ public:
 
 protected:
     void FoldCollapsed(const TFoldRange& range) override;
+    void RowsChanging() override;
+    void RowsChanged() override;
 
 private:
     class TCaretKeeper;
@@ -251,6 +258,7 @@ private:
     TSelectionMode FSelectionMode = smNormal;
     int FTopLine = 1;
     int FLeftChar = 1;
+    TBufferCoord FTopAnchor; // the top row's text while the rows are laid out anew
     bool FInserting = true;
     bool FReadOnly = false;
     bool FWantTabs = false;

@@ -15,6 +15,7 @@
 #include "editor/CodeFolding.h"
 #include "editor/Highlighter.h"
 #include "editor/LineBuffer.h"
+#include "editor/WrapRows.h"
 
 namespace editor {
 
@@ -100,7 +101,14 @@ public:
     int TabWidth() const { return FLines->TabWidth(); }
     void SetTabWidth(int value);
     bool WordWrap() const { return FWordWrap; }
-    void SetWordWrap(bool value) { FWordWrap = value; }
+    // Turning word wrap on turns code folding off.
+    void SetWordWrap(bool value);
+    // Cells in a wrapped row (the view's columns); below 1, unknown.
+    int WrapWidth() const { return FWrapWidth; }
+    void SetWrapWidth(int cells);
+    // The rows while word wrap is on and the width known, else null: the
+    // display rows are then these, not lines.
+    const TWrapRows* WrapRows() const { return FWrap.get(); }
 
     bool UseCodeFolding() const { return FUseCodeFolding; }
     void SetUseCodeFolding(bool value);
@@ -135,6 +143,10 @@ protected:
     // Called with every coalesced invalidation, before OnLinesInvalidated.
     virtual void LinesInvalidated(int /*firstLine*/, int /*lastLine*/) {}
     void Invalidate(int firstLine, int lastLine);
+    // Called before and after every row is laid out anew (word wrap turned
+    // on or off, a new width or tab width), not for edits.
+    virtual void RowsChanging() {}
+    virtual void RowsChanged() {}
 
 private:
     void AttachToLines();
@@ -147,6 +159,7 @@ private:
     void LinesChanged();
     void FinishFoldScan();
     void FlushInvalidation();
+    void UpdateWrap();
     int ColumnWidth(const QString& line) const;
     template <typename F>
     void ForEachPlugin(F&& f);
@@ -160,6 +173,8 @@ private:
     TFoldRanges FAllFoldRanges;
     bool FUseCodeFolding = false;
     bool FWordWrap = false;
+    int FWrapWidth = 0;
+    std::unique_ptr<TWrapRows> FWrap;
     bool FFoldRebuildPending = false;
     std::vector<TEditorPlugin*> FPlugins;
     int FDispatching = 0;
