@@ -128,6 +128,9 @@ void TCustomCodeEditor::Internals::Place(TCustomCodeEditor& e, TBufferCoord care
 {
     const bool past = e.CaretPastEolAllowed();
     caret = e.ClampCoord(caret, past);
+    // Without selections every selecting move is a plain move.
+    if (e.HasOption(eoNoSelection))
+        anchor = end = caret;
     anchor = e.ClampCoord(anchor, past);
     end = e.ClampCoord(end, past);
     TStatusChanges changes = 0;
@@ -563,12 +566,70 @@ void TCustomCodeEditor::ExecuteCommand(TEditorCommand command, QChar aChar, cons
         FUndo.BreakGroup();
     TCommandContext context{*this, command, aChar, data};
     const bool typing = (entry->Flags & cfTyping) && FBlockBegin == FBlockEnd;
-    if ((entry->Flags & cfChangesText) && !(entry->Flags & cfReplay) && !typing) {
-        TUndoBlock block(*this);
+    if (entry->Flags & cfReplay) {
+        FTrimLine = 0; // undo and redo bring back exactly what was there
         entry->Handler(context);
-    } else {
-        entry->Handler(context);
+        return;
     }
+    const bool changes = (entry->Flags & cfChangesText) != 0;
+    const TTrimStart start{FCaret.Line, LineCount()};
+    auto run = [&] {
+        TrimAbandonedLine();
+        entry->Handler(context);
+        TrimAfterCommand(start, changes);
+    };
+    // Typing on the line being edited stays one group; a trim joins the
+    // command's own undo step.
+    const bool trimDue = HasOption(eoTrimTrailingSpaces) && FTrimLine != 0 && (!typing || FTrimLine != FCaret.Line);
+    if ((changes && !typing) || trimDue) {
+        TUndoBlock block(*this);
+        run();
+    } else {
+        run();
+    }
+}
+
+// With eoTrimTrailingSpaces, trailing blanks go from the lines the user
+// edited once the caret is off them: on the caret's own line they stay, as
+// the next character typed may need them.
+void TCustomCodeEditor::TrimAbandonedLine()
+{
+    // The caret left an edited line without a command (a click).
+    if (FTrimLine != 0 && FTrimLine != FCaret.Line && HasOption(eoTrimTrailingSpaces) && FTrimLine <= LineCount())
+        TrimLine(FTrimLine);
+    if (FTrimLine != FCaret.Line)
+        FTrimLine = 0;
+}
+
+void TCustomCodeEditor::TrimAfterCommand(TTrimStart start, bool changedText)
+{
+    if (!HasOption(eoTrimTrailingSpaces)) {
+        FTrimLine = 0;
+        return;
+    }
+    const int now = FCaret.Line;
+    if (!changedText) {
+        if (FTrimLine != 0 && FTrimLine != now)
+            TrimLine(FTrimLine);
+        if (FTrimLine != now)
+            FTrimLine = 0;
+        return;
+    }
+    // Lines the command put above the caret (a line break, a paste) are edited lines too.
+    if (LineCount() > start.Count && now > start.Line)
+        for (int line = start.Line; line < now; ++line)
+            TrimLine(line);
+    FTrimLine = now;
+}
+
+void TCustomCodeEditor::TrimLine(int line)
+{
+    const QString& text = Lines().GetRef(LineIndex(line));
+    qsizetype end = text.size();
+    while (end > 0 && (text[end - 1] == u' ' || text[end - 1] == u'\t'))
+        --end;
+    if (end < text.size())
+        PutLine(line, text.left(end));
 }
 
 // --- keyboard --------------------------------------------------------------

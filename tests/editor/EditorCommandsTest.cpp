@@ -809,3 +809,40 @@ TEST(EditorCommands, CaretFollowsChangesMadeStraightToTheBuffer)
     t.e.Lines().Delete(1);
     EXPECT_EQ(t.e.SelectionAnchor(), (TBufferCoord{3, 1}));
 }
+
+// Trailing blanks leave a line once the caret is off it (the caret's own
+// line keeps them for the next character); without selections, selecting
+// moves only move.
+TEST(EditorOptions, TrimmedTrailingBlanksAndNoSelection)
+{
+    TestEditor t(QString(), false);
+    t.e.SetOptions(t.e.Options() | eoTrimTrailingSpaces);
+    t.Type("x = 1  ");
+    EXPECT_EQ(t.Lines(), QStringList{QStringLiteral("x = 1  ")});
+    t.Type("+ 2");
+    EXPECT_EQ(t.Lines(), QStringList{QStringLiteral("x = 1  + 2")});
+    t.Type(" \t");
+    t.Enter();
+    t.Type("y  ");
+    EXPECT_EQ(t.Lines(), (QStringList{QStringLiteral("x = 1  + 2"), QStringLiteral("y  ")}));
+    t.Key(VK_UP);
+    EXPECT_EQ(t.Lines(), (QStringList{QStringLiteral("x = 1  + 2"), QStringLiteral("y")}));
+    t.e.Undo();
+    EXPECT_EQ(t.Lines(), (QStringList{QStringLiteral("x = 1  + 2"), QStringLiteral("y  ")}));
+    // Pasted lines above the caret are edited lines; the caret's keeps its blanks.
+    t.e.SetText(QStringLiteral("p  \r\nq"));
+    t.e.SetCaretXY({4, 1});
+    t.view.Clipboard = QStringLiteral("one  \r\ntwo  \r\nthree  ");
+    t.e.CommandProcessor(ecPaste, QChar(), {});
+    EXPECT_EQ(t.Lines(), (QStringList{QStringLiteral("p  one"), QStringLiteral("two"), QStringLiteral("three  "),
+                                      QStringLiteral("q")}));
+
+    t.e.SetOptions(t.e.Options() | eoNoSelection);
+    t.e.SetCaretXY({1, 1});
+    t.Key(VK_RIGHT, ssShift);
+    t.Key(VK_END, ssShift);
+    EXPECT_FALSE(t.e.SelAvail());
+    EXPECT_EQ(t.e.CaretXY(), (TBufferCoord{7, 1}));
+    t.e.CommandProcessor(ecSelectAll, QChar(), {});
+    EXPECT_FALSE(t.e.SelAvail());
+}

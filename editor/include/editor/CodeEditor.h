@@ -255,6 +255,15 @@ private:
     TBufferCoord FBlockBegin;
     TBufferCoord FBlockEnd;
     int FLastCaretColumn = 1; // display column kept by Up and Down
+    // With eoTrimTrailingSpaces: the line the caret is on, edited since it came there.
+    int FTrimLine = 0;
+    struct TTrimStart {
+        int Line;  // the caret's line when the command began
+        int Count; // lines then
+    };
+    void TrimAbandonedLine();
+    void TrimAfterCommand(TTrimStart start, bool changedText);
+    void TrimLine(int line);
     TSelectionMode FSelectionMode = smNormal;
     int FTopLine = 1;
     int FLeftChar = 1;
