@@ -43,6 +43,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QSignalBlocker>
 #include <QStringDecoder>
 #include <QStyle>
 #include <QTimer>
@@ -241,6 +242,8 @@ TSDIAppForm::TSDIAppForm(QWidget* parent) : QMainWindow(parent)
     sePythonCode->SetLines(DefaultScriptLines());
     // The editor's file shortcuts give way to the window's menu commands.
     sePythonCode->SetWindowShortcuts({FileNew1->shortcut(), FileOpen1->shortcut(), FileSave1->shortcut()});
+    // A settings store that cannot be read leaves the editor as it starts.
+    RunGuarded([this] { LoadViewSettings(); }, this);
     FormCreate();
     BuildJournal();
 }
@@ -259,6 +262,35 @@ TSDIAppForm::~TSDIAppForm()
     PythonEditBehaviour->SetEditor(nullptr);
     sePythonCode->SetHighlighter(nullptr);
     FBridgeOwner.reset();
+}
+
+namespace {
+
+// The editor's view settings, kept with the program's other settings.
+const QString kViewKey = QStringLiteral("\\Software\\Quorbel\\View");
+const QString kWordWrapValue = QStringLiteral("WordWrap");
+
+} // namespace
+
+void TSDIAppForm::SetWordWrap(bool on)
+{
+    sePythonCode->SetWordWrap(on);
+    if (ViewWordWrap1->isChecked() != on) {
+        const QSignalBlocker quiet(ViewWordWrap1);
+        ViewWordWrap1->setChecked(on);
+    }
+    platform::Registry reg(platform::HKEY_CURRENT_USER);
+    if (reg.OpenKey(kViewKey, true))
+        reg.WriteInteger(kWordWrapValue, on ? 1 : 0);
+}
+
+void TSDIAppForm::LoadViewSettings()
+{
+    platform::Registry reg(platform::HKEY_CURRENT_USER);
+    const bool on = reg.OpenKeyReadOnly(kViewKey) && reg.ValueExists(kWordWrapValue) && reg.ReadInteger(kWordWrapValue) != 0;
+    const QSignalBlocker quiet(ViewWordWrap1);
+    ViewWordWrap1->setChecked(on);
+    sePythonCode->SetWordWrap(on);
 }
 
 bool TSDIAppForm::SetProcessOutputCapture(bool on)
@@ -451,6 +483,10 @@ void TSDIAppForm::BuildActions()
     TestStop1 = MakeAction(QStringLiteral("TestStop1"), QStringLiteral("中止(&S)"), SStopHint,
                            QKeySequence(Qt::Key_Escape), 17, test);
     TestStop1->setEnabled(false);
+    ViewWordWrap1 = MakeAction(QStringLiteral("ViewWordWrap1"), QStringLiteral("ワードラップ(&W)"),
+                               QStringLiteral("ワードラップ|長い行をウィンドウの端で折り返して表示"), {}, -1,
+                               QStringLiteral("表示"));
+    ViewWordWrap1->setCheckable(true);
 
     auto guard = [this](void (TSDIAppForm::*handler)()) {
         return [this, handler] { RunGuarded([&] { (this->*handler)(); }, this); };
@@ -464,6 +500,7 @@ void TSDIAppForm::BuildActions()
     connect(HelpAbout1, &QAction::triggered, this, guard(&TSDIAppForm::HelpAbout1Execute));
     connect(TestRun1, &QAction::triggered, this, guard(&TSDIAppForm::ToolButton5Click));
     connect(TestStop1, &QAction::triggered, this, &TSDIAppForm::StopRun);
+    connect(ViewWordWrap1, &QAction::toggled, this, [this](bool on) { RunGuarded([&] { SetWordWrap(on); }, this); });
     connect(EditCut1, &QAction::triggered, this, [this] { EditAction(&QPlainTextEdit::cut); });
     connect(EditCopy1, &QAction::triggered, this, [this] { EditAction(&QPlainTextEdit::copy); });
     connect(EditPaste1, &QAction::triggered, this, [this] { EditAction(&QPlainTextEdit::paste); });
@@ -523,6 +560,11 @@ void TSDIAppForm::BuildMenus()
         S1->addAction(a);
     S1->addSeparator();
     S1->addAction(SearchGotoLine1);
+
+    V1 = bar->addMenu(QStringLiteral("表示(&V)"));
+    V1->setObjectName(QStringLiteral("V1"));
+    V1->menuAction()->setStatusTip(QStringLiteral("表示の設定"));
+    V1->addAction(ViewWordWrap1);
 
     T1 = bar->addMenu(QStringLiteral("テスト(&T)"));
     T1->setObjectName(QStringLiteral("T1"));

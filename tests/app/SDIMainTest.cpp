@@ -318,6 +318,23 @@ TEST_F(Workbench, HistoryPersistsAcrossRuns)
     EXPECT_EQ(second.idR->actions().at(0)->text(), QStringLiteral("&0 ") + File(QStringLiteral("saved.py")));
 }
 
+TEST_F(Workbench, WordWrapIsAViewMenuItemKeptWithTheSettings)
+{
+    EXPECT_EQ(form->V1->title(), QStringLiteral("表示(&V)"));
+    EXPECT_FALSE(form->sePythonCode->WordWrap());
+    form->ViewWordWrap1->trigger();
+    EXPECT_TRUE(form->sePythonCode->WordWrap());
+    form.reset();
+    {
+        TSDIAppForm second;
+        EXPECT_TRUE(second.ViewWordWrap1->isChecked());
+        EXPECT_TRUE(second.sePythonCode->WordWrap());
+        second.ViewWordWrap1->trigger();
+    }
+    TSDIAppForm third;
+    EXPECT_FALSE(third.sePythonCode->WordWrap());
+}
+
 TEST_F(Workbench, ClosingWithUnsavedWorkAsks)
 {
     form->show();

@@ -4,6 +4,7 @@
 #include "editor/PythonHighlighter.h"
 #include "widgets/CodeEditorControl.h"
 #include "widgets/TextPainter.h"
+#include "editor/WrapRows.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -719,6 +720,74 @@ TEST_F(Control, ViewOptionsDoWhatTheirNamesSay)
     QTest::mouseMove(w.viewport(), Center({3, 1}));
     EXPECT_EQ(seen, (QStringList{QStringLiteral("down 0"), QStringLiteral("up 0"), QStringLiteral("cursor 1,3")}));
     EXPECT_EQ(w.viewport()->cursor().shape(), Qt::PointingHandCursor);
+    w.hide();
+}
+
+} // namespace
+
+namespace {
+
+// With word wrap, rows are pieces of lines: the caret, clicks, Home/End,
+// the scroll range and the painted text all follow them.
+TEST_F(Control, WrappedRowsAreWalkedClickedAndPainted)
+{
+    w.show();
+    QString longLine;
+    for (int i = 0; i < 40; ++i)
+        longLine += QStringLiteral("word%1 ").arg(i % 10);
+    w.SetLines({longLine, QStringLiteral("short"), longLine});
+    w.SetWordWrap(true);
+    const int cols = w.Engine().View().CharsInWindow();
+    ASSERT_LT(cols, longLine.size());
+    const editor::TWrapRows* wrap = w.Engine().WrapRows();
+    ASSERT_NE(wrap, nullptr);
+    const int rowsOfLong = wrap->RowsOfLine(0);
+    EXPECT_GE(rowsOfLong, longLine.size() / cols);
+    EXPECT_EQ(w.Engine().DisplayRowCount(), 2 * rowsOfLong + 1);
+    EXPECT_FALSE(w.horizontalScrollBar()->isVisible());
+
+    // Down goes to the next row of the same line; End to the row's end, then the line's.
+    w.Engine().SetCaretXY({1, 1});
+    Key(Qt::Key_Down);
+    EXPECT_EQ(Caret(), (TBufferCoord{wrap->RowStart(0, 1) + 1, 1}));
+    Key(Qt::Key_End);
+    EXPECT_EQ(Caret().Line, 1);
+    EXPECT_LE(Caret().Char, wrap->RowEnd(0, 1) + 1);
+    Key(Qt::Key_End);
+    EXPECT_EQ(Caret(), (TBufferCoord{int(longLine.size()) + 1, 1}));
+
+    // A click on the second row lands in that row's text; the caret is drawn there.
+    const int lh = w.Grid().LineHeight();
+    const qreal cw = w.Grid().CellWidth();
+    const TBufferCoord clicked = w.PositionAt(QPoint(int(w.TextLeft() + 3.2 * cw), lh + lh / 2));
+    EXPECT_EQ(clicked, (TBufferCoord{wrap->RowStart(0, 1) + 4, 1}));
+    w.Engine().SetCaretXY(clicked);
+    EXPECT_EQ(w.PointOf(clicked).y(), lh);
+    EXPECT_NEAR(w.PointOf(clicked).x(), w.TextLeft() + 3 * cw, 1);
+
+    // Typing at a row's end never scrolls sideways.
+    w.Engine().SetCaretXY({int(longLine.size()) + 1, 1});
+    Type(QStringLiteral("xyz"));
+    EXPECT_EQ(w.Engine().LeftChar(), 1);
+
+    // Line 2 ("short") is drawn on the row after line 1's last.
+    const QImage image = Render();
+    const int shortRow = rowsOfLong;
+    bool ink = false;
+    for (int x = w.TextLeft(); x < w.TextLeft() + int(5 * cw); ++x)
+        ink |= image.pixel(x, shortRow * lh + lh / 2) != image.pixel(w.viewport()->width() - 2, shortRow * lh + lh / 2);
+    EXPECT_TRUE(ink);
+
+    // At the right edge column instead of the window's edge.
+    w.Engine().SetOptions(w.Engine().Options() | editor::eoWrapWithRightEdge);
+    w.SetRightEdge(20);
+    EXPECT_EQ(w.Engine().WrapRows()->Width(), 20);
+    EXPECT_GE(w.Engine().WrapRows()->RowsOfLine(0), int(longLine.size()) / 20);
+
+    // Folding turns wrapping off.
+    w.SetUseCodeFolding(true);
+    EXPECT_FALSE(w.WordWrap());
+    EXPECT_EQ(w.Engine().WrapRows(), nullptr);
     w.hide();
 }
 

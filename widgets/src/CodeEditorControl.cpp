@@ -1,9 +1,13 @@
 #include "widgets/CodeEditorControl.h"
+#include "editor/WrapRows.h"
+#include "widgets/TextPainter.h"
 
 #include "editor/HtmlExport.h"
 #include "editor/TextColumns.h"
 #include "widgets/CodeEditorAccessible.h"
 #include "widgets/TextPainter.h"
+
+#include <climits>
 
 #include <QApplication>
 #include <QClipboard>
@@ -150,6 +154,22 @@ void TCustomCodeEditor::SetTabWidth(int value)
 void TCustomCodeEditor::SetUseCodeFolding(bool value)
 {
     FEngine->SetUseCodeFolding(value);
+    ApplyScrollOptions();
+    viewport()->update();
+}
+
+void TCustomCodeEditor::SetWordWrap(bool value)
+{
+    FEngine->SetWordWrap(value);
+    FEngine->ViewResized();
+    ApplyScrollOptions();
+    viewport()->update();
+}
+
+void TCustomCodeEditor::SetRightEdge(int column)
+{
+    FRightEdge = std::max(1, column);
+    FEngine->ViewResized();
     UpdateScrollBars();
     viewport()->update();
 }
@@ -159,6 +179,7 @@ void TCustomCodeEditor::SetEditorFont(const QFont& font, const QFont& gutterFont
     setFont(font);
     FGrid.SetFont(font);
     FGutter.SetFont(gutterFont);
+    FEngine->ViewResized();
     UpdateScrollBars();
     viewport()->update();
 }
@@ -223,23 +244,30 @@ TBufferCoord TCustomCodeEditor::PositionAt(QPoint p) const
 {
     const int rows = std::max(1, FEngine->DisplayRowCount());
     const int row = std::clamp(RowAt(p.y()), 1, rows);
-    // In cells from the line's start (0-based, fractional).
-    const qreal cells = FEngine->LeftChar() - 1 + std::max(0, p.x() - TextLeft()) / FGrid.CellWidth();
-    const int line = FEngine->CodeFoldingActive() ? FEngine->AllFoldRanges().FoldRowToLine(row) : row;
-    const QString& text = FEngine->Lines().GetRef(line - 1);
+    // In cells from the row's start (0-based, fractional).
+    const qreal cells = (FEngine->WrapRows() ? 0 : FEngine->LeftChar() - 1)
+        + std::max(0, p.x() - TextLeft()) / FGrid.CellWidth();
+    const widgets::TRowSpan span = widgets::RowSpanAt(*FEngine, row);
+    const int line = std::max(1, span.Line);
+    const QString& whole = FEngine->Lines().GetRef(line - 1);
+    // A wrapped row is measured as a line of its own.
+    const QStringView text = QStringView(whole).mid(span.Start, span.End - span.Start);
     const int tab = FEngine->TabWidth();
     const int index = editor::text::IndexOfDisplayColumn(text, int(std::floor(cells)), tab);
     if (index >= text.size()) {
+        // Past a wrapped row's text: its end, before the next row's text.
+        if (!span.LastOfLine)
+            return FEngine->DisplayToBufferPos({int(std::floor(cells)) + 1, row});
         // Past the end each cell is one position.
         const int end = editor::text::DisplayColumn(text, int(text.size()), tab);
-        return {int(text.size()) + std::max(0, int(std::lround(cells)) - end) + 1, line};
+        return {span.Start + int(text.size()) + std::max(0, int(std::lround(cells)) - end) + 1, line};
     }
     // The nearer edge of the character under the point: its right half
     // (of a tab, a wide character) lands after it.
     const int start = editor::text::DisplayColumn(text, index, tab);
     const int next = widgets::NextCluster(text, index);
     const int width = widgets::CellWidth(text, index, next - index, start, tab);
-    return {(cells >= start + width / 2.0 ? next : index) + 1, line};
+    return {span.Start + (cells >= start + width / 2.0 ? next : index) + 1, line};
 }
 
 QPoint TCustomCodeEditor::PointOf(TBufferCoord pos) const
@@ -290,7 +318,10 @@ void TCustomCodeEditor::UpdateScrollBars()
     // The view may stand right of the text's end (typing pages it right);
     // with the option it may scroll a whole page past the longest line.
     const int pastEnd = FEngine->HasOption(editor::eoScrollPastEol) ? cols - 1 : 0;
-    h->setRange(0, std::max({0, widest - cols + pastEnd, FEngine->LeftChar() - 1}));
+    if (FEngine->WrapRows())
+        h->setRange(0, 0);
+    else
+        h->setRange(0, std::max({0, widest - cols + pastEnd, FEngine->LeftChar() - 1}));
     h->setPageStep(cols);
     h->setValue(FEngine->LeftChar() - 1);
     // Bars shown though nothing scrolls are greyed, arrows and all.
@@ -305,7 +336,8 @@ void TCustomCodeEditor::ApplyScrollOptions()
     const Qt::ScrollBarPolicy policy =
         FEngine->HasOption(editor::eoHideShowScrollbars) ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOn;
     setVerticalScrollBarPolicy(policy);
-    setHorizontalScrollBarPolicy(policy);
+    // Wrapped rows never run past the window's edge.
+    setHorizontalScrollBarPolicy(FEngine->WordWrap() ? Qt::ScrollBarAlwaysOff : policy);
     UpdateScrollBars();
 }
 
@@ -336,6 +368,8 @@ void TCustomCodeEditor::scrollContentsBy(int, int)
 void TCustomCodeEditor::resizeEvent(QResizeEvent* e)
 {
     QAbstractScrollArea::resizeEvent(e);
+    // Wrapped rows follow the width.
+    FEngine->ViewResized();
     // A taller window may show rows past the old last top line.
     FEngine->SetTopLine(FEngine->TopLine());
     UpdateScrollBars();
@@ -347,7 +381,11 @@ int TCustomCodeEditor::LinesInWindow() const { return std::max(1, viewport()->he
 
 int TCustomCodeEditor::CharsInWindow() const
 {
-    return std::max(1, int((viewport()->width() - TextLeft()) / FGrid.CellWidth()));
+    const int visible = std::max(1, int((viewport()->width() - TextLeft()) / FGrid.CellWidth()));
+    // Rows may wrap at the right edge instead of the window's.
+    if (FEngine->WordWrap() && FEngine->HasOption(editor::eoWrapWithRightEdge))
+        return std::min(visible, FRightEdge);
+    return visible;
 }
 
 void TCustomCodeEditor::InvalidateLines(int firstLine, int lastLine)
@@ -356,7 +394,18 @@ void TCustomCodeEditor::InvalidateLines(int firstLine, int lastLine)
     const int top = FEngine->TopLine();
     const int lh = FGrid.LineHeight();
     const bool folding = FEngine->CodeFoldingActive();
-    if (lastLine < 0 || folding) {
+    if (const editor::TWrapRows* wrap = FEngine->WrapRows()) {
+        // Lines as rows; a line that gained or lost rows moves everything below.
+        const int count = wrap->LineCount();
+        const int first = firstLine >= 1 && firstLine <= count ? wrap->FirstRowOfLine(firstLine - 1) + 1 : top;
+        const int last = lastLine >= 1 && lastLine <= count
+                             ? wrap->FirstRowOfLine(lastLine - 1) + wrap->RowsOfLine(lastLine - 1)
+                             : INT_MAX / 2;
+        const int y1 = std::max(0, (first - top) * lh);
+        const int y2 = int(std::min<qint64>(viewport()->height(), qint64(last - top + 1) * lh));
+        if (y2 > y1)
+            viewport()->update(0, y1, viewport()->width(), y2 - y1);
+    } else if (lastLine < 0 || folding) {
         // Lines inserted or removed move everything below.
         const int from = folding ? 0 : std::max(0, (firstLine - top) * lh);
         viewport()->update(0, from, viewport()->width(), viewport()->height() - from);
@@ -457,10 +506,16 @@ void TCustomCodeEditor::paintEvent(QPaintEvent*)
     p.fillRect(textArea, colors.Background);
     p.setClipRect(textArea);
     if (ScanPending()) {
-        const int lastLine = FEngine->CodeFoldingActive() ? FEngine->AllFoldRanges().FoldRowToLine(last) : last;
-        ScanUpTo(lastLine - 1);
+        const widgets::TRowSpan lastShown = widgets::RowSpanAt(*FEngine, last);
+        ScanUpTo((lastShown.Line > 0 ? lastShown.Line : FEngine->Lines().Count()) - 1);
     }
     widgets::PaintTextRows(p, *FEngine, FHighlighter, FGrid, colors, left, textArea.width(), first, last);
+    if (FEngine->WordWrap() && FEngine->HasOption(editor::eoWrapWithRightEdge)) {
+        // The column the rows wrap at.
+        const int x = left + int(FRightEdge * FGrid.CellWidth());
+        p.setPen(QColor(192, 192, 192));
+        p.drawLine(x, 0, x, viewport()->height());
+    }
 
     const QRect caret = CaretRect();
     if (!FPreedit.isEmpty()) {

@@ -1,4 +1,5 @@
 #include "widgets/EditorGutter.h"
+#include "widgets/TextPainter.h"
 
 #include "editor/CodeEditor.h"
 
@@ -93,10 +94,17 @@ void TEditorGutter::Paint(QPainter& p, const editor::TCustomCodeEditor& e, int f
         marks[i] = b ? b->Line : 0;
     }
     for (int row = firstRow; row <= lastRow; ++row) {
-        const int line = folding ? folds.FoldRowToLine(row) : row;
+        const TRowSpan span = RowSpanAt(e, row);
+        const int line = span.Line;
         if (line < 1 || line > count)
             break;
         const int y = (row - firstRow) * lineHeight;
+        const QColor change = ChangeColor(lines.GetChangeFlags(line - 1));
+        if (change.isValid())
+            p.fillRect(FLeft[gbChanges], y, kChangesWidth, lineHeight, change);
+        // A wrapped line's number and marks stand on its first row only.
+        if (span.RowInLine > 0)
+            continue;
         for (int i = 0; i < 10; ++i) {
             if (marks[i] != line)
                 continue;
@@ -128,9 +136,6 @@ void TEditorGutter::Paint(QPainter& p, const editor::TCustomCodeEditor& e, int f
                 p.drawLine(cx, y, cx, y + lineHeight);
             }
         }
-        const QColor change = ChangeColor(lines.GetChangeFlags(line - 1));
-        if (change.isValid())
-            p.fillRect(FLeft[gbChanges], y, kChangesWidth, lineHeight, change);
     }
 }
 

@@ -2,11 +2,13 @@
 
 #include "editor/CodeEditor.h"
 #include "editor/TextColumns.h"
+#include "editor/WrapRows.h"
 #include "widgets/TextGrid.h"
 
 #include <QPainter>
 
 #include <array>
+#include <climits>
 #include <vector>
 
 namespace widgets {
@@ -78,14 +80,15 @@ private:
 
 } // namespace
 
-bool SelectedColumns(const editor::TCustomCodeEditor& e, int line, int& from, int& to)
+// Selected cells of a row, as columns of the row (to < 0: to the right edge).
+bool SelectedColumns(const editor::TCustomCodeEditor& e, const TRowSpan& span, QStringView piece, int& from, int& to)
 {
     if (!e.SelAvail())
         return false;
+    const int line = span.Line;
     const editor::TBufferCoord b = e.BlockBegin(), en = e.BlockEnd();
     if (line < b.Line || line > en.Line)
         return false;
-    const QString& text = e.Lines().GetRef(line - 1);
     const int tab = e.TabWidth();
     switch (e.SelectionMode()) {
     case editor::smLine:
@@ -102,11 +105,22 @@ bool SelectedColumns(const editor::TCustomCodeEditor& e, int line, int& from, in
     case editor::smNormal:
         break;
     }
-    from = line == b.Line ? editor::text::DisplayColumn(text, b.Char - 1, tab) : 0;
-    if (line == en.Line)
-        to = editor::text::DisplayColumn(text, en.Char - 1, tab);
-    else // the line break is one selected cell
-        to = editor::text::DisplayColumn(text, int(text.size()), tab) + 1;
+    // Indexes of the selection on this line, cut to the row's piece; past
+    // the line's end (its last row) each position is one cell.
+    const int pieceEnd = span.LastOfLine ? INT_MAX : span.End;
+    const int first = line == b.Line ? b.Char - 1 : 0;
+    if (first > pieceEnd || (!span.LastOfLine && first >= span.End))
+        return false;
+    from = editor::text::DisplayColumn(piece, std::max(0, first - span.Start), tab);
+    if (line == en.Line) {
+        const int last = en.Char - 1;
+        if (last < span.Start)
+            return false;
+        to = editor::text::DisplayColumn(piece, std::min(last, pieceEnd) - span.Start, tab);
+    } else {
+        // The line break is one selected cell, after the line's last row.
+        to = editor::text::DisplayColumn(piece, int(piece.size()), tab) + (span.LastOfLine ? 1 : 0);
+    }
     return to > from;
 }
 
@@ -125,15 +139,39 @@ void DrawSpecialMark(QPainter& p, const QString& mark, const QRectF& cell, int b
 
 } // namespace
 
+TRowSpan RowSpanAt(const editor::TCustomCodeEditor& e, int row)
+{
+    TRowSpan span;
+    const editor::TLineBuffer& lines = e.Lines();
+    if (const editor::TWrapRows* wrap = e.WrapRows()) {
+        if (row < 1 || row > wrap->RowCount())
+            return span;
+        const editor::TWrapRows::TRowOfLine at = wrap->LineOfRow(row - 1);
+        span.Line = at.Line + 1;
+        span.RowInLine = at.RowInLine;
+        span.Start = wrap->RowStart(at.Line, at.RowInLine);
+        span.End = wrap->RowEnd(at.Line, at.RowInLine);
+        span.LastOfLine = at.RowInLine + 1 >= wrap->RowsOfLine(at.Line);
+        span.Wrapped = true;
+        return span;
+    }
+    const int line = e.CodeFoldingActive() ? e.AllFoldRanges().FoldRowToLine(row) : row;
+    if (line < 1 || line > lines.Count())
+        return span;
+    span.Line = line;
+    span.End = int(lines.GetRef(line - 1).size());
+    return span;
+}
+
 void PaintTextRows(QPainter& p, const editor::TCustomCodeEditor& e, editor::TCustomHighlighter* h, const TFontGrid& grid, const TTextColors& colors,
     int left, int width, int firstRow, int lastRow)
 {
     const qreal cw = grid.CellWidth();
     const int lh = grid.LineHeight();
-    const int leftCol = e.LeftChar() - 1;
+    // Wrapped rows start at their own column 0 and never scroll sideways.
+    const int leftCol = e.WrapRows() ? 0 : e.LeftChar() - 1;
     const int cols = int(width / cw) + 2;
     const int tab = e.TabWidth();
-    const bool folding = e.CodeFoldingActive();
     const bool special = e.HasOption(editor::eoShowSpecialChars);
     QColor specialColor = colors.Foreground;
     specialColor.setAlphaF(0.35f);
@@ -151,15 +189,18 @@ void PaintTextRows(QPainter& p, const editor::TCustomCodeEditor& e, editor::TCus
     int fontStyle = 0;
     p.setFont(fonts.Get(0));
     for (int row = firstRow; row <= lastRow; ++row) {
-        const int line = folding ? e.AllFoldRanges().FoldRowToLine(row) : row;
-        if (line < 1 || line > count)
+        const TRowSpan span = RowSpanAt(e, row);
+        const int line = span.Line;
+        if (line < 1)
             break;
         const int y = (row - firstRow) * lh;
         const QString& text = lines.GetRef(line - 1);
+        const QStringView piece = QStringView(text).mid(span.Start, span.End - span.Start);
         // Only the clusters on screen are laid out; the highlighter stops
-        // after the last one.
+        // after the last one. Indexes are the line's, columns the row's.
         std::vector<TGridCell> cells;
-        ForEachCell(text, tab, leftCol, leftCol + cols, [&](const TGridCell& c) {
+        ForEachCell(piece, tab, leftCol, leftCol + cols, [&](TGridCell c) {
+            c.Index += span.Start;
             cells.push_back(c);
             return true;
         });
@@ -180,7 +221,7 @@ void PaintTextRows(QPainter& p, const editor::TCustomCodeEditor& e, editor::TCus
                 p.fillRect(QRectF(xOf(c.Column), y, c.Width * cw, lh), QColor::fromRgba(a->Background()));
         }
         int s1, s2;
-        if (SelectedColumns(e, line, s1, s2)) {
+        if (SelectedColumns(e, span, piece, s1, s2)) {
             const qreal x1 = std::max<qreal>(left, xOf(s1));
             const qreal x2 = s2 < 0 ? left + width : xOf(s2);
             if (x2 > x1)
@@ -245,9 +286,9 @@ void PaintTextRows(QPainter& p, const editor::TCustomCodeEditor& e, editor::TCus
             ++i;
         }
         // The line's end, after its last cluster.
-        if (special && line < count) {
+        if (special && line < count && span.LastOfLine) {
             const int end = cells.empty() || maxIndex >= text.size()
-                                ? editor::text::DisplayColumn(text, int(text.size()), tab)
+                                ? editor::text::DisplayColumn(piece, int(piece.size()), tab)
                                 : -1;
             if (end >= leftCol)
                 DrawSpecialMark(p, QStringLiteral("\u00B6"), QRectF(xOf(end), y, cw, lh), baseline, specialColor, pen);

@@ -98,6 +98,9 @@ public:
     // processes, descriptor writes) in "Python Output". The program turns it
     // on at start. Whether it is on: false when the system refused.
     bool SetProcessOutputCapture(bool on);
+    // Wraps long lines in the editor at the window's edge; the choice is stored
+    // with the settings and comes back at the next start.
+    void SetWordWrap(bool on);
     // The window closed for a signal (possibly before the event loop ran).
     bool EndedBySignal() const { return fEndingBySignal; }
 
@@ -148,10 +151,12 @@ public:
     QAction* SearchFindNext1;
     QAction* SearchFindPrev1;
     QAction* SearchGotoLine1;
+    QAction* ViewWordWrap1;
 
     QMenu* File1;
     QMenu* idR;
     QMenu* S1;
+    QMenu* V1;
     QMenu* T1;
     QMenu* Help1;
 
@@ -194,6 +199,7 @@ private:
     void ShowRunningState(bool running);
     // Finalises the interpreter while everything it refers to still exists.
     void ShutdownRuntime();
+    void LoadViewSettings();
     // Brings "Python Output" up to date with everything the run wrote.
     void ShowRunOutput();
     void BuildJournal();

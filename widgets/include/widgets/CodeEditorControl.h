@@ -42,6 +42,12 @@ public:
     bool WantTabs() const { return FEngine->WantTabs(); }
     void SetWantTabs(bool value) { FEngine->SetWantTabs(value); }
     void SetUseCodeFolding(bool value);
+    // Long lines wrap at the window's edge (or, with eoWrapWithRightEdge, at
+    // the right edge column, which is then painted). Folding turns it off.
+    bool WordWrap() const { return FEngine->WordWrap(); }
+    void SetWordWrap(bool value);
+    int RightEdge() const { return FRightEdge; }
+    void SetRightEdge(int column);
     void SetEditorFont(const QFont& font, const QFont& gutterFont);
     const widgets::TFontGrid& Grid() const { return FGrid; }
     widgets::TEditorGutter& Gutter() { return FGutter; }
@@ -134,6 +140,7 @@ private:
     bool FCaretShown = true;
     QString FPreedit;
     QString FScrollHint;
+    int FRightEdge = 80;
     int FPreeditCursor = 0;
     bool FSyncingScroll = false;
     editor::TCustomHighlighter* FHighlighter = nullptr;

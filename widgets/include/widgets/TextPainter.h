@@ -22,6 +22,18 @@ struct TTextColors {
     qreal SelectionAlpha = 0.4;
 };
 
+// What a display row (1-based) shows: a whole line or, with word wrap, a
+// piece of one, drawn from its own column 0.
+struct TRowSpan {
+    int Line = 0; // 1-based; 0 when the row is past the text
+    int RowInLine = 0;
+    int Start = 0; // the piece [Start, End) of the line, in UTF-16 units
+    int End = 0;
+    bool LastOfLine = true;
+    bool Wrapped = false;
+};
+TRowSpan RowSpanAt(const editor::TCustomCodeEditor& e, int row);
+
 // Rows firstRow..lastRow (1-based display rows); row firstRow is drawn at
 // y = 0, display column leftChar at x = left.
 // The highlighter may differ from the editor's while the view is still
