@@ -22,15 +22,19 @@ TFileDropFilter::TFileDropFilter(QObject* owner, TOnDropFiles onDropFiles)
 {
 }
 
-void TFileDropFilter::Watch(std::initializer_list<QWidget*> widgets)
+void TFileDropFilter::Watch(std::initializer_list<QWidget*> widgets, std::function<bool()> takesFiles)
 {
     for (QWidget* widget : widgets) {
         widget->setAcceptDrops(true);
         widget->installEventFilter(this);
+        if (takesFiles)
+            FTakesFiles.insert(widget, takesFiles);
         // A scroll area's drops arrive at its viewport.
         if (auto* area = qobject_cast<QAbstractScrollArea*>(widget)) {
             area->viewport()->setAcceptDrops(true);
             area->viewport()->installEventFilter(this);
+            if (takesFiles)
+                FTakesFiles.insert(area->viewport(), takesFiles);
         }
     }
 }
@@ -45,6 +49,10 @@ bool TFileDropFilter::eventFilter(QObject* watched, QEvent* event)
         const QStringList files = DroppedLocalFiles(drop->mimeData());
         if (files.isEmpty())
             return QObject::eventFilter(watched, event);
+        if (const auto takes = FTakesFiles.constFind(watched); takes != FTakesFiles.constEnd() && !(*takes)()) {
+            drop->ignore();
+            return true;
+        }
         // Copy, never move: a file manager deletes the source of an accepted move.
         if (!(drop->possibleActions() & Qt::CopyAction)) {
             drop->ignore();

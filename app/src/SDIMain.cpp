@@ -229,7 +229,9 @@ TSDIAppForm::TSDIAppForm(QWidget* parent) : QMainWindow(parent)
     auto* drops = new TFileDropFilter(this, [this](const QStringList& files) {
         RunGuarded([&] { OpenScript(files.constFirst()); }, this);
     });
-    drops->Watch({this, sePythonCode, Memo1, mePythonOutput});
+    drops->Watch({this, Memo1, mePythonOutput});
+    // The editor takes file drops while its option says so; else they reach the window.
+    drops->Watch({sePythonCode}, [this] { return sePythonCode->Engine().HasOption(editor::eoDropFiles); });
 
     BuildBridge();
 

@@ -322,6 +322,72 @@ void BM_Memory(benchmark::State& state)
 BENCHMARK(BM_Memory<Ours>)->Name("MemoryLoadedAndPainted/Ours")->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_Memory<Scintilla>)->Name("MemoryLoadedAndPainted/QScintilla")->Unit(benchmark::kMillisecond)->Iterations(1);
 
+// --- word wrap ---------------------------------------------------------------
+
+// One million lines of 200 characters, words and blanks as code has them.
+const QString& WrappedText()
+{
+    static const QString text = [] {
+        const QString words = QStringLiteral(
+            "result = transform(record.get('name'), record.get('value'), options) + offset * scale "
+            "if record and options.enabled else fallback(record, reason='missing value') # keep going ");
+        QString out;
+        out.reserve(201 * 1000000);
+        for (int i = 0; i < 1000000; ++i) {
+            const int start = i % 50;
+            out += QStringView(words).mid(start, 200 - 7);
+            out += QStringLiteral("%1").arg(i % 10000000, 7, 10, QLatin1Char('0'));
+            out += u'\n';
+        }
+        out.chop(1);
+        return out;
+    }();
+    return text;
+}
+
+struct OursWrapped : Ours {
+    OursWrapped() { w.SetWordWrap(true); }
+};
+
+struct ScintillaWrapped : Scintilla {
+    ScintillaWrapped() { w.setWrapMode(QsciScintilla::WrapWord); }
+};
+
+template <class Editor>
+void BM_WrappedOpenAndFirstPaint(benchmark::State& state)
+{
+    const QString& text = WrappedText();
+    for (auto _ : state) {
+        Editor e;
+        const auto t0 = std::chrono::steady_clock::now();
+        e.SetText(text);
+        Paint(e.Viewport());
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    }
+}
+BENCHMARK(BM_WrappedOpenAndFirstPaint<OursWrapped>)->Name("WrappedOpenAndFirstPaint/Ours")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_WrappedOpenAndFirstPaint<ScintillaWrapped>)->Name("WrappedOpenAndFirstPaint/QScintilla")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+template <class Editor>
+void BM_WrappedKeystrokeToPaint(benchmark::State& state)
+{
+    Editor e;
+    e.SetText(WrappedText());
+    e.Settle();
+    e.GotoMiddle();
+    Paint(e.Viewport());
+    std::vector<double> ms;
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        Key(e.Target(), Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+        Paint(e.Viewport());
+        ms.push_back(Ms(std::chrono::steady_clock::now() - t0));
+    }
+    Report(state, ms);
+}
+BENCHMARK(BM_WrappedKeystrokeToPaint<OursWrapped>)->Name("WrappedKeystrokeToPaint/Ours")->Unit(benchmark::kMicrosecond)->Iterations(200);
+BENCHMARK(BM_WrappedKeystrokeToPaint<ScintillaWrapped>)->Name("WrappedKeystrokeToPaint/QScintilla")->Unit(benchmark::kMicrosecond)->Iterations(200);
+
 } // namespace
 
 int main(int argc, char** argv)

@@ -208,6 +208,16 @@ TEST_F(Desktop, TextDroppedOnTheScriptPaneStaysAnEdit)
     Drop(form->sePythonCode->viewport(), &web);
     EXPECT_TRUE(form->FilePath().isEmpty());
     EXPECT_TRUE(dialogs.messages.empty());
+
+    // Without the editor's file-drop option a dropped file is not the
+    // editor's: the window around it opens it, and no path is pasted.
+    const QString c = Script(QStringLiteral("c.py"), "c = 3\r\n");
+    form->sePythonCode->Engine().SetOptions(form->sePythonCode->Engine().Options() & ~editor::eoDropFiles);
+    dialogs.AnswerMessage(ModalResult::mrNo);
+    auto file = Files({c});
+    Drop(form->sePythonCode->viewport(), file.get());
+    EXPECT_EQ(form->FilePath(), c);
+    EXPECT_EQ(form->EditorText(), QStringLiteral("c = 3\r\n"));
 }
 
 TEST_F(Desktop, DropThatOnlyAllowsMovingIsRefused)

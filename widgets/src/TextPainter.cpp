@@ -173,6 +173,9 @@ void PaintTextRows(QPainter& p, const editor::TCustomCodeEditor& e, editor::TCus
     const int cols = int(width / cw) + 2;
     const int tab = e.TabWidth();
     const bool special = e.HasOption(editor::eoShowSpecialChars);
+    // Runs drawn together let the font join characters (-> or != as one
+    // sign); without the option every character is drawn in its own cell.
+    const bool ligatures = e.HasOption(editor::eoShowLigatures);
     QColor specialColor = colors.Foreground;
     specialColor.setAlphaF(0.35f);
     const editor::TLineBuffer& lines = e.Lines();
@@ -254,7 +257,7 @@ void PaintTextRows(QPainter& p, const editor::TCustomCodeEditor& e, editor::TCus
                 fontStyle = style;
                 p.setFont(fonts.Get(style));
             }
-            if (ch > 0x20 && ch < 0x7F && c.Length == 1 && c.Column >= leftCol) {
+            if (ligatures && ch > 0x20 && ch < 0x7F && c.Length == 1 && c.Column >= leftCol) {
                 run.clear();
                 size_t j = i;
                 while (j < cells.size()) {

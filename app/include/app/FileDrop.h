@@ -1,5 +1,6 @@
 #pragma once
 // Files dropped from a file manager onto the window or the script pane.
+#include <QHash>
 #include <QObject>
 #include <QStringList>
 
@@ -23,11 +24,14 @@ public:
     TFileDropFilter(QObject* owner, TOnDropFiles onDropFiles);
 
     // Watches the widgets, and the viewport of each that is a scroll area.
-    void Watch(std::initializer_list<QWidget*> widgets);
+    // While `takesFiles` answers false a widget does not take file drags:
+    // they go on to its parent, and the widget never sees them.
+    void Watch(std::initializer_list<QWidget*> widgets, std::function<bool()> takesFiles = {});
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     TOnDropFiles FOnDropFiles;
+    QHash<QObject*, std::function<bool()>> FTakesFiles;
 };
