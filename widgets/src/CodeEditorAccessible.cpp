@@ -455,18 +455,26 @@ QString TCodeEditorAccessible::textAtOffset(int offset, QAccessible::TextBoundar
     return text(*startOffset, *endOffset);
 }
 
-QString TCodeEditorAccessible::textBeforeOffset(int offset, QAccessible::TextBoundaryType boundaryType,
-    int* startOffset, int* endOffset) const
+// The piece at an offset (-1: the end) for the neighbour queries; false, with
+// the answer's offsets -1, when the offset lies outside the text.
+bool TCodeEditorAccessible::PieceAround(int offset, QAccessible::TextBoundaryType boundaryType, int* startOffset,
+    int* endOffset, int* start, int* end) const
 {
     const int length = characterCount();
     if (offset == -1)
         offset = length;
     *startOffset = *endOffset = -1;
     if (offset < 0 || offset > length)
-        return {};
+        return false;
+    PieceAt(offset, boundaryType, start, end);
+    return true;
+}
+
+QString TCodeEditorAccessible::textBeforeOffset(int offset, QAccessible::TextBoundaryType boundaryType,
+    int* startOffset, int* endOffset) const
+{
     int start, end;
-    PieceAt(offset, boundaryType, &start, &end);
-    if (start <= 0)
+    if (!PieceAround(offset, boundaryType, startOffset, endOffset, &start, &end) || start <= 0)
         return {};
     PieceAt(start - 1, boundaryType, startOffset, endOffset);
     return text(*startOffset, *endOffset);
@@ -475,15 +483,8 @@ QString TCodeEditorAccessible::textBeforeOffset(int offset, QAccessible::TextBou
 QString TCodeEditorAccessible::textAfterOffset(int offset, QAccessible::TextBoundaryType boundaryType,
     int* startOffset, int* endOffset) const
 {
-    const int length = characterCount();
-    if (offset == -1)
-        offset = length;
-    *startOffset = *endOffset = -1;
-    if (offset < 0 || offset > length)
-        return {};
     int start, end;
-    PieceAt(offset, boundaryType, &start, &end);
-    if (end >= length)
+    if (!PieceAround(offset, boundaryType, startOffset, endOffset, &start, &end) || end >= characterCount())
         return {};
     PieceAt(end, boundaryType, startOffset, endOffset);
     return text(*startOffset, *endOffset);

@@ -63,6 +63,8 @@ private:
     TCustomCodeEditor* Control() const;
     // Bounds [start, end) of the piece of the given kind that holds offset.
     void PieceAt(int offset, QAccessible::TextBoundaryType type, int* start, int* end) const;
+    bool PieceAround(int offset, QAccessible::TextBoundaryType type, int* startOffset, int* endOffset, int* start,
+                     int* end) const;
 
     QAccessible::Id FGutterId = 0; // the gutter's child interface, made when first asked for
 };
