@@ -68,10 +68,11 @@ TEST_F(FindBar, SearchMenuSitsBetweenFileAndTestWithItsShortcuts)
     for (QAction* a : form->menuBar()->actions())
         if (a->menu() && a->isVisible())
             menus << a->menu();
-    ASSERT_EQ(menus.size(), 3);
+    ASSERT_EQ(menus.size(), 4);
     EXPECT_EQ(menus[0], form->File1);
     EXPECT_EQ(menus[1], form->S1);
-    EXPECT_EQ(menus[2], form->T1);
+    EXPECT_EQ(menus[2], form->V1);
+    EXPECT_EQ(menus[3], form->T1);
     EXPECT_EQ(form->S1->title(), QStringLiteral("検索(&S)"));
     QStringList keys;
     for (QAction* a : form->S1->actions())

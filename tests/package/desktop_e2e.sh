@@ -60,7 +60,10 @@ start
 win=$(wait_window "Quorbel")
 sleep 1 # the first paint
 if [ "$expect_icon" = --expect-icon ]; then
-  xprop -id "$win" _NET_WM_ICON | grep -q 'Icon (' || fail "the window has no icon"
+  # Read whole first: grep -q would quit early and, with pipefail, xprop's
+  # broken pipe would count as a missing icon.
+  icon=$(xprop -id "$win" _NET_WM_ICON)
+  grep -q 'Icon (' <<<"$icon" || fail "the window has no icon"
 fi
 import -window "$win" "$work/before.png"
 # Run: first through the menu's keys (テスト, 実行), then by clicking the run
