@@ -21,6 +21,10 @@ xvfb_start() {
   [ -s "$work/display" ] || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
   DISPLAY=":$(head -n1 "$work/display")"
   export DISPLAY
+  # The number is written as the server starts listening; a client may still
+  # be refused for a moment while other tests' servers come and go.
+  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
+  echo "Xvfb on $DISPLAY takes no clients"; cat "$work/xvfb.log"; exit 1
 }
 
 app_start() {
