@@ -109,6 +109,7 @@ void TPythonInterface::MapDll()
     if (!PyExc_WindowsError)
         PyExc_WindowsError = PyExc_OSError;
     FNextNotImplemented = ImportSymbol("_PyObject_NextNotImplemented", false);
+    FIterCheck = reinterpret_cast<int (*)(PPyObject)>(ImportSymbol("PyIter_Check", false));
 }
 
 void TPythonInterface::RequireInitialized() const

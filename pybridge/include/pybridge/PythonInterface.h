@@ -78,11 +78,16 @@ public:
     {
         return o && (o->ob_type == PyCFunction_Type || o->ob_type == PyFunction_Type);
     }
-    // A type whose slot is the runtime's "not implemented" placeholder (every
-    // class that defines no __next__) is no iterator either.
+    // The runtime's own test where it exports one (every supported version
+    // does); otherwise a type whose slot is the runtime's "not implemented"
+    // placeholder (every class that defines no __next__) is no iterator either.
     bool PyIter_Check(PPyObject o) const
     {
-        return o && o->ob_type->tp_iternext != nullptr &&
+        if (!o)
+            return false;
+        if (FIterCheck)
+            return FIterCheck(o) != 0;
+        return o->ob_type->tp_iternext != nullptr &&
                reinterpret_cast<void*>(o->ob_type->tp_iternext) != FNextNotImplemented;
     }
     bool PyWeakref_CheckRef(PPyObject o) const { return IsExact(o, _PyWeakref_RefType); }
@@ -135,6 +140,7 @@ public:
 protected:
     // The runtime's placeholder iterator-next slot, when it exports one.
     void* FNextNotImplemented = nullptr;
+    int (*FIterCheck)(PPyObject) = nullptr;
     bool FBindingComplete = false;
 };
 
