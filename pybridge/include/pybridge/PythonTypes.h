@@ -150,9 +150,17 @@ struct PyTypeObject {
     unsigned int tp_version_tag;
     destructor tp_finalize;
     vectorcallfunc tp_vectorcall;
+    // Written by 3.12 (tp_watched) and 3.13 (tp_versions_used); 3.11 ends
+    // before them. A type the host declares must have room for them, or a
+    // later runtime writes into whatever follows it.
+    unsigned char tp_watched;
+    std::uint16_t tp_versions_used;
 };
 static_assert(offsetof(PyTypeObject, tp_name) == 24);
 static_assert(offsetof(PyTypeObject, tp_flags) == 168);
+static_assert(offsetof(PyTypeObject, tp_watched) == 408);
+static_assert(offsetof(PyTypeObject, tp_versions_used) == 410);
+static_assert(sizeof(PyTypeObject) == 416);
 
 struct Py_complex {
     double real;
