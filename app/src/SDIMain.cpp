@@ -11,7 +11,6 @@
 #include "app/TestRun.h"
 #include "history/OpnFilHs.h"
 #include "platform/Dialogs.h"
-#include "platform/FileIO.h"
 #include "platform/OutputCapture.h"
 #include "platform/Process.h"
 #include "platform/Registry.h"
@@ -276,23 +275,23 @@ const QString kWordWrapValue = QStringLiteral("WordWrap");
 
 void TSDIAppForm::SetWordWrap(bool on)
 {
-    sePythonCode->SetWordWrap(on);
-    if (ViewWordWrap1->isChecked() != on) {
-        const QSignalBlocker quiet(ViewWordWrap1);
-        ViewWordWrap1->setChecked(on);
-    }
+    ShowWordWrap(on);
     platform::Registry reg(platform::HKEY_CURRENT_USER);
     if (reg.OpenKey(kViewKey, true))
         reg.WriteInteger(kWordWrapValue, on ? 1 : 0);
 }
 
+void TSDIAppForm::ShowWordWrap(bool on)
+{
+    sePythonCode->SetWordWrap(on);
+    const QSignalBlocker quiet(ViewWordWrap1);
+    ViewWordWrap1->setChecked(on);
+}
+
 void TSDIAppForm::LoadViewSettings()
 {
     platform::Registry reg(platform::HKEY_CURRENT_USER);
-    const bool on = reg.OpenKeyReadOnly(kViewKey) && reg.ValueExists(kWordWrapValue) && reg.ReadInteger(kWordWrapValue) != 0;
-    const QSignalBlocker quiet(ViewWordWrap1);
-    ViewWordWrap1->setChecked(on);
-    sePythonCode->SetWordWrap(on);
+    ShowWordWrap(reg.OpenKeyReadOnly(kViewKey) && reg.ValueExists(kWordWrapValue) && reg.ReadInteger(kWordWrapValue) != 0);
 }
 
 bool TSDIAppForm::SetProcessOutputCapture(bool on)
@@ -865,22 +864,10 @@ void TSDIAppForm::FileExport1Execute()
     const auto chosen = platform::CurrentDialogs().FileDialog(request);
     if (!chosen)
         return;
-    editor::THtmlStyle style;
+    editor::THtmlStyle style = sePythonCode->HtmlStyle();
     style.Title = script.fileName();
-    const QFont& font = sePythonCode->Grid().Font();
-    style.FontFamily = font.family();
-    style.FontPixels = font.pixelSize() > 0 ? font.pixelSize() : QFontInfo(font).pixelSize();
-    style.TabWidth = sePythonCode->TabWidth();
-    style.Foreground = sePythonCode->palette().color(QPalette::Text).rgba();
-    style.Background = sePythonCode->palette().color(QPalette::Base).rgba();
-    const QByteArray page = editor::HtmlDocument(sePythonCode->Engine().Lines(), PythonHighlighter1.get(), style);
-    // Reported like a failed save: the application's error box shows it.
-    try {
-        platform::WriteFileAtomically(*chosen, page, platform::UserStateFolder() + QStringLiteral("/save-copies"));
-    } catch (const platform::Exception& e) {
-        throw EScriptFileError(platform::Format(QStringLiteral("ファイル \"%s\" を作成できません。%s"),
-            {QFileInfo(*chosen).absoluteFilePath(), e.Message()}));
-    }
+    // Written, and a failure reported, as a save is.
+    SaveDocumentFile(*chosen, editor::HtmlDocument(sePythonCode->Engine().Lines(), PythonHighlighter1.get(), style));
 }
 
 void TSDIAppForm::FileExit1Execute() { close(); }

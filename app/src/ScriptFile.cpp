@@ -29,13 +29,29 @@ QByteArray ScriptFileBytes(const QString& text)
     return platform::EncodeText(platform::JoinLines(SplitSavedLines(text), u"\r\n", true), TEncoding::UTF8, true);
 }
 
-void SaveScriptFile(const QString& path, const QString& text)
+namespace {
+
+// Writes what `bytes` makes; a failure in making or writing it names the file.
+template <class F>
+void WriteDocument(const QString& path, F&& bytes)
 {
     try {
-        platform::WriteFileAtomically(path, ScriptFileBytes(text), platform::UserStateFolder() + QStringLiteral("/save-copies"));
+        platform::WriteFileAtomically(path, bytes(), platform::UserStateFolder() + QStringLiteral("/save-copies"));
     } catch (const platform::Exception& e) {
         throw EScriptFileError(platform::Format(SCreateFailed, {FullPath(path), e.Message()}));
     }
+}
+
+} // namespace
+
+void SaveScriptFile(const QString& path, const QString& text)
+{
+    WriteDocument(path, [&] { return ScriptFileBytes(text); });
+}
+
+void SaveDocumentFile(const QString& path, const QByteArray& bytes)
+{
+    WriteDocument(path, [&] { return bytes; });
 }
 
 QString LoadScriptFile(const QString& path)

@@ -151,11 +151,7 @@ void TCustomCodeEditor::Internals::MoveCaret(TCustomCodeEditor& e, TBufferCoord 
 {
     to = e.ClampCoord(to, e.CaretPastEolAllowed());
     // A caret never stands on a hidden line: the folds hiding it open.
-    if (e.CodeFoldingActive()) {
-        int index;
-        while (e.AllFoldRanges().FoldHidesLine(to.Line, &index))
-            e.Uncollapse(index);
-    }
+    e.RevealLine(to.Line);
     if (select) {
         // An empty column selection keeps its anchor while it is extended.
         const TBufferCoord anchor = e.FBlockBegin != e.FBlockEnd ? e.FBlockBegin : e.FCaret;
@@ -607,14 +603,11 @@ void TCustomCodeEditor::TrimAfterCommand(TTrimStart start, bool changedText)
         FTrimLine = 0;
         return;
     }
-    const int now = FCaret.Line;
     if (!changedText) {
-        if (FTrimLine != 0 && FTrimLine != now)
-            TrimLine(FTrimLine);
-        if (FTrimLine != now)
-            FTrimLine = 0;
+        TrimAbandonedLine();
         return;
     }
+    const int now = FCaret.Line;
     // Lines the command put above the caret (a line break, a paste) are edited lines too.
     if (LineCount() > start.Count && now > start.Line)
         for (int line = start.Line; line < now; ++line)

@@ -221,6 +221,15 @@ void TEditorCore::Uncollapse(int foldRangeIndex)
     Invalidate(LineIndex(FAllFoldRanges.Get(foldRangeIndex).FromLine), -1);
 }
 
+void TEditorCore::RevealLine(int line)
+{
+    if (!CodeFoldingActive())
+        return;
+    int index;
+    while (FAllFoldRanges.FoldHidesLine(line, &index))
+        Uncollapse(index);
+}
+
 int TEditorCore::RescanRanges(int index)
 {
     const int count = FLines->Count();

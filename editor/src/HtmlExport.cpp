@@ -365,7 +365,8 @@ int LineCount(const TLineBuffer& lines) { return lines.Count(); }
 QStringView LineAt(const QStringList& lines, int index) { return lines[index]; }
 QStringView LineAt(const TLineBuffer& lines, int index) { return lines.GetRef(index); }
 
-void ScanLines(const QStringList& lines, TCustomHighlighter& h, int from, int to)
+template <class TLines>
+void ScanLines(const TLines& lines, TCustomHighlighter& h, int from, int to)
 {
     for (int i = from; i < to; ++i) {
         h.SetLine(LineAt(lines, i), i);
@@ -391,10 +392,7 @@ void StartRange(const TLineBuffer& lines, TCustomHighlighter& h, int index)
         h.ResetRange();
     else
         h.SetRange(lines.GetRange(known));
-    for (int i = known + 1; i < index; ++i) {
-        h.SetLine(LineAt(lines, i), i);
-        h.NextToEol();
-    }
+    ScanLines(lines, h, known + 1, index);
 }
 
 template <class TLines>

@@ -253,7 +253,6 @@ void TOutputCapture::Stop()
     SetSanitizerReportFd(2);
     qInstallMessageHandler(gPreviousQtHandler);
     gDiagnosticsFd = 2;
-    fflush(stdout);
     RestoreDescriptor(F->savedOut, 1);
     RestoreDescriptor(F->savedErr, 2);
     F->savedOut = F->savedErr = -1;

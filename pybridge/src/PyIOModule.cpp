@@ -55,6 +55,7 @@ const char* const kRedirectScript =
     "        if write_through is not None:\n"
     "            self._write_through = bool(write_through)\n"
     "class _PaneOutput(_PaneStream):\n"
+    "    write = write\n"
     "    def __init__(self, name, errors, line_buffering):\n"
     "        super().__init__(name, 'w', errors, line_buffering)\n"
     "        self.buffer = _PaneBuffer(self)\n"
@@ -125,8 +126,8 @@ PPyObject pyio_write(PPyObject, PPyObject args)
 }
 
 // The streams' own write: text only, answering the length written, as a
-// text stream does. A plain function (no Python frame per call), set on the
-// stream class after the redirection script.
+// text stream does. A plain function (no Python frame per call), handed to
+// the redirection script as `write` for the output stream class.
 PPyObject stream_write(PPyObject, PPyObject item)
 {
     return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
@@ -295,9 +296,8 @@ void RedirectIOStep(TPythonEngine& e)
     if (!write || !vars || !name)
         e.CheckError(false);
     e.PyDict_SetItemString(vars.Get(), "__name__", name.Get());
-    e.ExecString(QByteArray(kRedirectScript), vars.Get(), vars.Get(), QStringLiteral("<workbench>"));
     e.PyDict_SetItemString(vars.Get(), "write", write.Get());
-    e.ExecString("_PaneOutput.write = write\n", vars.Get(), vars.Get(), QStringLiteral("<workbench>"));
+    e.ExecString(QByteArray(kRedirectScript), vars.Get(), vars.Get(), QStringLiteral("<workbench>"));
     e.SetIORedirected(true);
 }
 

@@ -36,12 +36,18 @@ qsizetype TPythonInputOutput::WriterEntry(quintptr Writer)
 
 void TPythonInputOutput::UpdateWriterLine(quintptr Writer) { FLinesPerThread[WriterEntry(Writer)].Text = FLine_Buffer; }
 
+bool TPythonInputOutput::ThreadWriteQueued()
+{
+    if (!platform::IsMainThread())
+        return QueuesForeignWrites();
+    CatchUp();
+    return false;
+}
+
 void TPythonInputOutput::Write(const QString& S)
 {
-    const bool mainThread = platform::IsMainThread();
-    if (mainThread)
-        CatchUp();
-    WriteText(S, CurrentThreadWriter(), !mainThread && QueuesForeignWrites());
+    const bool queued = ThreadWriteQueued();
+    WriteText(S, CurrentThreadWriter(), queued);
 }
 
 void TPythonInputOutput::WriteFrom(const QString& S, quintptr Writer) { WriteText(S, Writer, QueuesForeignWrites()); }
@@ -94,22 +100,18 @@ void TPythonInputOutput::WriteLine(const QString& S) { Write(S + QChar(10)); }
 
 void TPythonInputOutput::FlushUnfinishedLine()
 {
-    const bool mainThread = platform::IsMainThread();
-    if (mainThread)
-        CatchUp();
-    const quintptr writer = CurrentThreadWriter();
-    QMutexLocker lock(&FLock);
-    FLine_Buffer = FLinesPerThread.at(WriterEntry(writer)).Text;
-    if (!FLine_Buffer.isEmpty())
-        FlushLine(writer, !mainThread && QueuesForeignWrites());
+    const bool queued = ThreadWriteQueued();
+    FlushWriterLine(CurrentThreadWriter(), queued);
 }
 
-void TPythonInputOutput::FlushUnfinishedLine(quintptr Writer)
+void TPythonInputOutput::FlushUnfinishedLine(quintptr Writer) { FlushWriterLine(Writer, QueuesForeignWrites()); }
+
+void TPythonInputOutput::FlushWriterLine(quintptr Writer, bool Queued)
 {
     QMutexLocker lock(&FLock);
     FLine_Buffer = FLinesPerThread.at(WriterEntry(Writer)).Text;
     if (!FLine_Buffer.isEmpty())
-        FlushLine(Writer, QueuesForeignWrites());
+        FlushLine(Writer, Queued);
 }
 
 void TPythonInputOutput::FlushLine(quintptr Writer, bool Queued)
@@ -245,7 +247,7 @@ void TPythonGUIInputOutput::FlushDisplay()
     QTextDocument* doc = pane->document();
     QTextCursor cursor(doc);
     cursor.beginEditBlock();
-    qsizetype removed = before;
+    const qsizetype removed = before - keepOld;
     if (keepOld == 0) {
         cursor.select(QTextCursor::Document);
         cursor.removeSelectedText();
@@ -253,9 +255,6 @@ void TPythonGUIInputOutput::FlushDisplay()
         cursor.movePosition(QTextCursor::Start);
         cursor.setPosition(doc->findBlockByNumber(int(before - keepOld)).position(), QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
-        removed = before - keepOld;
-    } else {
-        removed = 0;
     }
     QString text = QStringList(pending.mid(pending.size() - keepNew)).join(u'\n');
     // Only a line feed ends a pane line; the pane would take these as breaks.

@@ -42,10 +42,9 @@ const char* const kPrepareInterpreter =
     "def _workbench_thread_excepthook(args):\n"
     "    if args.exc_type is SystemExit or sys.stderr is None:\n"
     "        return\n"
-    "    import traceback\n"
     "    name = args.thread.name if args.thread is not None else threading.get_ident()\n"
     "    print('Exception in thread %s:' % name, file=sys.stderr, flush=True)\n"
-    "    traceback.print_exception(args.exc_type, args.exc_value, args.exc_traceback, file=sys.stderr)\n"
+    "    _workbench_excepthook(args.exc_type, args.exc_value, args.exc_traceback)\n"
     "    sys.stderr.flush()\n"
     "threading.excepthook = _workbench_thread_excepthook\n";
 
@@ -158,7 +157,7 @@ TScriptSession::~TScriptSession()
         gTickSession = nullptr;
     Acquire();
     // A finalised interpreter has freed the functions already.
-    for (TPyRef* f : {&FRegisterSource, &FBeginRun, &FEndRun}) {
+    for (TPyRef* f : RunFunctions()) {
         if (*f && !FEngine.Initialized())
             (void)f->Release();
         f->Reset();
@@ -465,9 +464,8 @@ bool TScriptSession::Shutdown(std::chrono::milliseconds wait)
     if (!FAttached)
         return true;
     Acquire();
-    FRegisterSource.Reset();
-    FBeginRun.Reset();
-    FEndRun.Reset();
+    for (TPyRef* f : RunFunctions())
+        f->Reset();
     try {
         TPyRef vars = TPyRef::Steal(FEngine, FEngine.PyDict_New());
         TPyRef seconds = TPyRef::Steal(FEngine, FEngine.PyFloat_FromDouble(double(wait.count()) / 1000.0));

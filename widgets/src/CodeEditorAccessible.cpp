@@ -528,16 +528,11 @@ void TCodeEditorAccessible::scrollToSubstring(int startIndex, int)
     ::TCustomCodeEditor* control = Control();
     editor::TCustomCodeEditor& e = control->Engine();
     const TBufferCoord pos = PositionOf(e, startIndex);
-    if (e.CodeFoldingActive()) {
-        int index;
-        while (e.AllFoldRanges().FoldHidesLine(pos.Line, &index))
-            e.Uncollapse(index);
-    }
+    e.RevealLine(pos.Line);
     // The start comes to the middle of the window when it was out of view.
     const editor::TDisplayCoord d = e.BufferToDisplayPos(pos);
-    const QWidget* v = control->viewport();
-    const int rows = std::max(1, v->height() / control->Grid().LineHeight());
-    const int columns = std::max(1, int((v->width() - control->TextLeft()) / control->Grid().CellWidth()));
+    const int rows = e.View().LinesInWindow();
+    const int columns = e.View().CharsInWindow();
     if (d.Row < e.TopLine() || d.Row >= e.TopLine() + rows)
         e.SetTopLine(std::max(1, d.Row - rows / 2));
     if (d.Column < e.LeftChar() || d.Column >= e.LeftChar() + columns)

@@ -189,11 +189,7 @@ void TCustomCodeEditor::GotoLine(int line)
     const int count = std::max(1, FEngine->Lines().Count());
     line = std::clamp(line, 1, count);
     // Unfold what hides the line, so the caret is seen there.
-    if (FEngine->CodeFoldingActive()) {
-        int index;
-        while (FEngine->AllFoldRanges().FoldHidesLine(line, &index))
-            FEngine->Uncollapse(index);
-    }
+    FEngine->RevealLine(line);
     FEngine->SetCaretXY({1, line});
     // The line comes to the middle of the window when it was out of view.
     const int row = FEngine->DisplayXY().Row;
@@ -438,6 +434,18 @@ void TCustomCodeEditor::StatusChanged(editor::TStatusChanges changes)
 
 QString TCustomCodeEditor::ClipboardText() const { return QGuiApplication::clipboard()->text(); }
 
+editor::THtmlStyle TCustomCodeEditor::HtmlStyle() const
+{
+    editor::THtmlStyle style;
+    const QFont& font = FGrid.Font();
+    style.FontFamily = font.family();
+    style.FontPixels = font.pixelSize() > 0 ? font.pixelSize() : QFontInfo(font).pixelSize();
+    style.TabWidth = FEngine->TabWidth();
+    style.Foreground = palette().color(QPalette::Text).rgba();
+    style.Background = palette().color(QPalette::Base).rgba();
+    return style;
+}
+
 // Copy and cut hand the selection over here. Other programs get it in the
 // editor's colours and font too, unless the user asked for plain text.
 void TCustomCodeEditor::SetClipboardText(const QString& text)
@@ -448,13 +456,7 @@ void TCustomCodeEditor::SetClipboardText(const QString& text)
         clipboard->setText(text);
         return;
     }
-    editor::THtmlStyle style;
-    const QFont& font = FGrid.Font();
-    style.FontFamily = font.family();
-    style.FontPixels = font.pixelSize() > 0 ? font.pixelSize() : QFontInfo(font).pixelSize();
-    style.TabWidth = e.TabWidth();
-    style.Foreground = palette().color(QPalette::Text).rgba();
-    style.Background = palette().color(QPalette::Base).rgba();
+    const editor::THtmlStyle style = HtmlStyle();
     QString html;
     switch (e.SelectionMode()) {
     case editor::smNormal:

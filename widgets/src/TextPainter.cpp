@@ -109,7 +109,7 @@ bool SelectedColumns(const editor::TCustomCodeEditor& e, const TRowSpan& span, Q
     // the line's end (its last row) each position is one cell.
     const int pieceEnd = span.LastOfLine ? INT_MAX : span.End;
     const int first = line == b.Line ? b.Char - 1 : 0;
-    if (first > pieceEnd || (!span.LastOfLine && first >= span.End))
+    if (first >= pieceEnd)
         return false;
     from = editor::text::DisplayColumn(piece, std::max(0, first - span.Start), tab);
     if (line == en.Line) {
@@ -152,7 +152,6 @@ TRowSpan RowSpanAt(const editor::TCustomCodeEditor& e, int row)
         span.Start = wrap->RowStart(at.Line, at.RowInLine);
         span.End = wrap->RowEnd(at.Line, at.RowInLine);
         span.LastOfLine = at.RowInLine + 1 >= wrap->RowsOfLine(at.Line);
-        span.Wrapped = true;
         return span;
     }
     const int line = e.CodeFoldingActive() ? e.AllFoldRanges().FoldRowToLine(row) : row;

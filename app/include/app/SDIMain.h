@@ -200,6 +200,8 @@ private:
     // Finalises the interpreter while everything it refers to still exists.
     void ShutdownRuntime();
     void LoadViewSettings();
+    // The editor and the menu item, without storing the choice.
+    void ShowWordWrap(bool on);
     // Brings "Python Output" up to date with everything the run wrote.
     void ShowRunOutput();
     void BuildJournal();

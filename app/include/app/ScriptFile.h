@@ -27,6 +27,8 @@ QByteArray ScriptFileBytes(const QString& text);
 // Throws EScriptFileError("ファイル "%s" を作成できません。%s"), also for a
 // text UTF-8 cannot hold (then no file is touched).
 void SaveScriptFile(const QString& path, const QString& text);
+// The same for bytes already encoded (an exported page, say).
+void SaveDocumentFile(const QString& path, const QByteArray& bytes);
 
 // Reads a UTF-8 file (with or without a byte-order mark) as text; its line
 // breaks stay as they are, the editor takes CR LF, LF and CR alike. Throws

@@ -121,6 +121,8 @@ public:
     void FullFoldScan();
     void Collapse(int foldRangeIndex);
     void Uncollapse(int foldRangeIndex);
+    // Opens every fold that hides a line (1-based), so it can be seen.
+    void RevealLine(int line);
 
     // Returns the last line rescanned.
     int RescanRanges(int index);

@@ -82,7 +82,11 @@ protected:
     // Lines on the queue; readable without the lock.
     qsizetype QueuedCount() const { return FQueuedCount.load(std::memory_order_relaxed); }
 
+    // Whether the calling thread's lines take the queue; on the main thread,
+    // lets earlier output go first (CatchUp).
+    bool ThreadWriteQueued();
     void WriteText(const QString& S, quintptr Writer, bool Queued);
+    void FlushWriterLine(quintptr Writer, bool Queued);
     void UpdateWriterLine(quintptr Writer);
     void FlushLine(quintptr Writer, bool Queued);
     void AddPendingWrite();

@@ -20,6 +20,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -130,6 +131,7 @@ private:
     TPyRef FRegisterSource;
     TPyRef FBeginRun;
     TPyRef FEndRun;
+    std::array<TPyRef*, 3> RunFunctions() { return {&FRegisterSource, &FBeginRun, &FEndRun}; }
     std::atomic<bool> FRunning{false};
     std::atomic<bool> FStopRequested{false};
     bool FStopRaised = false;

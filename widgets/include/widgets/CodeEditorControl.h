@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "editor/CodeEditor.h"
+#include "editor/HtmlExport.h"
 #include "widgets/EditorGutter.h"
 #include "widgets/TextGrid.h"
 
@@ -47,6 +48,8 @@ public:
     bool WordWrap() const { return FEngine->WordWrap(); }
     void SetWordWrap(bool value);
     int RightEdge() const { return FRightEdge; }
+    // How an HTML copy or export of the text looks here: font, tabs, colours.
+    editor::THtmlStyle HtmlStyle() const;
     void SetRightEdge(int column);
     void SetEditorFont(const QFont& font, const QFont& gutterFont);
     const widgets::TFontGrid& Grid() const { return FGrid; }

@@ -30,7 +30,6 @@ struct TRowSpan {
     int Start = 0; // the piece [Start, End) of the line, in UTF-16 units
     int End = 0;
     bool LastOfLine = true;
-    bool Wrapped = false;
 };
 TRowSpan RowSpanAt(const editor::TCustomCodeEditor& e, int row);
 
