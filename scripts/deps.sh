@@ -1,13 +1,22 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the program and the tests need; does
-# nothing when they are all present. Works as root or through sudo.
+# nothing when they are all present. Works as root or through sudo, on
+# Debian 12 and 13: the Python runtime and clang differ by release.
 set -euo pipefail
+
+release=$(. /etc/os-release && echo "${VERSION_ID:-}")
+case "$release" in
+  12) python=3.11 llvm=14 ;;
+  13) python=3.13 llvm=19 ;;
+  *) echo "deps.sh: Debian 12 or 13 expected, /etc/os-release says VERSION_ID=$release"; exit 1 ;;
+esac
 
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6test6 qt6-qpa-plugins
   libpcre2-dev
-  libpython3.11 python3.11
+  # The tests make virtual environments with /usr/bin/python3.X -m venv.
+  "libpython$python" "python$python" "python$python-venv" python3-venv
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils imagemagick
   at-spi2-core python3-pyatspi dbus-daemon
@@ -15,7 +24,7 @@ packages=(
   qt6-translations-l10n locales
   dpkg-dev file desktop-file-utils appstream xdotool xclip x11-xkb-utils
   libqscintilla2-qt6-dev
-  clang-14 libclang-rt-14-dev llvm-14
+  "clang-$llvm" "libclang-rt-$llvm-dev" "llvm-$llvm"
 )
 
 SUDO=""

@@ -16,9 +16,15 @@ all=(fuzz_json fuzz_highlighter fuzz_editor fuzz_registry fuzz_script)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all[@]}")
 
+# The newest versioned clang the release has (14 on Debian 12, 19 on 13), with
+# the matching llvm tools.
+clang=$(ls /usr/bin/clang++-[0-9]* 2>/dev/null | grep -E 'clang\+\+-[0-9]+$' | sort -V | tail -n 1 || true)
+[ -n "$clang" ] || { echo "no clang++-NN in /usr/bin: run scripts/deps.sh"; exit 1; }
+llvm_version=${clang##*-}
+
 build=build/fuzz
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
-  -DCMAKE_CXX_COMPILER=clang++-14 -DQUORBEL_FUZZ=ON -DQUORBEL_TESTS=OFF -DQUORBEL_BENCH=OFF >/dev/null
+  -DCMAKE_CXX_COMPILER="$clang" -DQUORBEL_FUZZ=ON -DQUORBEL_TESTS=OFF -DQUORBEL_BENCH=OFF >/dev/null
 cmake --build "$build" --target "${targets[@]}" -j2
 
 # Longest input per target: long enough that work growing faster than the
@@ -33,8 +39,8 @@ max_len() {
 }
 
 # Readable stacks in reports without the unversioned llvm package.
-if [ -z "${ASAN_SYMBOLIZER_PATH:-}" ] && [ -x /usr/lib/llvm-14/bin/llvm-symbolizer ]; then
-  export ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-14/bin/llvm-symbolizer
+if [ -z "${ASAN_SYMBOLIZER_PATH:-}" ] && [ -x "/usr/lib/llvm-$llvm_version/bin/llvm-symbolizer" ]; then
+  export ASAN_SYMBOLIZER_PATH="/usr/lib/llvm-$llvm_version/bin/llvm-symbolizer"
 fi
 
 failed=()
