@@ -6,11 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 build=${1:-build/package}
-# The runtime folder links to Debian's libpython3.11 on the installing machine.
-multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
+# No runtime folder: the installed program uses whichever supported
+# libpython the installing machine has.
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DQUORBEL_TESTS=OFF -DQUORBEL_BENCH=OFF -DQUORBEL_SANITIZE=OFF \
-  -DQUORBEL_INSTALL_LIBPYTHON="/usr/lib/$multiarch/libpython3.11.so.1.0"
+  -DQUORBEL_TESTS=OFF -DQUORBEL_BENCH=OFF -DQUORBEL_SANITIZE=OFF -DQUORBEL_INSTALL_LIBPYTHON=
 cmake --build "$build" -j "$(nproc)"
 rm -f "$build"/quorbel_*.deb
 (cd "$build" && cpack -G DEB)

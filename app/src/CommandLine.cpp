@@ -7,6 +7,8 @@ namespace {
 
 const QString SEndOfOptions = QStringLiteral("--");
 
+const QString SPythonOption = QStringLiteral("--python");
+
 bool IsOption(const QString& argument) { return argument.startsWith(u'-'); }
 
 } // namespace
@@ -31,6 +33,10 @@ std::optional<QString> StartupFileOf(const QStringList& arguments, const QString
         const QString& a = arguments[i];
         if (a == SEndOfOptions)
             break;
+        if (a == SPythonOption) {
+            ++i; // its value is no file to open
+            continue;
+        }
         if (IsOption(a) || a.isEmpty())
             continue;
         QString path = a;
@@ -47,14 +53,31 @@ std::optional<QString> StartupFileOf(const QStringList& arguments, const QString
     return std::nullopt;
 }
 
+std::optional<QString> PythonOptionOf(const QStringList& arguments)
+{
+    std::optional<QString> chosen;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        if (a == SEndOfOptions)
+            break;
+        if (a == SPythonOption)
+            chosen = arguments.value(++i);
+        else if (a.startsWith(SPythonOption + u'='))
+            chosen = a.mid(SPythonOption.size() + 1);
+    }
+    return chosen;
+}
+
 QString UsageText(const QString& program)
 {
     return QStringLiteral(
-               "Usage: %1 [FILE] [ARGUMENT...]\n"
+               "Usage: %1 [--python PATH] [FILE] [ARGUMENT...]\n"
                "A workbench for writing and trying out Python conversion scripts.\n"
                "\n"
                "  FILE        the script to open at start (.py, UTF-8)\n"
                "  ARGUMENT    handed on to the script as sys.argv[1:], like FILE\n"
+               "  --python PATH  run scripts in this virtual environment (its folder\n"
+               "              or its python) for this session\n"
                "  --          what follows is only for the script\n"
                "  -h, --help  show this text and exit\n"
                "  --version   show the version and exit\n")

@@ -245,6 +245,7 @@ TSDIAppForm::TSDIAppForm(QWidget* parent) : QMainWindow(parent)
     sePythonCode->SetWindowShortcuts({FileNew1->shortcut(), FileOpen1->shortcut(), FileSave1->shortcut()});
     // A settings store that cannot be read leaves the editor as it starts.
     RunGuarded([this] { LoadViewSettings(); }, this);
+    RunGuarded([this] { LoadPythonSettings(); }, this);
     FormCreate();
     BuildJournal();
 }
@@ -488,6 +489,8 @@ void TSDIAppForm::BuildActions()
                                QStringLiteral("ワードラップ|長い行をウィンドウの端で折り返して表示"), {}, -1,
                                QStringLiteral("表示"));
     ViewWordWrap1->setCheckable(true);
+    FilePython1 = MakeAction(QStringLiteral("FilePython1"), QStringLiteral("Python 環境(&P)..."),
+                             QStringLiteral("Python 環境|スクリプトを実行する仮想環境を選ぶ"), {}, -1, file);
 
     auto guard = [this](void (TSDIAppForm::*handler)()) {
         return [this, handler] { RunGuarded([&] { (this->*handler)(); }, this); };
@@ -498,6 +501,7 @@ void TSDIAppForm::BuildActions()
     connect(FileSaveAs1, &QAction::triggered, this, guard(&TSDIAppForm::FileSave1Execute));
     connect(FileExport1, &QAction::triggered, this, guard(&TSDIAppForm::FileExport1Execute));
     connect(FileExit1, &QAction::triggered, this, guard(&TSDIAppForm::FileExit1Execute));
+    connect(FilePython1, &QAction::triggered, this, guard(&TSDIAppForm::FilePython1Execute));
     connect(HelpAbout1, &QAction::triggered, this, guard(&TSDIAppForm::HelpAbout1Execute));
     connect(TestRun1, &QAction::triggered, this, guard(&TSDIAppForm::ToolButton5Click));
     connect(TestStop1, &QAction::triggered, this, &TSDIAppForm::StopRun);
@@ -548,6 +552,7 @@ void TSDIAppForm::BuildMenus()
     File1->addAction(FileSave1);
     File1->addAction(FileSaveAs1);
     File1->addAction(FileExport1);
+    File1->addAction(FilePython1);
     File1->addSeparator()->setObjectName(QStringLiteral("N1"));
     idR = File1->addMenu(QStringLiteral("最近使ったファイル"));
     idR->setObjectName(QStringLiteral("idR"));
@@ -681,6 +686,9 @@ void TSDIAppForm::BuildPanes()
 
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
     statusBar()->setFixedHeight(19);
+    lblPython = new QLabel(statusBar());
+    lblPython->setObjectName(QStringLiteral("lblPython"));
+    statusBar()->addPermanentWidget(lblPython);
 }
 
 void TSDIAppForm::BuildEditor()
@@ -876,12 +884,14 @@ void TSDIAppForm::HelpAbout1Execute()
 {
     if (!AboutBox)
         return;
+    // The box names the Python in use, with its library once one is loaded.
+    const QString library = PythonEngine->LoadedLibraryFile();
+    AboutBox->Comments->setText(library.isEmpty() ? PythonInUseText() : PythonInUseText() + u'\n' + library);
     if (QScreen* screen = AboutBox->screen())
         AboutBox->move(screen->geometry().center() - AboutBox->rect().center());
     AboutBox->exec();
 }
 
-QString TSDIAppForm::RuntimeLibraryFolder() const { return RuntimeFolder(platform::ExecutableFolder()); }
 
 void TSDIAppForm::ToolButton5Click()
 {
@@ -947,11 +957,13 @@ void TSDIAppForm::RunScript()
     mePythonOutput->clear();
     if (!PythonEngine->IsHandleValid()) {
         PythonEngine->SetUseLastKnownVersion(false);
-        PythonEngine->SetDllPath(RuntimeLibraryFolder());
-        PythonEngine->SetDllName(RuntimeLibraryName);
-        PythonEngine->LoadDll();
+        PythonEngine->SetVenvPythonExe(fEnvironment ? fEnvironment->PythonExe : QString());
+        PythonEngine->LoadFirstOf(RuntimeSearch());
+        ShowPythonInUse();
         if (!PythonEngine->IsHandleValid())
             return; // the loader has shown why
+        if (!PythonEngine->VersionNote().isEmpty())
+            statusBar()->showMessage(PythonEngine->VersionNote());
     }
     if (PythonEngine->Initialized() && !FSession->Attached())
         FSession->Attach();

@@ -84,6 +84,9 @@ void ShowWorkbench(TSDIAppForm& form, const QStringList& arguments)
     form.show();
     if (failure)
         RunGuarded([&] { std::rethrow_exception(failure); }, &form);
+    // For this session only; a problem is reported once the window can own the box.
+    if (const auto python = PythonOptionOf(arguments))
+        RunGuarded([&] { form.UsePythonEnvironment(*python, false); }, &form);
     RunGuarded([&] { form.OfferRecovery(); }, &form);
 }
 

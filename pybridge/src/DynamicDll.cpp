@@ -1,12 +1,13 @@
 #include "pybridge/DynamicDll.h"
 
 #include "platform/Dialogs.h"
+#include "platform/DynamicLibrary.h"
 #include "platform/Registry.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cerrno>
-#include <cfenv>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -59,6 +60,48 @@ TPythonVersion VersionFromLibraryName(const QString& name)
     const int minor = rest.left(cut).toInt(&ok);
     v.Minor = ok ? minor : 4;
     return v;
+}
+
+TRuntimeVersion ParseRuntimeVersion(const QString& versionText)
+{
+    TRuntimeVersion v;
+    static const QRegularExpression number(QStringLiteral("^(\\d+)\\.(\\d+)(\\.\\d+)?\\S*"));
+    const QRegularExpressionMatch m = number.match(versionText);
+    if (!m.hasMatch())
+        return v;
+    v.Major = m.captured(1).toInt();
+    v.Minor = m.captured(2).toInt();
+    v.Number = m.captured(0);
+    v.FreeThreaded = versionText.contains(QLatin1String("free-threading"));
+    v.Ok = true;
+    return v;
+}
+
+QString RuntimeVersionRefusal(const TRuntimeVersion& v)
+{
+    const QString supported = QStringLiteral("this program runs Python 3.%1 to 3.%2")
+                                  .arg(OldestSupportedMinor)
+                                  .arg(NewestSupportedMinor);
+    if (!v.Ok)
+        return QStringLiteral("no Python version could be read from it; ") + supported;
+    if (v.Major != 3 || v.Minor < OldestSupportedMinor || v.Minor > NewestSupportedMinor)
+        return QStringLiteral("it is Python %1; ").arg(v.Number) + supported;
+    if (v.FreeThreaded)
+        return QStringLiteral("it is a free-threaded build of Python %1, whose objects this program cannot "
+                              "handle; use the default build (libpython%2.%3)")
+            .arg(v.Number)
+            .arg(v.Major)
+            .arg(v.Minor);
+    return QString();
+}
+
+std::optional<TPythonVersion> VersionStatedByName(const QString& name)
+{
+    static const QRegularExpression stated(QStringLiteral("python(\\d)\\.?(\\d+)"));
+    const QRegularExpressionMatch m = stated.match(QFileInfo(name).fileName().toLower());
+    if (!m.hasMatch())
+        return std::nullopt;
+    return TPythonVersion{m.captured(1).toInt(), m.captured(2).toInt()};
 }
 
 TSplitVersion SplitVersion(const QString& AVersion)
@@ -129,20 +172,60 @@ void TDynamicDll::LoadDll() { OpenDll(FDllName); }
 
 void TDynamicDll::OpenDll(const QString& aDllName)
 {
+    FLoadAttempts.clear();
+    if (!TryOpenDll(aDllName))
+        ReportLoadFailure();
+}
+
+void TDynamicDll::LoadFirstOf(const QList<TLibraryCandidate>& candidates)
+{
+    FLoadAttempts.clear();
+    for (const TLibraryCandidate& c : candidates) {
+        FDllPath = c.Folder;
+        FRegVersion = c.RegVersion;
+        if (TryOpenDll(c.FileName))
+            return;
+    }
+    ReportLoadFailure();
+}
+
+bool TDynamicDll::TryOpenDll(const QString& aDllName)
+{
     UnloadDll();
     BeforeLoad();
     FDLLHandle = 0;
     OpenLibraryFile(aDllName);
-    if (IsHandleValid()) {
-        AfterLoad();
-        return;
-    }
-    const QString msg = platform::Format(QStringLiteral("Error %d: Could not open Dll \"%s\""),
-                                         {QString::number(FLastErrorCode), FDllName});
+    if (!IsHandleValid())
+        return false;
+    AfterLoad();
+    return true;
+}
+
+void TDynamicDll::ReportLoadFailure()
+{
+    // The first line is the classic one; the rest says where the library was
+    // looked for and why each place failed, so a user can act on it.
+    QString msg = platform::Format(QStringLiteral("Error %d: Could not open Dll \"%s\""),
+                                   {QString::number(FLastErrorCode), FDllName});
+    for (const QString& attempt : FLoadAttempts)
+        msg += u'\n' + attempt;
     if (FFatalMsgDlg)
         ShowErrorBox(msg);
     if (FFatalAbort)
         Quit();
+}
+
+void TDynamicDll::NoteFailedAttempt(const QString& path, const QString& reason)
+{
+    // The loader's text usually starts with the path already.
+    const QString line = reason.startsWith(path) ? reason : path + QStringLiteral(": ") + reason;
+    FLoadAttempts.append(line);
+    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+}
+
+QString TDynamicDll::LoadedLibraryFile() const
+{
+    return IsHandleValid() ? platform::LibraryFileOf(AsPointer(FDLLHandle)) : QString();
 }
 
 void TDynamicDll::UnloadDll()
@@ -150,7 +233,7 @@ void TDynamicDll::UnloadDll()
     if (!IsHandleValid())
         return;
     BeforeUnload();
-    dlclose(AsPointer(FDLLHandle));
+    platform::CloseLibrary(AsPointer(FDLLHandle));
     FDLLHandle = 0;
 }
 
@@ -167,7 +250,7 @@ void TDynamicDll::Quit()
 void* TDynamicDll::ImportSymbol(const char* Name, bool MustExist)
 {
     errno = 0;
-    void* p = IsHandleValid() ? dlsym(AsPointer(FDLLHandle), Name) : nullptr;
+    void* p = IsHandleValid() ? platform::LibrarySymbol(AsPointer(FDLLHandle), Name) : nullptr;
     if (!p && MustExist) {
         FLastErrorCode = errno;
         ReportDlError();
@@ -222,20 +305,24 @@ void TDynamicDll::OpenLibraryFileOnly(const QString& aDllName)
     if (IsHandleValid())
         return;
     FDllName = aDllName;
-    // The library's start-up code must not change the caller's floating-point behaviour.
-    fenv_t saved;
-    fegetenv(&saved);
-    const QByteArray path = (LibraryFolder() + FDllName).toUtf8();
-    errno = 0;
+    const QString path = LibraryFolder() + FDllName;
     // A runtime is never unmapped: the extension modules it loaded stay
     // mapped and call into it, and it cannot be started again cleanly.
-    void* h = dlopen(path.constData(), RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE);
-    if (!h) {
-        FLastErrorCode = errno;
-        ReportDlError();
+    const platform::LibraryOpenResult opened = platform::OpenLibrary(path.toUtf8());
+    if (!opened.handle) {
+        FLastErrorCode = opened.errorCode;
+        NoteFailedAttempt(path, opened.error);
+        return;
     }
-    FDLLHandle = reinterpret_cast<uintptr_t>(h);
-    fesetenv(&saved);
+    FDLLHandle = reinterpret_cast<uintptr_t>(opened.handle);
+    const QString refusal = RefusalOfLoadedLibrary();
+    if (refusal.isEmpty())
+        return;
+    const QString file = LoadedLibraryFile();
+    FDLLHandle = 0;
+    platform::CloseLibrary(opened.handle);
+    FLastErrorCode = 0;
+    NoteFailedAttempt(file.isEmpty() ? path : file, refusal);
 }
 
 void TDynamicDll::RegisteredInstallFound(const QString&) {}

@@ -1,5 +1,6 @@
 #include "pybridge/PythonEngine.h"
 
+#include "platform/DynamicLibrary.h"
 #include "platform/Registry.h"
 
 #include <QCoreApplication>
@@ -389,6 +390,10 @@ void TPythonEngine::Initialize()
             Py_SetProgramName(FProgramNameW.c_str());
         }
         ApplyPythonFlags();
+        // Under the C or POSIX locale python3 switches to UTF-8 for file
+        // names and streams; an embedded start would decode them as ASCII.
+        if (FUTF8Mode && platform::EnvironmentUsesCLocale())
+            *FUTF8Mode = 1;
         if (!FPythonHome.isEmpty()) {
             FPythonHomeW = FPythonHome.toStdWString();
             Py_SetPythonHome(FPythonHomeW.c_str());

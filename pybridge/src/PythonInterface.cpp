@@ -3,6 +3,7 @@
 
 #include "platform/Dialogs.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace pybridge {
@@ -37,14 +38,37 @@ QString TPythonInterface::QuitMessage()
     return QStringLiteral("Python could not be properly initialized. We must quit.");
 }
 
+QString TPythonInterface::RefusalOfLoadedLibrary()
+{
+    FRuntimeVersion.clear();
+    FVersionNote.clear();
+    using TGetVersion = const char* (*)();
+    const auto getVersion = reinterpret_cast<TGetVersion>(ImportSymbol("Py_GetVersion", false));
+    if (!getVersion)
+        return QStringLiteral("no Python runtime: it exports no Py_GetVersion");
+    TRuntimeVersion v = ParseRuntimeVersion(QString::fromUtf8(getVersion()));
+    // Only a build without the global lock exports its shared-count helper.
+    if (ImportSymbol("_Py_DecRefShared", false))
+        v.FreeThreaded = true;
+    if (QString refusal = RuntimeVersionRefusal(v); !refusal.isEmpty())
+        return refusal;
+    FMajorVersion = v.Major;
+    FMinorVersion = v.Minor;
+    FRuntimeVersion = v.Number;
+    SetRegVersion(QStringLiteral("%1.%2").arg(v.Major).arg(v.Minor));
+    if (const auto named = VersionStatedByName(DllName()); named && (named->Major != v.Major || named->Minor != v.Minor)) {
+        FVersionNote = QStringLiteral("%1 is named for Python %2.%3 but is Python %4; Python %4 is used")
+                           .arg(LoadedLibraryFile(), QString::number(named->Major), QString::number(named->Minor),
+                                v.Number);
+        std::fprintf(stderr, "%s\n", FVersionNote.toLocal8Bit().constData());
+    }
+    return QString();
+}
+
 void TPythonInterface::AfterLoad()
 {
     TDynamicDll::AfterLoad();
-    if (!InExtensionModule()) {
-        const TPythonVersion v = VersionFromLibraryName(DllName());
-        FMajorVersion = v.Major;
-        FMinorVersion = v.Minor;
-    } else {
+    if (InExtensionModule()) {
         const TSplitVersion v = SplitVersion(RegVersion());
         if (!v.Ok)
             throw EDLLLoadError(QStringLiteral("Undetermined Python version."));
@@ -110,6 +134,7 @@ void TPythonInterface::MapDll()
         PyExc_WindowsError = PyExc_OSError;
     FNextNotImplemented = ImportSymbol("_PyObject_NextNotImplemented", false);
     FIterCheck = reinterpret_cast<int (*)(PPyObject)>(ImportSymbol("PyIter_Check", false));
+    FUTF8Mode = static_cast<int*>(ImportSymbol("Py_UTF8Mode", false));
 }
 
 void TPythonInterface::RequireInitialized() const

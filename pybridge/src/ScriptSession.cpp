@@ -20,7 +20,8 @@ const char* const kInstallTick = "import signal\n"
                                  "signal.signal(signum, tick)\n";
 
 // The script's subprocess and multiprocessing start the interpreter that
-// matches the loaded runtime, never this program or some python3 on PATH.
+// matches the loaded runtime, never this program or some python3 on PATH; in
+// a virtual environment, the environment's own.
 const char* const kPrepareInterpreter =
     "import os, sys\n"
     "def _pick():\n"
@@ -30,7 +31,9 @@ const char* const kPrepareInterpreter =
     "        if os.path.isfile(path) and os.access(path, os.X_OK):\n"
     "            return path\n"
     "    return ''\n"
-    "sys.executable = sys._base_executable = _pick()\n"
+    "sys._base_executable = _pick()\n"
+    "if sys.prefix == sys.base_prefix or not os.path.isfile(sys.executable):\n"
+    "    sys.executable = sys._base_executable\n"
     // Tracebacks go through the traceback module, which reads the line cache,
     // so they show the lines of scripts that exist only in the editor.
     "def _workbench_excepthook(t, v, tb):\n"

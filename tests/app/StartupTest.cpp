@@ -85,7 +85,7 @@ TEST(CommandLine, HelpAndVersionAreReadBeforeTheScriptsOwnOptions)
     EXPECT_EQ(StartActionOf(Args({"a.py", "--", "--help"})), TStartAction::saRun);
     // Only the arguments after the program name count.
     EXPECT_EQ(StartActionOf(QStringList{QStringLiteral("--version")}), TStartAction::saRun);
-    EXPECT_TRUE(UsageText(QStringLiteral("quorbel")).startsWith(QStringLiteral("Usage: quorbel [FILE]")));
+    EXPECT_TRUE(UsageText(QStringLiteral("quorbel")).startsWith(QStringLiteral("Usage: quorbel [--python PATH] [FILE]")));
     EXPECT_EQ(VersionText(), QStringLiteral("quorbel %1\n").arg(QStringLiteral(QUORBEL_VERSION_UNDER_TEST)));
 }
 
@@ -100,6 +100,12 @@ TEST(CommandLine, StartupFileIsTheFirstOperandMadeAbsolute)
     EXPECT_EQ(StartupFileOf(Args({"--", "a.py"}), cwd), std::nullopt);
     EXPECT_EQ(StartupFileOf(Args({"file:///tmp/with%20space.py"}), cwd), QStringLiteral("/tmp/with space.py"));
     EXPECT_EQ(StartupFileOf(Args({"スクリプト.py"}), cwd), QStringLiteral("/home/u/work/スクリプト.py"));
+    // The environment given with --python is no file to open.
+    EXPECT_EQ(StartupFileOf(Args({"--python", "/venv", "a.py"}), cwd), QStringLiteral("/home/u/work/a.py"));
+    EXPECT_EQ(PythonOptionOf(Args({"--python", "/venv", "a.py"})), QStringLiteral("/venv"));
+    EXPECT_EQ(PythonOptionOf(Args({"--python=/a", "--python=/b"})), QStringLiteral("/b"));
+    EXPECT_EQ(PythonOptionOf(Args({"--python"})), QString());
+    EXPECT_EQ(PythonOptionOf(Args({"--", "--python", "/venv"})), std::nullopt);
 }
 
 TEST(CommandLine, VersionAndHelpNeedNoDisplay)

@@ -72,8 +72,8 @@ TEST(TestRunTexts, SampleDataAndCall)
                              "('Item5', 'Desc5', 'JSON5', 5, 'ETC5')]"));
     EXPECT_EQ(CallExpression(1, 1700000000), QStringLiteral("func1('gn','topic','desc',1700000000, datas)"));
     EXPECT_EQ(CallExpression(8, -5), QStringLiteral("func8('gn','topic','desc',-5, datas)"));
-    EXPECT_EQ(RuntimeFolder(QStringLiteral("/opt/quorbel")), QStringLiteral("/opt/quorbel/python3-linux-3.11/"));
-    EXPECT_EQ(RuntimeFolder(QStringLiteral("/")), QStringLiteral("//python3-linux-3.11/"));
+    EXPECT_EQ(RuntimeFolder(QStringLiteral("/opt/quorbel"), 11), QStringLiteral("/opt/quorbel/python3-linux-3.11/"));
+    EXPECT_EQ(RuntimeFolder(QStringLiteral("/"), 13), QStringLiteral("//python3-linux-3.13/"));
 }
 
 TEST_F(TestRun, DefaultScriptShowsItsTextResultAndPrintedRecords)
@@ -222,7 +222,12 @@ TEST_F(TestRun, TimeStampIsUniversalWhateverTheTimeZone)
 namespace {
 class TFormWithoutRuntime : public TSDIAppForm {
 protected:
-    QString RuntimeLibraryFolder() const override { return QStringLiteral("/nonexistent/python3-linux-3.11/"); }
+    QList<pybridge::TLibraryCandidate> RuntimeSearch() const override
+    {
+        return {{QStringLiteral("/nonexistent/python3-linux-3.11/"), QStringLiteral("libpython3.11.so.1.0"),
+                 QStringLiteral("3.11")},
+                {QString(), QStringLiteral("libpython3.10.so.0.0"), QStringLiteral("3.10")}};
+    }
 };
 } // namespace
 
@@ -237,8 +242,13 @@ TEST_F(TestRun, MissingRuntimeIsReportedWithoutEndingTheProgram)
         dialogs.AnswerMessage(ModalResult::mrOk);
         other.ToolButton5->click();
         ASSERT_EQ(dialogs.messages.size(), 1u);
-        EXPECT_TRUE(dialogs.messages[0].text.contains(QStringLiteral("Could not open Dll \"libpython3.11.so.1.0\"")))
-            << dialogs.messages[0].text.toStdString();
+        // Every place tried is named, with the loader's reason.
+        const QStringList lines = dialogs.messages[0].text.split(u'\n');
+        ASSERT_EQ(lines.size(), 3) << dialogs.messages[0].text.toStdString();
+        EXPECT_TRUE(lines[0].endsWith(QStringLiteral("Could not open Dll \"libpython3.10.so.0.0\"")));
+        EXPECT_TRUE(lines[1].startsWith(QStringLiteral("/nonexistent/python3-linux-3.11/libpython3.11.so.1.0: ")));
+        EXPECT_TRUE(lines[2].startsWith(QStringLiteral("libpython3.10.so.0.0: cannot open shared object file")))
+            << lines[2].toStdString();
         EXPECT_FALSE(other.PythonEngine->IsHandleValid());
     }
     EXPECT_EQ(other.EditorText(), QStringLiteral("unsaved work"));

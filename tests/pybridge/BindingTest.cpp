@@ -208,24 +208,63 @@ TEST(Binding, StandInMissingASymbolNamesItAndKeepsWhatWasBound)
     EXPECT_EQ(lib.MinorVersion(), 11);
 }
 
-TEST(Binding, A39RuntimeAlsoBindsTheParserInterface)
+// The version is what the runtime says of itself, whatever its file is
+// called ("liar" is named for 3.11); one this program cannot drive is refused
+// before anything is bound, with a message naming the file and what it is.
+TEST(Binding, TheRuntimesOwnVersionDecidesAndOthersAreRefused)
 {
-    ScriptedDialogs dialogs;
-    TPythonInterface lib;
-    lib.SetFatalAbort(false);
-    lib.SetFatalMsgDlg(false);
-    lib.SetDllPath(QStringLiteral(PYCORE_STANDIN_PY39_DIR));
-    ASSERT_EQ(std::fegetround(), FE_TONEAREST);
-    lib.OpenDll(QStringLiteral("libpython3.9.so.1.0"));
-    ASSERT_TRUE(lib.IsHandleValid());
-    EXPECT_EQ(std::fegetround(), FE_TONEAREST); // its start-up changed it; the loader put it back
-    EXPECT_EQ(lib.MajorVersion(), 3);
-    EXPECT_EQ(lib.MinorVersion(), 9);
-    EXPECT_NE(lib.PyParser_SimpleParseStringFlags, nullptr);
-    EXPECT_NE(lib.PyNode_Free, nullptr);
-    EXPECT_NE(lib.PyMem_Malloc, nullptr);
-    EXPECT_NE(lib.PyWeakref_NewRef, nullptr);
-    EXPECT_TRUE(dialogs.messages.empty());
+    struct Case {
+        const char* says;
+        int minor;           // 0: refused
+        const char* refusal; // part of the message when refused
+    };
+    const Case cases[] = {
+        {"3.13.1 (main, Oct  1 2025, 10:00:00) [GCC 14.2.0]", 13, nullptr},
+        {"3.12.3 (main, Apr 10 2024) [GCC 13.2.0]", 12, nullptr},
+        {"3.11.2 (main, Mar 13 2023) [GCC 12.2.0]", 11, nullptr},
+        {"3.14.0 (main) [GCC 15.1.0]", 0, "it is Python 3.14.0; this program runs Python 3.11 to 3.13"},
+        {"3.10.12 (main) [GCC 11.4.0]", 0, "it is Python 3.10.12;"},
+        {"2.7.18 (default) [GCC 10]", 0, "it is Python 2.7.18;"},
+        {"3.13.0 experimental free-threading build (main) [GCC 14.2.0]", 0,
+         "it is a free-threaded build of Python 3.13.0"},
+        {"", 0, "no Python version could be read from it"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says);
+        qputenv("PYCORE_STANDIN_VERSION", c.says);
+        ScriptedDialogs dialogs;
+        dialogs.AnswerMessage(platform::ModalResult::mrOk);
+        TPythonInterface lib;
+        lib.SetFatalAbort(false);
+        lib.SetUseLastKnownVersion(false);
+        lib.SetDllPath(QStringLiteral(PYCORE_STANDIN_LIAR_DIR));
+        lib.SetDllName(QStringLiteral("libpython3.11.so.1.0"));
+        ASSERT_EQ(std::fegetround(), FE_TONEAREST);
+        lib.LoadDll();
+        EXPECT_EQ(std::fegetround(), FE_TONEAREST); // its start-up changed it; the loader put it back
+        if (c.minor) {
+            ASSERT_TRUE(lib.IsHandleValid());
+            EXPECT_TRUE(dialogs.messages.empty());
+            EXPECT_TRUE(lib.BindingComplete());
+            EXPECT_EQ(lib.MinorVersion(), c.minor);
+            EXPECT_EQ(lib.RegVersion(), QStringLiteral("3.%1").arg(c.minor));
+            EXPECT_EQ(lib.RuntimeVersion(), QString::fromLatin1(c.says).section(u' ', 0, 0));
+            EXPECT_EQ(lib.VersionNote().isEmpty(), c.minor == 11) << lib.VersionNote().toStdString();
+            EXPECT_NE(lib.PyLong_Type, nullptr);
+        } else {
+            EXPECT_FALSE(lib.IsHandleValid());
+            EXPECT_FALSE(lib.BindingComplete());
+            EXPECT_EQ(lib.PyLong_Type, nullptr);
+            ASSERT_EQ(dialogs.messages.size(), 1u);
+            const QStringList lines = dialogs.messages[0].text.split(u'\n');
+            ASSERT_EQ(lines.size(), 2) << dialogs.messages[0].text.toStdString();
+            EXPECT_EQ(lines[0], QStringLiteral("Error 0: Could not open Dll \"libpython3.11.so.1.0\""));
+            EXPECT_TRUE(lines[1].startsWith(QStringLiteral(PYCORE_STANDIN_LIAR_DIR "/libpython3.11.so.1.0: ") +
+                                            QLatin1String(c.refusal)))
+                << lines[1].toStdString();
+        }
+    }
+    qunsetenv("PYCORE_STANDIN_VERSION");
 }
 
 TEST(Binding, RequireInitialized)
@@ -279,10 +318,11 @@ TEST(Binding, InitModuleMakesAnImportableModuleFromOurTables)
 TEST(Binding, ALibraryThatIsNotPythonIsReportedAndNeverStarted)
 {
     TPythonEngine& shared = pycore::Engine();
-    for (const auto& [folder, name, symbol] :
-         {std::tuple{QStringLiteral("/usr/lib/x86_64-linux-gnu"), QStringLiteral("libm.so.6"), QStringLiteral("Py_DebugFlag")},
+    for (const auto& [folder, name, ending] :
+         {std::tuple{QStringLiteral("/usr/lib/x86_64-linux-gnu"), QStringLiteral("libm.so.6"),
+                     QStringLiteral("libm.so.6: no Python runtime: it exports no Py_GetVersion")},
           std::tuple{QStringLiteral(PYCORE_STANDIN_MISSING_DIR), QStringLiteral("libpython3.11.so.1.0"),
-                     QStringLiteral("PySys_GetObject")}}) {
+                     QStringLiteral(": could not map symbol \"PySys_GetObject\"")}}) {
         ScriptedDialogs dialogs;
         dialogs.AnswerMessage(platform::ModalResult::mrOk);
         TPythonEngine e;
@@ -292,7 +332,7 @@ TEST(Binding, ALibraryThatIsNotPythonIsReportedAndNeverStarted)
         e.SetDllName(name);
         e.LoadDll();
         ASSERT_EQ(dialogs.messages.size(), 1u) << name.toStdString();
-        EXPECT_TRUE(dialogs.messages[0].text.endsWith(QStringLiteral(": could not map symbol \"%1\"").arg(symbol)));
+        EXPECT_TRUE(dialogs.messages[0].text.endsWith(ending)) << dialogs.messages[0].text.toStdString();
         EXPECT_FALSE(e.BindingComplete());
         EXPECT_FALSE(e.Initialized());
         try {

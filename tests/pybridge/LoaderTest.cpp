@@ -98,7 +98,7 @@ TEST(LibraryFolder, DllPathWinsAndGetsOneDelimiter)
     TempStore store;
     {
         platform::Registry reg(platform::HKEY_CURRENT_USER);
-        ASSERT_TRUE(reg.OpenKey(RegisteredInstallKey(QStringLiteral("3.12")), true));
+        ASSERT_TRUE(reg.OpenKey(RegisteredInstallKey(QStringLiteral("3.13")), true));
         reg.WriteString(QString(), QStringLiteral("/registered/home"));
     }
     TPythonEngine engine;
@@ -142,8 +142,13 @@ TEST(DynamicDll, MessageOnlyWhenAbortIsOff)
     dll.SetDllPath(QStringLiteral("/nonexistent/folder"));
     dll.OpenDll(QStringLiteral("Python311.dll"));
     ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_TRUE(dialogs.messages[0].text.startsWith(QLatin1String("Error ")));
-    EXPECT_TRUE(dialogs.messages[0].text.endsWith(QLatin1String(": Could not open Dll \"Python311.dll\"")));
+    // The classic line, then the path tried with the loader's reason.
+    const QStringList lines = dialogs.messages[0].text.split(u'\n');
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].startsWith(QLatin1String("Error ")));
+    EXPECT_TRUE(lines[0].endsWith(QLatin1String(": Could not open Dll \"Python311.dll\"")));
+    EXPECT_TRUE(lines[1].startsWith(QLatin1String("/nonexistent/folder/Python311.dll: "))) << lines[1].toStdString();
+    EXPECT_EQ(dll.LoadAttempts(), QStringList{lines[1]});
     EXPECT_EQ(dialogs.messages[0].caption, QStringLiteral("Error"));
     EXPECT_EQ(dialogs.messages[0].type, platform::MsgDlgType::mtError);
     EXPECT_TRUE(dialogs.messages[0].applicationModal);
@@ -206,20 +211,21 @@ TEST(DynamicDll, DefaultsAndStoredProperties)
     EXPECT_TRUE(dll.IsRegVersionStored());
 
     TPythonEngine engine;
-    EXPECT_EQ(engine.DllName(), QStringLiteral("libpython3.12.so.1.0"));
-    EXPECT_EQ(engine.RegVersion(), QStringLiteral("3.12"));
+    EXPECT_EQ(engine.DllName(), QStringLiteral("libpython3.13.so.1.0"));
+    EXPECT_EQ(engine.RegVersion(), QStringLiteral("3.13"));
     EXPECT_EQ(engine.APIVersion(), 1013);
     EXPECT_TRUE(engine.AutoUnload());
 }
 
-TEST(KnownPythonVersions, TenRowsOldestFirstWithLinuxNames)
+TEST(KnownPythonVersions, ElevenRowsOldestFirstWithLinuxNames)
 {
-    ASSERT_EQ(KnownPythonVersionCount, 10);
+    ASSERT_EQ(KnownPythonVersionCount, 11);
     EXPECT_STREQ(KnownPythonVersions[0].DllName, "libpython3.3m.so.1.0");
     EXPECT_STREQ(KnownPythonVersions[4].DllName, "libpython3.7m.so.1.0");
     EXPECT_STREQ(KnownPythonVersions[5].DllName, "libpython3.8.so.1.0");
     EXPECT_STREQ(KnownPythonVersions[8].DllName, "libpython3.11.so.1.0");
     EXPECT_STREQ(KnownPythonVersions[9].RegVersion, "3.12");
+    EXPECT_STREQ(KnownPythonVersions[10].DllName, "libpython3.13.so.1.0");
     for (const TPythonVersionProp& row : KnownPythonVersions) {
         const TPythonVersion v = VersionFromLibraryName(QString::fromLatin1(row.DllName));
         EXPECT_EQ(QStringLiteral("%1.%2").arg(v.Major).arg(v.Minor), QString::fromLatin1(row.RegVersion));
@@ -240,7 +246,7 @@ TEST(DynamicDll, FindsTheRuntimeItAlreadyRunsIn)
     TDynamicDllTestSeam::SetHandle(probe, engine.DLLHandle());
     EXPECT_TRUE(probe.IsInitializedRuntime());
     probe.ReadLoadedRuntimeVersion();
-    EXPECT_EQ(probe.RegVersion(), QStringLiteral("3.11"));
+    EXPECT_EQ(probe.RegVersion(), QStringLiteral(QUORBEL_TEST_PYTHON_VERSION));
     EXPECT_EQ(probe.APIVersion(), 1013);
     TDynamicDllTestSeam::SetHandle(probe, 0); // not ours to free
 }

@@ -17,5 +17,9 @@ TStartAction StartActionOf(const QStringList& arguments);
 // arguments[0] is the program.
 std::optional<QString> StartupFileOf(const QStringList& arguments, const QString& workingFolder);
 
+// The virtual environment named by "--python PATH" (or "--python=PATH"), the
+// last one given before "--"; an empty value when PATH is missing.
+std::optional<QString> PythonOptionOf(const QStringList& arguments);
+
 QString UsageText(const QString& program);
 QString VersionText();

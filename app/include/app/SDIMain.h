@@ -6,8 +6,12 @@
 #include <QString>
 #include <memory>
 
+#include "app/PythonEnvironment.h"
 #include "platform/Dialogs.h"
 #include "platform/Registry.h"
+#include "pybridge/DynamicDll.h"
+
+#include <optional>
 
 class QAction;
 class QActionGroup;
@@ -152,6 +156,7 @@ public:
     QAction* SearchFindPrev1;
     QAction* SearchGotoLine1;
     QAction* ViewWordWrap1;
+    QAction* FilePython1;
 
     QMenu* File1;
     QMenu* idR;
@@ -171,10 +176,20 @@ public:
 
     static const QString OpenDialogFilter;
 
+    // Runs scripts in this virtual environment (its folder or its python;
+    // empty: the system's Python) from the next start of the runtime. A
+    // problem is reported in the error box and the previous choice stays;
+    // false then. With store the choice outlives the program.
+    bool UsePythonEnvironment(const QString& folderOrPython, bool store);
+    const std::optional<TPythonEnvironment>& PythonEnvironment() const { return fEnvironment; }
+    // The Python in use (version, library, environment), or the one a run will load.
+    QString PythonInUseText() const;
+    QLabel* lblPython;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
-    // Folder the run button loads the runtime from (beside the executable).
-    virtual QString RuntimeLibraryFolder() const;
+    // The libraries a run tries, in order, to load the runtime.
+    virtual QList<pybridge::TLibraryCandidate> RuntimeSearch() const;
 
 private:
     enum class SaveOutcome { Cancelled, Written };
@@ -200,6 +215,10 @@ private:
     // Finalises the interpreter while everything it refers to still exists.
     void ShutdownRuntime();
     void LoadViewSettings();
+    void LoadPythonSettings();
+    void FilePython1Execute();
+    // The status bar's note of the Python in use.
+    void ShowPythonInUse();
     // The editor and the menu item, without storing the choice.
     void ShowWordWrap(bool on);
     // Brings "Python Output" up to date with everything the run wrote.
@@ -221,6 +240,7 @@ private:
     // A restored text counts as modified until it is saved, whatever it holds.
     bool fRestored = false;
     bool fRunningShown = false;
+    std::optional<TPythonEnvironment> fEnvironment;
     QString fFilePath;
     QString fSysScript;
     QString fOrigScript;

@@ -6,9 +6,12 @@
 #include "platform/Exception.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
+#include <optional>
 
 namespace pybridge {
 
@@ -24,6 +27,13 @@ public:
     qint32 ErrorCode = 0; // the system's last error code at that moment
 };
 
+// Major and minor version read from a library file name; 3.4 when none can be read.
+struct TPythonVersion {
+    int Major = 3;
+    int Minor = 4;
+};
+TPythonVersion VersionFromLibraryName(const QString& name);
+
 struct TPythonVersionProp {
     const char* DllName;
     const char* RegVersion;
@@ -31,7 +41,7 @@ struct TPythonVersionProp {
 };
 
 // Oldest first; the engine tries them newest first when UseLastKnownVersion is set.
-inline constexpr TPythonVersionProp KnownPythonVersions[10] = {
+inline constexpr TPythonVersionProp KnownPythonVersions[11] = {
     {"libpython3.3m.so.1.0", "3.3", 1013},
     {"libpython3.4m.so.1.0", "3.4", 1013},
     {"libpython3.5m.so.1.0", "3.5", 1013},
@@ -42,15 +52,38 @@ inline constexpr TPythonVersionProp KnownPythonVersions[10] = {
     {"libpython3.10.so.1.0", "3.10", 1013},
     {"libpython3.11.so.1.0", "3.11", 1013},
     {"libpython3.12.so.1.0", "3.12", 1013},
+    {"libpython3.13.so.1.0", "3.13", 1013},
 };
-inline constexpr int KnownPythonVersionCount = 10;
+inline constexpr int KnownPythonVersionCount = 11;
 
-// Major and minor version read from a library file name; 3.4 when none can be read.
-struct TPythonVersion {
-    int Major = 3;
-    int Minor = 4;
+// The runtimes this program can drive: their object layouts and reference
+// counting rules are the ones it declares.
+inline constexpr int OldestSupportedMinor = 11;
+inline constexpr int NewestSupportedMinor = 13;
+
+// What a runtime says of itself (Py_GetVersion's text, "3.13.1 (main, ...) [GCC ...]").
+struct TRuntimeVersion {
+    int Major = 0;
+    int Minor = 0;
+    QString Number;            // "3.13.1"
+    bool FreeThreaded = false; // built without the global interpreter lock
+    bool Ok = false;           // the text began with a version number
 };
-TPythonVersion VersionFromLibraryName(const QString& name);
+TRuntimeVersion ParseRuntimeVersion(const QString& versionText);
+// Why this program must not drive such a runtime; empty when it can.
+QString RuntimeVersionRefusal(const TRuntimeVersion& v);
+// The version a library's file name states ("libpython3.11.so.1.0": 3.11),
+// if it states one.
+std::optional<TPythonVersion> VersionStatedByName(const QString& name);
+
+// One place to look for a runtime: a folder (empty: ask the dynamic loader)
+// and a file name, with the version the name stands for.
+struct TLibraryCandidate {
+    QString Folder;
+    QString FileName;
+    QString RegVersion;
+};
+
 
 struct TSplitVersion {
     int Major = 0;
@@ -76,6 +109,14 @@ public:
 
     void LoadDll();
     void OpenDll(const QString& aDllName);
+    // Loads the first candidate that opens and is accepted, in order; when
+    // none is, reports every one tried and why, as OpenDll reports a failure.
+    void LoadFirstOf(const QList<TLibraryCandidate>& candidates);
+    // Each library tried by the last load that failed or was refused:
+    // "<path>: <reason>".
+    const QStringList& LoadAttempts() const { return FLoadAttempts; }
+    // The loaded library's file as the loader found it; empty when none.
+    QString LoadedLibraryFile() const;
     void UnloadDll();
     bool IsHandleValid() const { return FDLLHandle >= 32; }
     void Quit();
@@ -132,6 +173,9 @@ protected:
     virtual void OpenLibraryFile(const QString& aDllName);
     // TDynamicDll's own load of one file; used by the engine's known-versions search.
     void OpenLibraryFileOnly(const QString& aDllName);
+    // Called right after a library opened: a non-empty reason closes it again
+    // and counts as a failed attempt, so nothing is bound to it.
+    virtual QString RefusalOfLoadedLibrary() { return QString(); }
     // Shows an error box (caption "Error", task-modal) owned by the active window.
     static void ShowErrorBox(const QString& text);
     // Called by LibraryFolder when the registry names an install folder.
@@ -139,7 +183,12 @@ protected:
 
 private:
     friend struct TDynamicDllTestSeam;
+    // One load attempt without the failure report; true when a library is loaded.
+    bool TryOpenDll(const QString& aDllName);
+    void ReportLoadFailure();
+    void NoteFailedAttempt(const QString& path, const QString& reason);
 
+    QStringList FLoadAttempts;
     QString FDllName;
     QString FDllPath;
     qint32 FAPIVersion = 0;

@@ -106,6 +106,11 @@ public:
     bool Finalizing() const { return FFinalizing; }
     int MajorVersion() const { return FMajorVersion; }
     int MinorVersion() const { return FMinorVersion; }
+    // The loaded runtime's own version number ("3.13.1"); empty before a load.
+    const QString& RuntimeVersion() const { return FRuntimeVersion; }
+    // Set when the loaded library's file name states another version than
+    // the runtime's own; says which was used.
+    const QString& VersionNote() const { return FVersionNote; }
     const QString& BuiltInModuleName() const { return FBuiltInModuleName; }
     // False after a load whose binding stopped at a missing symbol.
     bool BindingComplete() const { return FBindingComplete; }
@@ -113,6 +118,11 @@ public:
 protected:
     void AfterLoad() override;
     QString QuitMessage() override;
+    // The version comes from the runtime itself: a name can lie (a link named
+    // for one version pointing at another), and the layouts and reference
+    // rules used depend on it. Unknown versions and free-threaded builds are
+    // refused before anything is bound.
+    QString RefusalOfLoadedLibrary() override;
     // Raises the pending Python error as a host exception; the engine fills it in.
     virtual void CheckError(bool ACatchStopEx = false);
     bool IsExact(PPyObject o, PyTypeObject* t) const { return o && t && o->ob_type == t; }
@@ -121,6 +131,8 @@ protected:
     bool FFinalizing = false;
     int FMajorVersion = 0;
     int FMinorVersion = 0;
+    QString FRuntimeVersion;
+    QString FVersionNote;
     QString FBuiltInModuleName;
 
 private:
@@ -141,6 +153,8 @@ protected:
     // The runtime's placeholder iterator-next slot, when it exports one.
     void* FNextNotImplemented = nullptr;
     int (*FIterCheck)(PPyObject) = nullptr;
+    // The runtime's UTF-8 mode switch, read when the interpreter starts.
+    int* FUTF8Mode = nullptr;
     bool FBindingComplete = false;
 };
 
