@@ -233,7 +233,7 @@ PythonRun RunPython()
     close(fd);
     const std::string out = std::string(in) + ".out";
     const std::string command =
-        "/usr/bin/python3.11 -E -c '"
+        QUORBEL_BENCH_PYTHON " -E -c '"
         "import json, sys, time\n"
         "s = open(sys.argv[1], encoding=\"utf-8\").read()\n"
         "times = []\n"

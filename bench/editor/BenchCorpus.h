@@ -1,5 +1,5 @@
 #pragma once
-// The benchmark text: Debian's python3.11 standard library, every .py file in
+// The benchmark text: Debian's python3.X standard library (the runtime's version), every .py file in
 // path order, each ended by a line break.
 #include <QDirIterator>
 #include <QFile>
@@ -10,7 +10,7 @@
 
 namespace bench {
 
-inline constexpr char kCorpusRoot[] = "/usr/lib/python3.11";
+inline constexpr char kCorpusRoot[] = "/usr/lib/python" QUORBEL_BENCH_PYTHON_VERSION;
 
 inline QString ReadCorpus()
 {

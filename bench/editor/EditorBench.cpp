@@ -1,5 +1,5 @@
 // Speed of the editor's text model over real Python code: Debian's
-// python3.11 standard library, all .py files concatenated.
+// python3.X standard library, all .py files concatenated.
 #include "BenchCorpus.h"
 
 #include "editor/CodeEditor.h"
@@ -483,12 +483,12 @@ void BM_PythonTokenizeReference(benchmark::State& state)
     scriptFile.close();
     double chars = 0, seconds = 0;
     for (auto _ : state) {
-        const QByteArray cmd = QByteArray("/usr/bin/python3.11 -E /tmp/quorbel_tokenize_reference.py ") + kCorpusRoot;
+        const QByteArray cmd = QByteArray(QUORBEL_BENCH_PYTHON " -E /tmp/quorbel_tokenize_reference.py ") + kCorpusRoot;
         FILE* pipe = popen(cmd.constData(), "r");
         if (!pipe || std::fscanf(pipe, "%lf %lf", &chars, &seconds) != 2) {
             if (pipe)
                 pclose(pipe);
-            state.SkipWithError("/usr/bin/python3.11 tokenize did not run");
+            state.SkipWithError(QUORBEL_BENCH_PYTHON " tokenize did not run");
             return;
         }
         pclose(pipe);

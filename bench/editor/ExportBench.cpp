@@ -1,5 +1,5 @@
 // Speed of the HTML export of a 100,000-line script (the first lines of
-// Debian's python3.11 standard library) with the Python highlighter, in
+// Debian's python3.X standard library) with the Python highlighter, in
 // bytes of HTML written per second; the goal is at least 20 MB/s. The same
 // export from the engine's line buffer and without a highlighter beside it.
 #include "BenchCorpus.h"

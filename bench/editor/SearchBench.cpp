@@ -1,5 +1,5 @@
 // Speed of finding every match in the million-line benchmark text (Debian's
-// python3.11 standard library repeated), beside Qt's own string search and
+// python3.X standard library repeated), beside Qt's own string search and
 // regular expressions on the same text joined into one string.
 #include "BenchCorpus.h"
 

@@ -1,5 +1,5 @@
 // The run button measured through the real window (offscreen), side by side
-// with the same work in a fresh /usr/bin/python3.11 process.
+// with the same work in a fresh process of the system's interpreter of the same version.
 #include "app/RecoveryJournal.h"
 #include "app/SDIMain.h"
 #include "app/Startup.h"
@@ -58,27 +58,27 @@ void Click(benchmark::State& state)
         state.SkipWithError("the run failed");
 }
 
-// Runs the system's python3.11 (the interpreter matching our runtime, by its
+// Runs the system's python3.X (the interpreter matching our runtime, by its
 // absolute path, ignoring PYTHON* variables) on a file; the script's output goes to /dev/null.
 void RunPython(benchmark::State& state, const QString& file)
 {
     const QByteArray path = file.toUtf8();
     // -E: the machine's PYTHON* variables (PYTHONUNBUFFERED, say) must not change the reference.
-    char* argv[] = {const_cast<char*>("/usr/bin/python3.11"), const_cast<char*>("-E"), const_cast<char*>(path.constData()),
+    char* argv[] = {const_cast<char*>(QUORBEL_BENCH_PYTHON), const_cast<char*>("-E"), const_cast<char*>(path.constData()),
                     nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ) != 0) {
-        state.SkipWithError("cannot start /usr/bin/python3.11");
+        state.SkipWithError("cannot start " QUORBEL_BENCH_PYTHON);
         return;
     }
     posix_spawn_file_actions_destroy(&actions);
     int status = 0;
     waitpid(pid, &status, 0);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        state.SkipWithError("python3.11 failed");
+        state.SkipWithError(QUORBEL_BENCH_PYTHON " failed");
 }
 
 QString WriteScript(const QString& name, const QString& body)
@@ -189,11 +189,11 @@ void BM_ChildHundredThousandLinesToPane(benchmark::State& state)
 }
 BENCHMARK(BM_ChildHundredThousandLinesToPane)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
 
-// The same script in python3.11, its output read by cat into /dev/null.
+// The same script in python3.X, its output read by cat into /dev/null.
 void BM_Python3ChildHundredThousandLinesToCat(benchmark::State& state)
 {
     const QByteArray file = WriteScript(QStringLiteral("child.py"), kChildScript).toUtf8();
-    const QByteArray command = "/usr/bin/python3.11 -E '" + file + "' | cat >/dev/null";
+    const QByteArray command = QUORBEL_BENCH_PYTHON " -E '" + file + "' | cat >/dev/null";
     char* argv[] = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"), const_cast<char*>(command.constData()),
                     nullptr};
     for (auto _ : state) {
@@ -205,7 +205,7 @@ void BM_Python3ChildHundredThousandLinesToCat(benchmark::State& state)
         int status = 0;
         waitpid(pid, &status, 0);
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-            state.SkipWithError("python3.11 failed");
+            state.SkipWithError(QUORBEL_BENCH_PYTHON " failed");
     }
 }
 BENCHMARK(BM_Python3ChildHundredThousandLinesToCat)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);

@@ -19,11 +19,14 @@ TPythonEngine::TRedirectIOHandler& RedirectIOHandler()
     return handler;
 }
 
+// Debian keeps the system's packages in dist-packages folders: they leave
+// the path with the site-packages ones, as they do in the environment's own
+// python.
 const char* const kVenvScript = "import sys\r\n"
                                 "sys.executable = r\"%s\"\r\n"
                                 "path = sys.path\r\n"
                                 "for i in range(len(path)-1, -1, -1):\r\n"
-                                "    if path[i].find(\"site-packages\") > 0:\r\n"
+                                "    if path[i].find(\"site-packages\") > 0 or path[i].find(\"dist-packages\") > 0:\r\n"
                                 "        path.pop(i)\r\n"
                                 "import site\r\n"
                                 "site.main()\r\n"

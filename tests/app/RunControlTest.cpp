@@ -1,5 +1,5 @@
 // Runs a user can trust: stopping, a live window during a run, clean
-// shutdown, and scripts behaving as under the system's python3.11. One
+// shutdown, and scripts behaving as under the system's python3.X. One
 // window per process, as the interpreter starts once; shutdown cases run
 // in child processes of this program.
 #include "app/SDIMain.h"
@@ -127,11 +127,11 @@ protected:
 TempStore* RunControl::store = nullptr;
 TSDIAppForm* RunControl::form = nullptr;
 
-// Runs a script under /usr/bin/python3.11 and returns what it printed.
+// Runs a script under the system's interpreter of the runtime's version and returns what it printed.
 QString SystemPython(const QString& script)
 {
     QProcess p;
-    p.start(QStringLiteral("/usr/bin/python3.11"), {QStringLiteral("-E"), QStringLiteral("-c"), script});
+    p.start(QStringLiteral(QUORBEL_TEST_PYTHON), {QStringLiteral("-E"), QStringLiteral("-c"), script});
     p.waitForFinished(30000);
     return QString::fromUtf8(p.readAllStandardOutput());
 }
@@ -274,9 +274,9 @@ TEST_F(RunControl, ScriptsSeeANormalModuleAndInterpreter)
     ASSERT_EQ(Run(script + QStringLiteral("def func1(*a):\r\n    return 'ok'")), std::nullopt);
     EXPECT_EQ(Output() + u'\n', SystemPython(dates));
 
-    if (QFile::exists(QStringLiteral("/usr/bin/python3.11"))) {
+    if (QFile::exists(QStringLiteral(QUORBEL_TEST_PYTHON))) {
         ASSERT_EQ(Run(QStringLiteral("import sys\r\ndef func1(*a):\r\n    return sys.executable")), std::nullopt);
-        EXPECT_EQ(Result(), QStringLiteral("/usr/bin/python3.11"));
+        EXPECT_EQ(Result(), QStringLiteral(QUORBEL_TEST_PYTHON));
     }
 }
 

@@ -1,6 +1,6 @@
 // What a script prints reaches "Python Output" as python3 shows it: every
 // case runs twice in the real window (one interpreter, as in a user's
-// session) and is compared with /usr/bin/python3.11 running the same text
+// session) and is compared with the system's interpreter of the same version running the same text
 // with its output and errors in one pipe.
 #include "app/SDIMain.h"
 
@@ -82,7 +82,7 @@ protected:
         python.setStandardInputFile(QProcess::nullDevice());
         python.setWorkingDirectory(dir.path());
         // Unbuffered: a terminal shows each line as it is written.
-        python.start(QStringLiteral("/usr/bin/python3.11"), {QStringLiteral("-E"), QStringLiteral("-u"), path});
+        python.start(QStringLiteral(QUORBEL_TEST_PYTHON), {QStringLiteral("-E"), QStringLiteral("-u"), path});
         EXPECT_TRUE(python.waitForFinished(30000));
         QString out = QString::fromUtf8(python.readAll());
         out.replace(path, QStringLiteral("<string>"));
