@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QAction>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -150,7 +151,15 @@ TEST_F(PythonEnvironment, ProblemsAreNamed)
 // as UTF-8 although the locale is C. A later bad choice keeps this one.
 TEST_F(PythonEnvironment, RunsInTheChosenEnvironment)
 {
-    ASSERT_TRUE(form->UsePythonEnvironment(environment, true));
+    {
+        // Chosen from the File menu by its interpreter; kept as its folder.
+        ScriptedDialogs dialogs;
+        dialogs.AnswerInput(environment + QStringLiteral("/bin/python"));
+        form->FilePython1->trigger();
+        ASSERT_TRUE(form->PythonEnvironment());
+        EXPECT_EQ(form->PythonEnvironment()->Folder, environment);
+        EXPECT_TRUE(dialogs.messages.empty());
+    }
     EXPECT_EQ(form->lblPython->text(), QStringLiteral("Python: 仮想環境 %1").arg(environment));
     const QString named = dir->filePath(QStringLiteral("データ"));
     QDir().mkpath(named);

@@ -9,6 +9,8 @@
 #include "TempStore.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QTemporaryDir>
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTextBlock>
@@ -74,6 +76,32 @@ TEST(TestRunTexts, SampleDataAndCall)
     EXPECT_EQ(CallExpression(8, -5), QStringLiteral("func8('gn','topic','desc',-5, datas)"));
     EXPECT_EQ(RuntimeFolder(QStringLiteral("/opt/quorbel"), 11), QStringLiteral("/opt/quorbel/python3-linux-3.11/"));
     EXPECT_EQ(RuntimeFolder(QStringLiteral("/"), 13), QStringLiteral("//python3-linux-3.13/"));
+}
+
+// A runtime folder beside the program wins, newest first, and only where it
+// exists; then the system's loader, newest first; an environment's version
+// narrows both to that version.
+TEST(TestRunTexts, RuntimeSearchOrder)
+{
+    QTemporaryDir exe;
+    for (const char* folder : {"python3-linux-3.11", "python3-linux-3.13", "python3-linux-3.10"})
+        ASSERT_TRUE(QDir(exe.path()).mkdir(QLatin1String(folder)));
+    auto listed = [](const QList<pybridge::TLibraryCandidate>& found) {
+        QStringList l;
+        for (const pybridge::TLibraryCandidate& c : found)
+            l << (c.Folder.isEmpty() ? QString() : QDir(c.Folder).dirName() + u'/') + c.FileName + u'=' + c.RegVersion;
+        return l;
+    };
+    EXPECT_EQ(listed(RuntimeCandidates(exe.path())),
+              (QStringList{QStringLiteral("python3-linux-3.13/libpython3.13.so.1.0=3.13"),
+                           QStringLiteral("python3-linux-3.11/libpython3.11.so.1.0=3.11"),
+                           QStringLiteral("libpython3.13.so.1.0=3.13"), QStringLiteral("libpython3.12.so.1.0=3.12"),
+                           QStringLiteral("libpython3.11.so.1.0=3.11")}));
+    EXPECT_EQ(listed(RuntimeCandidates(exe.path(), 12)), QStringList{QStringLiteral("libpython3.12.so.1.0=3.12")});
+    EXPECT_EQ(listed(RuntimeCandidates(exe.path(), 11)),
+              (QStringList{QStringLiteral("python3-linux-3.11/libpython3.11.so.1.0=3.11"),
+                           QStringLiteral("libpython3.11.so.1.0=3.11")}));
+    EXPECT_EQ(RuntimeCandidates(exe.path()).first().Folder, exe.path() + QStringLiteral("/python3-linux-3.13/"));
 }
 
 TEST_F(TestRun, DefaultScriptShowsItsTextResultAndPrintedRecords)
