@@ -1,5 +1,7 @@
 // The bridge's road: LoadDll until the interpreter is ready. Prints the
-// nanoseconds LoadDll took (the process start itself is not counted).
+// nanoseconds LoadDll took (the process start itself is not counted). With
+// "search", the workbench's road instead: the system's supported runtimes
+// through the dynamic loader, newest first, until one loads.
 #include "pybridge/PythonEngine.h"
 
 #include <QFileInfo>
@@ -7,16 +9,25 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
-int main()
+int main(int argc, char** argv)
 {
+    const bool search = argc > 1 && std::strcmp(argv[1], "search") == 0;
     const QFileInfo lib(QStringLiteral(PYBENCH_LIBPYTHON));
     const auto start = std::chrono::steady_clock::now();
     auto* engine = new pybridge::TPythonEngine;
     engine->SetUseLastKnownVersion(false);
-    engine->SetDllPath(lib.absolutePath());
-    engine->SetDllName(lib.fileName());
-    engine->LoadDll();
+    if (search) {
+        QList<pybridge::TLibraryCandidate> candidates;
+        for (int minor = pybridge::NewestSupportedMinor; minor >= pybridge::OldestSupportedMinor; --minor)
+            candidates.append({QString(), QStringLiteral("libpython3.%1.so.1.0").arg(minor), QStringLiteral("3.%1").arg(minor)});
+        engine->LoadFirstOf(candidates);
+    } else {
+        engine->SetDllPath(lib.absolutePath());
+        engine->SetDllName(lib.fileName());
+        engine->LoadDll();
+    }
     const auto end = std::chrono::steady_clock::now();
     if (!engine->Initialized())
         return 2;

@@ -207,8 +207,10 @@ void TDynamicDll::ReportLoadFailure()
     // looked for and why each place failed, so a user can act on it.
     QString msg = platform::Format(QStringLiteral("Error %d: Could not open Dll \"%s\""),
                                    {QString::number(FLastErrorCode), FDllName});
-    for (const QString& attempt : FLoadAttempts)
+    for (const QString& attempt : FLoadAttempts) {
         msg += u'\n' + attempt;
+        std::fprintf(stderr, "%s\n", attempt.toLocal8Bit().constData());
+    }
     if (FFatalMsgDlg)
         ShowErrorBox(msg);
     if (FFatalAbort)
@@ -218,9 +220,8 @@ void TDynamicDll::ReportLoadFailure()
 void TDynamicDll::NoteFailedAttempt(const QString& path, const QString& reason)
 {
     // The loader's text usually starts with the path already.
-    const QString line = reason.startsWith(path) ? reason : path + QStringLiteral(": ") + reason;
-    FLoadAttempts.append(line);
-    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    // Written to standard error only if no candidate loads.
+    FLoadAttempts.append(reason.startsWith(path) ? reason : path + QStringLiteral(": ") + reason);
 }
 
 QString TDynamicDll::LoadedLibraryFile() const
