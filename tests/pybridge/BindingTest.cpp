@@ -25,7 +25,7 @@ TEST(Binding, TheNameListHas371UniqueNamesAndTheSystemRuntimeExportsThem)
     EXPECT_EQ(names.at(8), QByteArray("_Py_NoneStruct"));
     EXPECT_EQ(names.last(), QByteArray("PyWeakref_NewRef"));
 
-    void* h = dlopen(pycore::kLibPython, RTLD_NOW | RTLD_GLOBAL);
+    void* h = dlopen(pycore::LibPython().toUtf8().constData(), RTLD_NOW | RTLD_GLOBAL);
     ASSERT_NE(h, nullptr);
     QList<QByteArray> missing;
     for (const QByteArray& n : names)

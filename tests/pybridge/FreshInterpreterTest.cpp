@@ -97,11 +97,11 @@ TEST(FreshInterpreter, BindingFailure)
 TEST(FreshInterpreter, KnownVersionsSearch)
 {
     CHILD_ONLY();
-    const QString actual = QStringLiteral(QUORBEL_TEST_PYTHON_VERSION);
+    const QString actual = pycore::TestedVersion();
     const QString named = actual == QLatin1String("3.12") ? QStringLiteral("3.13") : QStringLiteral("3.12");
     const QString name = QStringLiteral("libpython%1.so.1.0").arg(named);
     QTemporaryDir dir;
-    ASSERT_TRUE(QFile::link(QString::fromUtf8(pycore::kLibPython), dir.filePath(name)));
+    ASSERT_TRUE(QFile::link(pycore::LibPython(), dir.filePath(name)));
     TPythonEngine e;
     e.SetDllPath(dir.path());
     e.SetDllName(QStringLiteral("ignored.so"));
@@ -252,7 +252,7 @@ TEST(FreshInterpreter, RegisteredPathMayBeRewritten)
 {
     CHILD_ONLY();
     TempStore store;
-    const QString key = QStringLiteral("\\Software\\Python\\PythonCore\\" QUORBEL_TEST_PYTHON_VERSION "\\PythonPath");
+    const QString key = QStringLiteral("\\Software\\Python\\PythonCore\\%1\\PythonPath").arg(pycore::TestedVersion());
     {
         platform::Registry reg(platform::HKEY_CURRENT_USER);
         ASSERT_TRUE(reg.OpenKey(key, true));

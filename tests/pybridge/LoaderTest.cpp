@@ -246,7 +246,7 @@ TEST(DynamicDll, FindsTheRuntimeItAlreadyRunsIn)
     TDynamicDllTestSeam::SetHandle(probe, engine.DLLHandle());
     EXPECT_TRUE(probe.IsInitializedRuntime());
     probe.ReadLoadedRuntimeVersion();
-    EXPECT_EQ(probe.RegVersion(), QStringLiteral(QUORBEL_TEST_PYTHON_VERSION));
+    EXPECT_EQ(probe.RegVersion(), pycore::TestedVersion());
     EXPECT_EQ(probe.APIVersion(), 1013);
     TDynamicDllTestSeam::SetHandle(probe, 0); // not ours to free
 }

@@ -31,8 +31,19 @@ public:
 
 } // namespace
 
-QString LibPythonFolder() { return QFileInfo(QString::fromUtf8(kLibPython)).absolutePath(); }
-QString LibPythonName() { return QFileInfo(QString::fromUtf8(kLibPython)).fileName(); }
+QString LibPython()
+{
+    const QString chosen = qEnvironmentVariable("PYCORE_LIBPYTHON");
+    return chosen.isEmpty() ? QStringLiteral(PYCORE_LIBPYTHON) : chosen;
+}
+QString LibPythonFolder() { return QFileInfo(LibPython()).absolutePath(); }
+QString LibPythonName() { return QFileInfo(LibPython()).fileName(); }
+
+QString TestedVersion()
+{
+    const auto v = pybridge::VersionStatedByName(LibPythonName());
+    return v ? QStringLiteral("%1.%2").arg(v->Major).arg(v->Minor) : QString();
+}
 
 pybridge::TPythonEngine& Engine()
 {

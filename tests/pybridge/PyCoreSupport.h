@@ -10,10 +10,13 @@
 
 namespace pycore {
 
-inline const char* const kLibPython = PYCORE_LIBPYTHON;
-
+// The runtime under test: PYCORE_LIBPYTHON from the environment (one run per
+// installed runtime), else the one found at configure time.
+QString LibPython();
 QString LibPythonFolder();
 QString LibPythonName();
+// Its version as "3.X", read from the library's own file name.
+QString TestedVersion();
 
 // The process's engine, loaded from the system runtime on first call.
 pybridge::TPythonEngine& Engine();
