@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <cerrno>
+#include <cstdint>
 #include <cfenv>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,68 @@ void CloseLibrary(void* handle)
 {
     if (handle)
         dlclose(handle);
+}
+
+void* OpenProgramImage() { return dlopen(nullptr, RTLD_NOW); }
+
+void* OpenLoadedLibrary(const QByteArray& file) { return dlopen(file.constData(), RTLD_NOW | RTLD_NOLOAD); }
+
+namespace {
+
+struct TModuleScan {
+    std::uintptr_t address = 0;
+    bool inMainProgram = false;
+    int index = 0;
+};
+
+int FindObjectOf(dl_phdr_info* info, size_t, void* data)
+{
+    auto* scan = static_cast<TModuleScan*>(data);
+    const int index = scan->index++;
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& ph = info->dlpi_phdr[i];
+        if (ph.p_type != PT_LOAD)
+            continue;
+        const std::uintptr_t start = info->dlpi_addr + ph.p_vaddr;
+        if (scan->address >= start && scan->address < start + ph.p_memsz) {
+            scan->inMainProgram = index == 0; // the program itself is listed first
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int CollectNames(dl_phdr_info* info, size_t, void* data)
+{
+    auto* names = static_cast<QList<QByteArray>*>(data);
+    if (names->size() >= 1024)
+        return 1;
+    if (info->dlpi_name && info->dlpi_name[0])
+        names->append(QByteArray(info->dlpi_name));
+    return 0;
+}
+
+} // namespace
+
+QList<QByteArray> LoadedLibraryFiles()
+{
+    QList<QByteArray> names;
+    dl_iterate_phdr(&CollectNames, &names);
+    return names;
+}
+
+bool AddressInMainProgram(const void* address)
+{
+    TModuleScan scan;
+    scan.address = reinterpret_cast<std::uintptr_t>(address);
+    dl_iterate_phdr(&FindObjectOf, &scan);
+    return scan.inMainProgram;
+}
+
+QString LastLibraryError()
+{
+    const char* e = dlerror();
+    return e ? QString::fromLocal8Bit(e) : QString();
 }
 
 QString LibraryFileOf(void* handle)

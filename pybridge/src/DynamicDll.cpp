@@ -11,8 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
-#include <dlfcn.h>
-#include <link.h>
 
 namespace pybridge {
 
@@ -22,8 +20,8 @@ void* AsPointer(uintptr_t h) { return reinterpret_cast<void*>(h); }
 
 void ReportDlError()
 {
-    if (const char* e = dlerror())
-        std::fprintf(stderr, "%s\n", e);
+    if (const QString e = platform::LastLibraryError(); !e.isEmpty())
+        std::fprintf(stderr, "%s\n", e.toLocal8Bit().constData());
 }
 
 } // namespace
@@ -375,69 +373,26 @@ void TDynamicDll::ReadLoadedRuntimeVersion()
     throw EDLLLoadError(QStringLiteral("Undetermined Python version from loaded module."));
 }
 
-namespace {
-
-struct TModuleScan {
-    uintptr_t address = 0;
-    bool inMainProgram = false;
-    int index = 0;
-};
-
-int FindObjectOf(dl_phdr_info* info, size_t, void* data)
-{
-    auto* scan = static_cast<TModuleScan*>(data);
-    const int index = scan->index++;
-    for (int i = 0; i < info->dlpi_phnum; ++i) {
-        const ElfW(Phdr)& ph = info->dlpi_phdr[i];
-        if (ph.p_type != PT_LOAD)
-            continue;
-        const uintptr_t start = info->dlpi_addr + ph.p_vaddr;
-        if (scan->address >= start && scan->address < start + ph.p_memsz) {
-            scan->inMainProgram = index == 0; // the program itself is listed first
-            return 1;
-        }
-    }
-    return 0;
-}
-
-int CollectNames(dl_phdr_info* info, size_t, void* data)
-{
-    auto* names = static_cast<QList<QByteArray>*>(data);
-    if (names->size() >= 1024)
-        return 1;
-    if (info->dlpi_name && info->dlpi_name[0])
-        names->append(QByteArray(info->dlpi_name));
-    return 0;
-}
-
-} // namespace
-
 void TDynamicDll::LoadDllInExtensionModule()
 {
-    TModuleScan scan;
-    scan.address = reinterpret_cast<uintptr_t>(&FindObjectOf);
-    dl_iterate_phdr(&FindObjectOf, &scan);
-    if (scan.inMainProgram)
+    if (platform::AddressInMainProgram(reinterpret_cast<const void*>(&AsPointer)))
         return; // not running as a loadable library
     FInExtensionModule = true;
 
     // 1. The host process's own image (and what it loaded globally).
-    FDLLHandle = reinterpret_cast<uintptr_t>(dlopen(nullptr, RTLD_NOW));
+    FDLLHandle = reinterpret_cast<uintptr_t>(platform::OpenProgramImage());
     if (IsInitializedRuntime()) {
         BeforeLoad();
         ReadLoadedRuntimeVersion();
         AfterLoad();
         return;
     }
-    if (FDLLHandle)
-        dlclose(AsPointer(FDLLHandle));
+    platform::CloseLibrary(AsPointer(FDLLHandle));
     FDLLHandle = 0;
 
     // 2. A runtime among the loaded modules.
-    QList<QByteArray> names;
-    dl_iterate_phdr(&CollectNames, &names);
-    for (const QByteArray& name : names) {
-        void* h = dlopen(name.constData(), RTLD_NOW | RTLD_NOLOAD);
+    for (const QByteArray& name : platform::LoadedLibraryFiles()) {
+        void* h = platform::OpenLoadedLibrary(name);
         if (!h)
             continue;
         FDLLHandle = reinterpret_cast<uintptr_t>(h);
@@ -450,7 +405,7 @@ void TDynamicDll::LoadDllInExtensionModule()
             AfterLoad();
             return;
         }
-        dlclose(h);
+        platform::CloseLibrary(h);
     }
 
     // 3. Load it ourselves.

@@ -2,9 +2,8 @@
 
 #include <QString>
 
-#include <sys/mman.h>
+#include "platform/ExecutableMemory.h"
 
-#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -98,14 +97,12 @@ std::uintptr_t Carve(std::uintptr_t page, std::size_t n)
     return block + kWord;
 }
 
-QString SystemErrorText(int code)
-{
-    return QString::fromLocal8Bit(std::strerror(code));
-}
+using platform::PageAccess;
+using platform::SystemErrorText;
 
-bool Protect(std::uintptr_t at, std::size_t size, int protection)
+bool Protect(std::uintptr_t at, std::size_t size, PageAccess access, int* error)
 {
-    return mprotect(reinterpret_cast<void*>(at), size, protection) == 0;
+    return platform::SetPageAccess(reinterpret_cast<void*>(at), size, access, error);
 }
 
 [[noreturn]] void ThrowProtectError(int code)
@@ -136,21 +133,20 @@ void FillCodePage(std::uint8_t* code)
 // Returns the code page; the pair is not linked yet.
 std::uintptr_t MapPagePair()
 {
-    void* area = mmap(nullptr, 4 * ThunkPageSize, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    int error = errno;
-    if (area != MAP_FAILED) {
+    int error = 0;
+    void* area = platform::ReservePages(4 * ThunkPageSize, &error);
+    if (area) {
         const std::uintptr_t page = reinterpret_cast<std::uintptr_t>(area) + ThunkPageSize;
-        if (Protect(page, 2 * ThunkPageSize, PROT_READ | PROT_WRITE)) {
+        if (Protect(page, 2 * ThunkPageSize, PageAccess::ReadWrite, &error)) {
             FillCodePage(reinterpret_cast<std::uint8_t*>(page));
-            if (Protect(page, ThunkPageSize, PROT_READ | PROT_EXEC)) {
-                __builtin___clear_cache(reinterpret_cast<char*>(page), reinterpret_cast<char*>(page + ThunkPageSize));
+            if (Protect(page, ThunkPageSize, PageAccess::ReadExecute, &error)) {
+                platform::FlushInstructionCache(reinterpret_cast<void*>(page), ThunkPageSize);
                 WriteWord(DataOf(page) + kNextOffset, CodePages);
                 WriteWord(DataOf(page) + kTopOffset, DataOf(page) + ThunkPageSize);
                 return page;
             }
         }
-        error = errno;
-        munmap(area, 4 * ThunkPageSize);
+        platform::ReleasePages(area, 4 * ThunkPageSize);
     }
     throw EThunkError(platform::Format("Could not obtain a code page for callback thunks: %s",
                                        {SystemErrorText(error)}));
@@ -158,7 +154,7 @@ std::uintptr_t MapPagePair()
 
 void UnmapPagePair(std::uintptr_t page)
 {
-    munmap(reinterpret_cast<void*>(page - ThunkPageSize), 4 * ThunkPageSize);
+    platform::ReleasePages(reinterpret_cast<void*>(page - ThunkPageSize), 4 * ThunkPageSize);
 }
 
 // Releases the pages at program end; declared after PagesLock so it runs
@@ -191,14 +187,12 @@ void* AllocThunkMemory(std::size_t n, const void* code)
 
     if (code != nullptr && n > 0) {
         int error = 0;
-        if (!Protect(page, ThunkPageSize, PROT_READ | PROT_WRITE)) {
-            error = errno;
-        } else {
+        bool written = Protect(page, ThunkPageSize, PageAccess::ReadWrite, &error);
+        if (written) {
             std::memcpy(reinterpret_cast<void*>(result), code, n);
-            if (!Protect(page, ThunkPageSize, PROT_READ | PROT_EXEC))
-                error = errno;
+            written = Protect(page, ThunkPageSize, PageAccess::ReadExecute, &error);
         }
-        if (error != 0) {
+        if (!written) {
             if (fresh) {
                 UnmapPagePair(page);
             } else {
@@ -207,7 +201,7 @@ void* AllocThunkMemory(std::size_t n, const void* code)
             }
             ThrowProtectError(error);
         }
-        __builtin___clear_cache(reinterpret_cast<char*>(result), reinterpret_cast<char*>(result + n));
+        platform::FlushInstructionCache(reinterpret_cast<void*>(result), n);
     }
 
     // Linked only now, so a failure above leaves the list untouched.

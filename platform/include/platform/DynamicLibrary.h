@@ -2,6 +2,7 @@
 // Shared libraries opened at run time, and the locale facts a runtime reads
 // from the environment when it starts.
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace platform {
@@ -21,6 +22,17 @@ LibraryOpenResult OpenLibrary(const QByteArray& path);
 // Address of an exported symbol, or null.
 void* LibrarySymbol(void* handle, const char* name);
 void CloseLibrary(void* handle);
+// The running program's own image, with everything it loaded globally.
+void* OpenProgramImage();
+// A library that is already loaded, by its file name; never loads one.
+void* OpenLoadedLibrary(const QByteArray& file);
+// The files of the libraries loaded into the process (at most 1024).
+QList<QByteArray> LoadedLibraryFiles();
+// True when the code at this address is the program's own, not a library's.
+bool AddressInMainProgram(const void* address);
+// The loader's text for its last failure; empty when there was none.
+QString LastLibraryError();
+
 // The file an open library was loaded from, as the loader found it (a link
 // stays a link); empty when unknown.
 QString LibraryFileOf(void* handle);
