@@ -238,8 +238,6 @@ void TDynamicDll::UnloadDll()
 
 void TDynamicDll::Quit()
 {
-    if (IsDesigning())
-        return;
     ShowErrorBox(QuitMessage());
     std::fflush(stdout);
     std::fflush(stderr);
@@ -415,7 +413,7 @@ void TDynamicDll::LoadDllInExtensionModule()
 void TDynamicDll::Loaded()
 {
     TComponent::Loaded();
-    if (FAutoLoad && !IsDesigning())
+    if (FAutoLoad)
         LoadDll();
 }
 
