@@ -13,18 +13,23 @@
 # The sources are `git archive HEAD`, never the working tree; so is the
 # package, built once per commit with scripts/package.sh unless a .deb is given.
 # Output: build/debian13/run.log; each step's full output in build/debian13/logs/.
-# Usage: scripts/test-debian13.sh [--fresh] [quorbel_*.deb]
-#   --fresh  makes the chroot anew (a fresh system for deps.sh again)
+# Usage: scripts/test-debian13.sh [--fresh] [--steps=LIST] [quorbel_*.deb]
+#   --fresh       makes the chroot anew (a fresh system for deps.sh again)
+#   --steps=LIST  runs only these of deps,build,tests,install,bench (default all)
 set -euo pipefail
+# All of it is read before it runs: editing the script during a run is safe.
+main() {
 cd "$(dirname "$0")/.."
 top=$(pwd -P) # as the chroot's processes show their root
 
 fresh=false
 deb=""
+steps=deps,build,tests,install,bench
 for a in "$@"; do
   case "$a" in
     --fresh) fresh=true ;;
-    -h | --help) sed -n '2,17p' "$0"; exit 0 ;;
+    --steps=*) steps=${a#--steps=} ;;
+    -h | --help) sed -n '2,19p' "$0"; exit 0 ;;
     *) deb=$(realpath "$a") ;;
   esac
 done
@@ -62,6 +67,7 @@ step() {
   return $rc
 }
 skip() { names+=("$1"); results+=("skipped: $2"); times+=(-); }
+wanted() { [[ ",$steps," == *",$1,"* ]]; }
 # A step's output shown as well as logged: tests and benchmark figures.
 show() { grep -E "$2" "$logs/$1.log" || true; }
 
@@ -140,7 +146,7 @@ fi
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 
 # The package, built on this host from the committed sources, once per commit.
-if [ -z "$deb" ]; then
+if [ -z "$deb" ] && wanted install; then
   debdir=$cache/deb/$commit
   if ! ls "$debdir"/quorbel_*.deb >/dev/null 2>&1; then
     host_package() {
@@ -169,7 +175,9 @@ mkdir -p "$root/q/src" "$root/q/deb"
 git archive HEAD | tar -x -C "$root/q/src"
 [ -n "$deb" ] && cp "$deb" "$root/q/deb/"
 
-step deps in_root 'cd /q/src && scripts/deps.sh' || true
+if wanted deps; then
+  step deps in_root 'cd /q/src && scripts/deps.sh' || true
+fi
 # The compiler cache is this script's, not the project's.
 in_root 'command -v ccache >/dev/null || { apt-get update -q && apt-get install -y -q --no-install-recommends ccache; }' \
   >"$logs/ccache.log" 2>&1 || echo "ccache not installed: $logs/ccache.log"
@@ -188,14 +196,18 @@ cat "$cache/versions.txt"
 # Release without sanitizers: the warnings of the newer compiler, at -O2 too.
 py_tests='testrun|pybridge|run_control|script_output|journal|signal|python_io'
 build_ok=false
-step build in_root '
+if wanted build || wanted tests; then
+  step build in_root '
 cmake -S /q/src -B /q/test -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DQUORBEL_WERROR=ON -DQUORBEL_TESTS=ON -DQUORBEL_BENCH=OFF -DQUORBEL_SANITIZE=OFF
 cmake --build /q/test -j 2' && build_ok=true
+fi
 
-if $build_ok; then
+if ! wanted tests; then
+  :
+elif $build_ok; then
   step tests in_root "cd /q/test && ctest -R '$py_tests' --output-on-failure" || true
-  show tests '(tests passed|Passed|\*\*\*|Failed|Not Run|Exception)' | tee "$cache/tests.txt"
+  show tests '^ *[0-9]+/[0-9]+ Test|tests passed' | tee "$cache/tests.txt"
 else
   skip tests "no build"
 fi
@@ -209,7 +221,9 @@ CI=true /q/src/tests/package/installed_e2e.sh /q/deb /q/deb/installed-screenshot
 apt-get remove -y -q quorbel
 exit $status'
 }
-if [ -n "$deb" ]; then
+if ! wanted install; then
+  :
+elif [ -n "$deb" ]; then
   step install install_and_run || true
   [ -f "$root/q/deb/installed-screenshot.png" ] && cp "$root/q/deb/installed-screenshot.png" "$cache/"
 else
@@ -217,18 +231,22 @@ else
 fi
 
 bench_ok=false
-step bench-build in_root '
+if wanted bench; then
+  step bench-build in_root '
 cmake -S /q/src -B /q/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DQUORBEL_WERROR=ON -DQUORBEL_TESTS=OFF -DQUORBEL_BENCH=ON -DQUORBEL_SANITIZE=OFF
 cmake --build /q/bench -j 2 --target bench_pybridge_core bench_testrun' && bench_ok=true
-if $bench_ok; then
+fi
+if ! wanted bench; then
+  :
+elif $bench_ok; then
   # Load to ready: the bridge's LoadDll beside a program linked against the
   # runtime; the run button's warm run of the default script.
   step bench in_root "
 cd /q/bench
 bin/bench_pybridge_core --benchmark_filter='^(BM_Bridge_LoadDll|BM_Reference_LinkedPyInitialize)\$'
 bin/bench_testrun --benchmark_filter='^BM_WarmRunDefaultScript\$'" || true
-  show bench '^BM_|ERROR|error' | tee "$cache/bench.txt"
+  show bench '^BM_|ERROR' | tee "$cache/bench.txt"
 else
   skip bench "no build"
 fi
@@ -237,3 +255,5 @@ fi
 for r in "${results[@]}"; do
   case "$r" in ok | skipped*) ;; *) exit 1 ;; esac
 done
+}
+main "$@"
