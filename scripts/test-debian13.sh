@@ -242,10 +242,13 @@ if ! wanted bench; then
 elif $bench_ok; then
   # Load to ready: the bridge's LoadDll beside a program linked against the
   # runtime; the run button's warm run of the default script.
+  # Names go on with their settings (/iterations:30/manual_time); a filter
+  # that matches nothing is a failure, not an empty report.
   step bench in_root "
 cd /q/bench
-bin/bench_pybridge_core --benchmark_filter='^(BM_Bridge_LoadDll|BM_Reference_LinkedPyInitialize)\$'
-bin/bench_testrun --benchmark_filter='^BM_WarmRunDefaultScript\$'" || true
+bin/bench_pybridge_core --benchmark_filter='^(BM_Bridge_LoadDll|BM_Reference_LinkedPyInitialize)/' | tee /tmp/bench1
+bin/bench_testrun --benchmark_filter='^BM_WarmRunDefaultScript/' | tee /tmp/bench2
+grep -q '^BM_' /tmp/bench1 && grep -q '^BM_' /tmp/bench2" || true
   show bench '^BM_|ERROR' | tee "$cache/bench.txt"
 else
   skip bench "no build"
