@@ -996,7 +996,7 @@ void TSDIAppForm::RunScript()
     }
     PythonEngine->ExecString(script, SScriptFile);
     PythonEngine->ExecString(data, SDataFile);
-    pybridge::TPyRef result = pybridge::TPyRef::Steal(*PythonEngine, PythonEngine->EvalString(call, SCallFile));
+    pybridge::TPyRef result = PythonEngine->EvalString(call, SCallFile);
     const QString text = PythonEngine->PyObjectAsString(result.Get());
     result.Reset();
     SetMemoText(Memo1, FormatJsonResult(text));

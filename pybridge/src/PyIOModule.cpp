@@ -114,11 +114,11 @@ void WriteItem(TPythonEngine& e, PPyObject item)
 
 PPyObject pyio_write(PPyObject, PPyObject args)
 {
-    return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
+    return GuardPythonCall<PPyObject>(nullptr, [&]() -> TPyRef {
         TPythonEngine& e = CurrentEngine();
         if (!args || e.PyTuple_Size(args) <= 0) {
             e.PyErr_BadArgument();
-            return nullptr;
+            return {};
         }
         WriteItem(e, e.PyTuple_GetItem(args, 0));
         return e.ReturnNone();
@@ -130,16 +130,16 @@ PPyObject pyio_write(PPyObject, PPyObject args)
 // the redirection script as `write` for the output stream class.
 PPyObject stream_write(PPyObject, PPyObject item)
 {
-    return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
+    return GuardPythonCall<PPyObject>(nullptr, [&]() -> TPyRef {
         TPythonEngine& e = CurrentEngine();
         if (!item || !e.PyUnicode_Check(item)) {
             const QByteArray msg = QByteArray("write() argument must be str, not ") +
                                    (item ? item->ob_type->tp_name : "NoneType");
             e.PyErr_SetString(*e.PyExc_TypeError, msg.constData());
-            return nullptr;
+            return {};
         }
         WriteItem(e, item);
-        return e.PyLong_FromLongLong(e.PyUnicode_GetLength(item));
+        return TPyRef::Steal(e, e.PyLong_FromLongLong(e.PyUnicode_GetLength(item)));
     });
 }
 
@@ -148,19 +148,19 @@ PyMethodDef gStreamWriteDef = {"write", reinterpret_cast<void*>(&stream_write), 
 
 PPyObject pyio_read(PPyObject, PPyObject)
 {
-    return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
+    return GuardPythonCall<PPyObject>(nullptr, [&]() -> TPyRef {
         TPythonEngine& e = CurrentEngine();
         if (!e.RedirectIO())
             return e.ReturnNone();
         TPythonInputOutput* io = IOOf(e);
         if (!io)
-            return e.PyUnicode_FromString("");
+            return TPyRef::Steal(e, e.PyUnicode_FromString(""));
         // An input box belongs to the user-interface thread; from any other
         // thread the request would never be answered.
         if (!platform::IsMainThread() && qstrcmp(io->ClassName(), "TPythonInputOutput") != 0) {
             e.PyErr_SetString(*e.PyExc_RuntimeError,
                               "input() is only available on the main thread of the script");
-            return nullptr;
+            return {};
         }
         // The prompt written so far is shown before the box opens.
         io->FlushUnfinishedLine();
@@ -168,18 +168,18 @@ PPyObject pyio_read(PPyObject, PPyObject)
             QString data;
             io->ReceiveUniData(data);
             if (e.PyErr_Occurred())
-                return nullptr;
+                return {};
             // A stop asked for while the box was open takes effect here.
             if (e.PyErr_CheckSignals() < 0)
-                return nullptr;
+                return {};
             return e.PyUnicodeFromString(data);
         }
         QByteArray data;
         io->ReceiveData(data);
         if (e.PyErr_Occurred())
-            return nullptr;
+            return {};
         if (e.PyErr_CheckSignals() < 0)
-            return nullptr;
+            return {};
         return e.PyUnicodeFromString(data);
     });
 }
@@ -206,11 +206,11 @@ bool ParseIntArgument(TPythonEngine& e, PPyObject args, const char* format, int&
 
 PPyObject pyio_SetDelayWrites(PPyObject, PPyObject args)
 {
-    return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
+    return GuardPythonCall<PPyObject>(nullptr, [&]() -> TPyRef {
         TPythonEngine& e = CurrentEngine();
         int value = 0;
         if (!ParseIntArgument(e, args, "i:SetDelayWrites", value))
-            return nullptr;
+            return {};
         if (TPythonInputOutput* io = IOOf(e))
             io->SetDelayWrites(value != 0);
         return e.ReturnNone();
@@ -219,11 +219,11 @@ PPyObject pyio_SetDelayWrites(PPyObject, PPyObject args)
 
 PPyObject pyio_SetMaxLines(PPyObject, PPyObject args)
 {
-    return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
+    return GuardPythonCall<PPyObject>(nullptr, [&]() -> TPyRef {
         TPythonEngine& e = CurrentEngine();
         int value = 0;
         if (!ParseIntArgument(e, args, "i:SetMaxLines", value))
-            return nullptr;
+            return {};
         if (TPythonInputOutput* io = IOOf(e))
             io->SetMaxLines(value);
         return e.ReturnNone();
@@ -232,14 +232,14 @@ PPyObject pyio_SetMaxLines(PPyObject, PPyObject args)
 
 PPyObject pyio_GetTypesStats(PPyObject, PPyObject args)
 {
-    return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
+    return GuardPythonCall<PPyObject>(nullptr, [&]() -> TPyRef {
         TPythonEngine& e = CurrentEngine();
         TPyRef list = TPyRef::Steal(e, e.PyList_New(0));
         if (!list)
-            return nullptr;
+            return {};
         auto append = [&](TPythonType* t) {
             const TPyRef tuple = TPyRef::Steal(e, e.PyTuple_New(4));
-            e.PyTuple_SetItem(tuple.Get(), 0, e.PyUnicodeFromString(t->TypeName()));
+            e.PyTuple_SetItem(tuple.Get(), 0, e.PyUnicodeFromString(t->TypeName()).Release());
             e.PyTuple_SetItem(tuple.Get(), 1, e.PyLong_FromLong(t->InstanceCount()));
             e.PyTuple_SetItem(tuple.Get(), 2, e.PyLong_FromLong(t->CreateHits()));
             e.PyTuple_SetItem(tuple.Get(), 3, e.PyLong_FromLong(t->DeleteHits()));
@@ -257,7 +257,7 @@ PPyObject pyio_GetTypesStats(PPyObject, PPyObject args)
                     append(t);
             }
         }
-        return list.Release();
+        return list;
     });
 }
 

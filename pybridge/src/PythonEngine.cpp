@@ -524,17 +524,17 @@ PPyObject TPythonEngine::FindModule(const QByteArray& ModuleName) const
     return (m && PyModule_Check(m)) ? m : nullptr;
 }
 
-PPyObject TPythonEngine::FindFunction(const QByteArray& ModuleName, const QByteArray& FuncName) const
+TPyRef TPythonEngine::FindFunction(const QByteArray& ModuleName, const QByteArray& FuncName) const
 {
     PPyObject module = FindModule(ModuleName);
     if (!module)
-        return nullptr;
+        return {};
     TPyRef f = TPyRef::Steal(*this, PyObject_GetAttrString(module, FuncName.constData()));
     if (!f) {
         PyErr_Clear();
-        return nullptr;
+        return {};
     }
-    return PyFunction_Check(f.Get()) ? f.Release() : nullptr;
+    return PyFunction_Check(f.Get()) ? std::move(f) : TPyRef();
 }
 
 PPyObject TPythonEngine::GetMainModule() const

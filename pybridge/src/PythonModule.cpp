@@ -428,7 +428,8 @@ void TError::BuildError(const QByteArray& ModuleName)
     owner->CheckEngine();
     TPythonEngine& e = *owner->Engine();
     if (FErrorType == TErrorType::etString) {
-        FError = e.PyUnicodeFromString(FText);
+        // Kept for the interpreter's life, as an error class is.
+        FError = e.PyUnicodeFromString(FText).Release();
     } else {
         PPyObject parent = nullptr;
         if (!FParentClass.Name().isEmpty()) {
@@ -494,7 +495,7 @@ void TError::RaiseErrorObj(const QByteArray& msg, PPyObject obj)
     args = TPyRef::Steal(e, e.PyTuple_New(1));
     if (!args)
         throw platform::Exception(QStringLiteral("TError.RaiseErrorObj: Could not create an empty tuple"));
-    e.PyTuple_SetItem(args.Get(), 0, e.PyUnicodeFromString(msg));
+    e.PyTuple_SetItem(args.Get(), 0, e.PyUnicodeFromString(msg).Release());
     const TPyRef instance = TPyRef::Steal(e, e.PyEval_CallObjectWithKeywords(FError, args.Get(), nullptr));
     if (!instance)
         Fail(QStringLiteral("TError.RaiseErrorObj: Could not create an instance of \"%s\""), {Q(FName)});
@@ -668,13 +669,13 @@ void TPythonModule::SetVar(const QByteArray& varName, PPyObject value)
                                             {Q(varName), Q(FModuleName)}));
 }
 
-PPyObject TPythonModule::GetVar(const QByteArray& varName)
+TPyRef TPythonModule::GetVar(const QByteArray& varName)
 {
     if (!FEngine || !FModule)
         throw EPythonError(platform::Format(
             QStringLiteral("Can't get var \"%s\" in module \"%s\", because it is not yet initialized"),
             {Q(varName), Q(FModuleName)}));
-    PPyObject result = FEngine->PyObject_GetAttrString(FModule, varName.constData());
+    TPyRef result = TPyRef::Steal(*FEngine, FEngine->PyObject_GetAttrString(FModule, varName.constData()));
     FEngine->PyErr_Clear();
     return result;
 }
@@ -704,13 +705,13 @@ void TPythonModule::ClearVars()
 void TPythonModule::SetVarFromVariant(const QByteArray& varName, const QVariant& value)
 {
     CheckEngine();
-    const TPyRef obj = TPyRef::Steal(*FEngine, FEngine->VariantAsPyObject(value));
+    const TPyRef obj = FEngine->VariantAsPyObject(value);
     SetVar(varName, obj.Get());
 }
 
 QVariant TPythonModule::GetVarAsVariant(const QByteArray& varName)
 {
-    const TPyRef obj = TPyRef::Steal(*FEngine, GetVar(varName));
+    const TPyRef obj = GetVar(varName);
     if (!obj)
         return {};
     return FEngine->PyObjectAsVariant(obj.Get());

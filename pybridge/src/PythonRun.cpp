@@ -46,8 +46,8 @@ QString TrimControls(const QString& s)
 
 // ---------------------------------------------------------------- running code
 
-PPyObject TPythonEngine::Run_CommandAsObjectWithDict(const QByteArray& command, int mode, PPyObject locals,
-                                                     PPyObject globals, const QString& FileName)
+TPyRef TPythonEngine::Run_CommandAsObjectWithDict(const QByteArray& command, int mode, PPyObject locals,
+                                                  PPyObject globals, const QString& FileName)
 {
     RequireInitialized();
     FTraceback->Clear();
@@ -73,7 +73,7 @@ PPyObject TPythonEngine::Run_CommandAsObjectWithDict(const QByteArray& command, 
             CheckError(false);
             throw EPythonError(QStringLiteral("Run_CommandAsObject: could not compile the code"));
         }
-        PPyObject result = PyEval_EvalCode(code.Get(), g, l);
+        TPyRef result = TPyRef::Steal(*this, PyEval_EvalCode(code.Get(), g, l));
         if (!result)
             CheckError(false);
         return result;
@@ -86,35 +86,34 @@ PPyObject TPythonEngine::Run_CommandAsObjectWithDict(const QByteArray& command, 
     }
 }
 
-PPyObject TPythonEngine::Run_CommandAsObject(const QByteArray& command, int mode, const QString& FileName)
+TPyRef TPythonEngine::Run_CommandAsObject(const QByteArray& command, int mode, const QString& FileName)
 {
     return Run_CommandAsObjectWithDict(command, mode, nullptr, nullptr, FileName);
 }
 
 QString TPythonEngine::Run_CommandAsString(const QByteArray& command, int mode, const QString& FileName)
 {
-    const TPyRef v = TPyRef::Steal(*this, Run_CommandAsObject(command, mode, FileName));
-    return PyObjectAsString(v.Get());
+    return PyObjectAsString(Run_CommandAsObject(command, mode, FileName).Get());
 }
 
 void TPythonEngine::ExecString(const QByteArray& command, const QString& FileName)
 {
-    TPyRef::Steal(*this, Run_CommandAsObject(command, file_input, FileName));
+    Run_CommandAsObject(command, file_input, FileName);
 }
 
 void TPythonEngine::ExecString(const QByteArray& command, PPyObject locals, PPyObject globals,
                                const QString& FileName)
 {
-    TPyRef::Steal(*this, Run_CommandAsObjectWithDict(command, file_input, locals, globals, FileName));
+    Run_CommandAsObjectWithDict(command, file_input, locals, globals, FileName);
 }
 
-PPyObject TPythonEngine::EvalString(const QByteArray& command, const QString& FileName)
+TPyRef TPythonEngine::EvalString(const QByteArray& command, const QString& FileName)
 {
     return Run_CommandAsObject(command, eval_input, FileName);
 }
 
-PPyObject TPythonEngine::EvalString(const QByteArray& command, PPyObject locals, PPyObject globals,
-                                    const QString& FileName)
+TPyRef TPythonEngine::EvalString(const QByteArray& command, PPyObject locals, PPyObject globals,
+                                 const QString& FileName)
 {
     return Run_CommandAsObjectWithDict(command, eval_input, locals, globals, FileName);
 }
@@ -145,13 +144,13 @@ void TPythonEngine::ExecStrings(const QStringList& strings, PPyObject locals, PP
     ExecString(StringsToCommand(strings), locals, globals, FileName);
 }
 
-PPyObject TPythonEngine::EvalStrings(const QStringList& strings, const QString& FileName)
+TPyRef TPythonEngine::EvalStrings(const QStringList& strings, const QString& FileName)
 {
     return EvalString(StringsToCommand(strings), FileName);
 }
 
-PPyObject TPythonEngine::EvalStrings(const QStringList& strings, PPyObject locals, PPyObject globals,
-                                     const QString& FileName)
+TPyRef TPythonEngine::EvalStrings(const QStringList& strings, PPyObject locals, PPyObject globals,
+                                  const QString& FileName)
 {
     return EvalString(StringsToCommand(strings), locals, globals, FileName);
 }
@@ -508,15 +507,15 @@ QByteArray TPythonEngine::PyUnicodeAsUTF8String(PPyObject obj)
     return QByteArray(p, size);
 }
 
-PPyObject TPythonEngine::PyUnicodeFromString(const QString& AString)
+TPyRef TPythonEngine::PyUnicodeFromString(const QString& AString)
 {
     // The host's UTF-16 buffer goes straight to the runtime (wchar_t is 32 bits here).
     int byteorder = -1; // little-endian, as the host stores it
-    return PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(AString.utf16()), AString.size() * 2,
-                                 "surrogatepass", &byteorder);
+    return TPyRef::Steal(*this, PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(AString.utf16()),
+                                                      AString.size() * 2, "surrogatepass", &byteorder));
 }
 
-PPyObject TPythonEngine::PyUnicodeFromString(const QByteArray& AString)
+TPyRef TPythonEngine::PyUnicodeFromString(const QByteArray& AString)
 {
     return PyUnicodeFromString(platform::FromAnsi(AString));
 }
@@ -548,34 +547,22 @@ QByteArray TPythonEngine::PyByteArrayAsAnsiString(PPyObject obj)
 
 // ---------------------------------------------------------------- singletons and containers
 
-PPyObject TPythonEngine::ReturnNone()
-{
-    Py_INCREF(Py_None);
-    return Py_None;
-}
+TPyRef TPythonEngine::ReturnNone() { return TPyRef::Borrow(*this, Py_None); }
 
-PPyObject TPythonEngine::ReturnTrue()
-{
-    Py_INCREF(Py_True);
-    return Py_True;
-}
+TPyRef TPythonEngine::ReturnTrue() { return TPyRef::Borrow(*this, Py_True); }
 
-PPyObject TPythonEngine::ReturnFalse()
-{
-    Py_INCREF(Py_False);
-    return Py_False;
-}
+TPyRef TPythonEngine::ReturnFalse() { return TPyRef::Borrow(*this, Py_False); }
 
-PPyObject TPythonEngine::NewContainer(PPyObject obj, const char* what)
+TPyRef TPythonEngine::NewContainer(PPyObject obj, const char* what)
 {
     if (!obj) {
         PyErr_Clear();
         throw EPythonError(QStringLiteral("Could not create a new %1 object").arg(QLatin1String(what)));
     }
-    return obj;
+    return TPyRef::Steal(*this, obj);
 }
 
-PPyObject TPythonEngine::ConvertedItem(PPyObject item)
+TPyRef TPythonEngine::ConvertedItem(TPyRef item)
 {
     // A value the runtime could not make must not leave a hole in the container.
     if (!item) {
@@ -587,66 +574,65 @@ PPyObject TPythonEngine::ConvertedItem(PPyObject item)
 
 // A new tuple or list of n items made by item(i); a null item, or one whose
 // conversion throws, fails the whole container instead of leaving a hole.
-PPyObject TPythonEngine::NewSequence(bool tuple, Py_ssize_t n, const std::function<PPyObject(Py_ssize_t)>& item)
+TPyRef TPythonEngine::NewSequence(bool tuple, Py_ssize_t n, const std::function<TPyRef(Py_ssize_t)>& item)
 {
-    TPyRef seq =
-        TPyRef::Steal(*this, tuple ? NewContainer(PyTuple_New(n), "tuple") : NewContainer(PyList_New(n), "list"));
+    TPyRef seq = tuple ? NewContainer(PyTuple_New(n), "tuple") : NewContainer(PyList_New(n), "list");
     for (Py_ssize_t i = 0; i < n; ++i) {
-        PPyObject o = ConvertedItem(item(i));
+        // The container takes the item's reference.
+        PPyObject o = ConvertedItem(item(i)).Release();
         if (tuple)
             PyTuple_SetItem(seq.Get(), i, o);
         else
             PyList_SetItem(seq.Get(), i, o);
     }
-    return seq.Release();
+    return seq;
 }
 
-PPyObject TPythonEngine::MakePySequence(bool tuple, const std::vector<PPyObject>& objects)
+TPyRef TPythonEngine::MakePySequence(bool tuple, const std::vector<PPyObject>& objects)
 {
     return NewSequence(tuple, static_cast<Py_ssize_t>(objects.size()), [&](Py_ssize_t i) {
         // A null slot would crash whoever reads the container; it holds None instead.
-        PPyObject o = objects[static_cast<std::size_t>(i)] ? objects[static_cast<std::size_t>(i)] : Py_None;
-        Py_INCREF(o);
-        return o;
+        PPyObject o = objects[static_cast<std::size_t>(i)];
+        return TPyRef::Borrow(*this, o ? o : Py_None);
     });
 }
 
-PPyObject TPythonEngine::MakePyTuple(const std::vector<PPyObject>& objects) { return MakePySequence(true, objects); }
+TPyRef TPythonEngine::MakePyTuple(const std::vector<PPyObject>& objects) { return MakePySequence(true, objects); }
 
-PPyObject TPythonEngine::MakePyList(const std::vector<PPyObject>& objects) { return MakePySequence(false, objects); }
+TPyRef TPythonEngine::MakePyList(const std::vector<PPyObject>& objects) { return MakePySequence(false, objects); }
 
-PPyObject TPythonEngine::ArrayToPyTuple(const QVariantList& items)
+TPyRef TPythonEngine::ArrayToPyTuple(const QVariantList& items)
 {
     return NewSequence(true, items.size(), [&](Py_ssize_t i) { return VarRecAsPyObject(items.at(i)); });
 }
 
-PPyObject TPythonEngine::ArrayToPyList(const QVariantList& items)
+TPyRef TPythonEngine::ArrayToPyList(const QVariantList& items)
 {
     return NewSequence(false, items.size(), [&](Py_ssize_t i) { return VarRecAsPyObject(items.at(i)); });
 }
 
-PPyObject TPythonEngine::ArrayToPyDict(const QVariantList& items)
+TPyRef TPythonEngine::ArrayToPyDict(const QVariantList& items)
 {
     if (items.size() % 2 != 0)
         throw platform::Exception(QStringLiteral("You must provide an even number of arguments"));
-    TPyRef d = TPyRef::Steal(*this, NewContainer(PyDict_New(), "dict"));
+    TPyRef d = NewContainer(PyDict_New(), "dict");
     for (qsizetype i = 0; i < items.size(); i += 2) {
-        const TPyRef k = TPyRef::Steal(*this, VarRecAsPyObject(items.at(i)));
-        const TPyRef v = TPyRef::Steal(*this, VarRecAsPyObject(items.at(i + 1)));
+        const TPyRef k = VarRecAsPyObject(items.at(i));
+        const TPyRef v = VarRecAsPyObject(items.at(i + 1));
         if (!k || !v || PyDict_SetItem(d.Get(), k.Get(), v.Get()) != 0) {
             CheckError(false);
             throw EPythonError(QStringLiteral("Could not create a new dict object"));
         }
     }
-    return d.Release();
+    return d;
 }
 
-PPyObject TPythonEngine::StringsToPyList(const QStringList& strings)
+TPyRef TPythonEngine::StringsToPyList(const QStringList& strings)
 {
     return NewSequence(false, strings.size(), [&](Py_ssize_t i) { return PyUnicodeFromString(strings.at(i)); });
 }
 
-PPyObject TPythonEngine::StringsToPyTuple(const QStringList& strings)
+TPyRef TPythonEngine::StringsToPyTuple(const QStringList& strings)
 {
     return NewSequence(true, strings.size(), [&](Py_ssize_t i) { return PyUnicodeFromString(strings.at(i)); });
 }
@@ -672,13 +658,13 @@ void TPythonEngine::PyTupleToStrings(PPyObject tuple, QStringList& strings)
         strings << PyObjectAsString(PyTuple_GetItem(tuple, i));
 }
 
-PPyObject TPythonEngine::SetToList(const void* data, int ASize)
+TPyRef TPythonEngine::SetToList(const void* data, int ASize)
 {
-    PPyObject l = NewContainer(PyList_New(0), "list");
+    TPyRef l = NewContainer(PyList_New(0), "list");
     const auto* bytes = static_cast<const unsigned char*>(data);
     for (int i = 0; i < ASize * 8; ++i) {
         if (bytes[i / 8] & (1u << (i % 8)))
-            PyList_Append(l, TPyRef::Steal(*this, PyLong_FromLong(i)).Get());
+            PyList_Append(l.Get(), TPyRef::Steal(*this, PyLong_FromLong(i)).Get());
     }
     return l;
 }
@@ -711,44 +697,43 @@ QVariant TPythonEngine::GetSequenceItem(PPyObject sequence, Py_ssize_t idx)
 
 // ---------------------------------------------------------------- variants
 
-PPyObject TPythonEngine::VariantAsPyObject(const QVariant& V)
+TPyRef TPythonEngine::VariantAsPyObject(const QVariant& V)
 {
     if (!V.isValid() || V.isNull())
         return ReturnNone();
     switch (V.typeId()) {
     case QMetaType::Bool:
-        return PyBool_FromLong(V.toBool() ? 1 : 0);
+        return TPyRef::Steal(*this, PyBool_FromLong(V.toBool() ? 1 : 0));
     case QMetaType::Int:
     case QMetaType::Long:
     case QMetaType::LongLong:
     case QMetaType::Short:
     case QMetaType::Char:
     case QMetaType::SChar:
-        return PyLong_FromLongLong(V.toLongLong());
+        return TPyRef::Steal(*this, PyLong_FromLongLong(V.toLongLong()));
     case QMetaType::UInt:
     case QMetaType::ULong:
     case QMetaType::ULongLong:
     case QMetaType::UShort:
     case QMetaType::UChar:
-        return PyLong_FromUnsignedLongLong(V.toULongLong());
+        return TPyRef::Steal(*this, PyLong_FromUnsignedLongLong(V.toULongLong()));
     case QMetaType::Double:
     case QMetaType::Float:
-        return PyFloat_FromDouble(V.toDouble());
+        return TPyRef::Steal(*this, PyFloat_FromDouble(V.toDouble()));
     case QMetaType::QString:
         return PyUnicodeFromString(V.toString());
     case QMetaType::QByteArray: {
         const QByteArray b = V.toByteArray();
-        return PyBytes_FromStringAndSize(b.constData(), b.size());
+        return TPyRef::Steal(*this, PyBytes_FromStringAndSize(b.constData(), b.size()));
     }
     case QMetaType::QDateTime: {
         const QDateTime dt = V.toDateTime();
         const QDate d = dt.date();
         const QTime t = dt.time();
         if (FDatetimeConversionMode == TDatetimeConversionMode::dcmToDatetime && FPyDateTime_DateTimeType) {
-            const TPyRef args = TPyRef::Steal(
-                *this, ArrayToPyTuple({d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(),
-                                       t.msec() * 1000}));
-            PPyObject r = PyObject_Call(FPyDateTime_DateTimeType, args.Get(), nullptr);
+            const TPyRef args =
+                ArrayToPyTuple({d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec() * 1000});
+            TPyRef r = TPyRef::Steal(*this, PyObject_Call(FPyDateTime_DateTimeType, args.Get(), nullptr));
             if (!r)
                 CheckError(false);
             return r;
@@ -762,13 +747,13 @@ PPyObject TPythonEngine::VariantAsPyObject(const QVariant& V)
         return ArrayToPyList(V.toList());
     case QMetaType::QVariantMap: {
         const QVariantMap m = V.toMap();
-        TPyRef d = TPyRef::Steal(*this, NewContainer(PyDict_New(), "dict"));
+        TPyRef d = NewContainer(PyDict_New(), "dict");
         for (auto it = m.cbegin(); it != m.cend(); ++it) {
-            const TPyRef v = TPyRef::Steal(*this, ConvertedItem(VariantAsPyObject(it.value())));
+            const TPyRef v = ConvertedItem(VariantAsPyObject(it.value()));
             if (PyDict_SetItemString(d.Get(), it.key().toUtf8().constData(), v.Get()) != 0)
-                ConvertedItem(nullptr);
+                ConvertedItem(TPyRef());
         }
-        return d.Release();
+        return d;
     }
     default:
         return PyUnicodeFromString(V.toString());
@@ -842,7 +827,7 @@ QVariant TPythonEngine::PyObjectAsVariant(PPyObject obj)
 
 QVariant TPythonEngine::EvalPyFunction(PPyObject pyfunc, const QVariantList& args)
 {
-    const TPyRef a = TPyRef::Steal(*this, ArrayToPyTuple(args));
+    const TPyRef a = ArrayToPyTuple(args);
     const TPyRef r = TPyRef::Steal(*this, PyObject_Call(pyfunc, a.Get(), nullptr));
     if (!r)
         CheckError(false);

@@ -86,7 +86,7 @@ int SetAttrSlot(PPyObject self, char* key, PPyObject value)
 
 PPyObject RichCompareSlot(PPyObject self, PPyObject other, int op)
 {
-    return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
+    return GuardPythonCall<PPyObject>(nullptr, [&]() -> TPyRef {
         Q_ASSERT(op >= Py_LT && op <= Py_GE);
         return HostObjectOf(self)->RichCompare(other, op);
     });
@@ -97,7 +97,7 @@ int TraverseSlot(PPyObject self, visitproc proc, void* arg)
     return GuardPythonCall<int>(-1, [&] { return HostObjectOf(self)->Traverse(proc, arg); });
 }
 
-PPyObject NewRefNone()
+TPyRef NewRefNone()
 {
     TPythonEngine& e = CurrentEngine();
     return e.ReturnNone();
@@ -278,13 +278,13 @@ TPythonEngine& TPyObject::Engine() const { return EngineOf(PythonType); }
 
 int TPyObject::Print() { return -1; }
 
-PPyObject TPyObject::GetAttr(const char* key)
+TPyRef TPyObject::GetAttr(const char* key)
 {
     TPythonEngine& e = Engine();
     const TPyRef name = TPyRef::Steal(e, e.PyUnicode_FromString(key));
     if (!name)
-        return nullptr;
-    return e.PyObject_GenericGetAttr(GetSelf(), name.Get());
+        return {};
+    return TPyRef::Steal(e, e.PyObject_GenericGetAttr(GetSelf(), name.Get()));
 }
 
 int TPyObject::SetAttr(const char* key, PPyObject)
@@ -295,7 +295,7 @@ int TPyObject::SetAttr(const char* key, PPyObject)
     return -1;
 }
 
-PPyObject TPyObject::Repr()
+TPyRef TPyObject::Repr()
 {
     TPythonEngine& e = Engine();
     const QByteArray name = PythonType ? PythonType->TypeName() : QByteArray();
@@ -307,20 +307,24 @@ int TPyObject::Compare(PPyObject) { return 0; }
 
 Py_hash_t TPyObject::Hash() { return static_cast<Py_hash_t>(reinterpret_cast<quintptr>(this)); }
 
-PPyObject TPyObject::Str() { return Repr(); }
+TPyRef TPyObject::Str() { return Repr(); }
 
-PPyObject TPyObject::GetAttrO(PPyObject key) { return Engine().PyObject_GenericGetAttr(GetSelf(), key); }
+TPyRef TPyObject::GetAttrO(PPyObject key)
+{
+    TPythonEngine& e = Engine();
+    return TPyRef::Steal(e, e.PyObject_GenericGetAttr(GetSelf(), key));
+}
 
 int TPyObject::SetAttrO(PPyObject key, PPyObject value)
 {
     return Engine().PyObject_GenericSetAttr(GetSelf(), key, value);
 }
 
-PPyObject TPyObject::Call(PPyObject, PPyObject) { return nullptr; }
+TPyRef TPyObject::Call(PPyObject, PPyObject) { return {}; }
 int TPyObject::Traverse(visitproc, void*) { return 0; }
 int TPyObject::Clear() { return 0; }
 
-PPyObject TPyObject::RichCompare(PPyObject obj, int Op)
+TPyRef TPyObject::RichCompare(PPyObject obj, int Op)
 {
     const int c = Compare(obj);
     bool result = false;
@@ -350,58 +354,58 @@ PPyObject TPyObject::RichCompare(PPyObject obj, int Op)
     return result ? e.ReturnTrue() : e.ReturnFalse();
 }
 
-PPyObject TPyObject::Iter() { return nullptr; }
-PPyObject TPyObject::IterNext() { return nullptr; }
+TPyRef TPyObject::Iter() { return {}; }
+TPyRef TPyObject::IterNext() { return {}; }
 int TPyObject::Init(PPyObject, PPyObject) { return 0; }
 
-PPyObject TPyObject::NbAdd(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbSubtract(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbMultiply(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbFloorDivide(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbTrueDivide(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbMatrixMultiply(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbRemainder(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbDivmod(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbPower(PPyObject, PPyObject) { return nullptr; }
-PPyObject TPyObject::NbNegative() { return nullptr; }
-PPyObject TPyObject::NbPositive() { return nullptr; }
-PPyObject TPyObject::NbAbsolute() { return nullptr; }
+TPyRef TPyObject::NbAdd(PPyObject) { return {}; }
+TPyRef TPyObject::NbSubtract(PPyObject) { return {}; }
+TPyRef TPyObject::NbMultiply(PPyObject) { return {}; }
+TPyRef TPyObject::NbFloorDivide(PPyObject) { return {}; }
+TPyRef TPyObject::NbTrueDivide(PPyObject) { return {}; }
+TPyRef TPyObject::NbMatrixMultiply(PPyObject) { return {}; }
+TPyRef TPyObject::NbRemainder(PPyObject) { return {}; }
+TPyRef TPyObject::NbDivmod(PPyObject) { return {}; }
+TPyRef TPyObject::NbPower(PPyObject, PPyObject) { return {}; }
+TPyRef TPyObject::NbNegative() { return {}; }
+TPyRef TPyObject::NbPositive() { return {}; }
+TPyRef TPyObject::NbAbsolute() { return {}; }
 int TPyObject::NbBool() { return 0; }
-PPyObject TPyObject::NbInvert() { return nullptr; }
-PPyObject TPyObject::NbLShift(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbRShift(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbAnd(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbXor(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbOr(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbInt() { return nullptr; }
-PPyObject TPyObject::NbFloat() { return nullptr; }
+TPyRef TPyObject::NbInvert() { return {}; }
+TPyRef TPyObject::NbLShift(PPyObject) { return {}; }
+TPyRef TPyObject::NbRShift(PPyObject) { return {}; }
+TPyRef TPyObject::NbAnd(PPyObject) { return {}; }
+TPyRef TPyObject::NbXor(PPyObject) { return {}; }
+TPyRef TPyObject::NbOr(PPyObject) { return {}; }
+TPyRef TPyObject::NbInt() { return {}; }
+TPyRef TPyObject::NbFloat() { return {}; }
 
-PPyObject TPyObject::NbInplaceAdd(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbInplaceSubtract(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbInplaceMultiply(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbInplaceDivide(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbInplaceFloorDivide(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbInplaceTrueDivide(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbInplaceRemainder(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbInplacePower(PPyObject, PPyObject) { return nullptr; }
-PPyObject TPyObject::NbInplaceLshift(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbInplaceRshift(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbInplaceAnd(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbInplaceXor(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbInplaceOr(PPyObject) { return nullptr; }
-PPyObject TPyObject::NbInplaceMatrixMultiply(PPyObject) { return nullptr; }
+TPyRef TPyObject::NbInplaceAdd(PPyObject) { return {}; }
+TPyRef TPyObject::NbInplaceSubtract(PPyObject) { return {}; }
+TPyRef TPyObject::NbInplaceMultiply(PPyObject) { return {}; }
+TPyRef TPyObject::NbInplaceDivide(PPyObject) { return {}; }
+TPyRef TPyObject::NbInplaceFloorDivide(PPyObject) { return {}; }
+TPyRef TPyObject::NbInplaceTrueDivide(PPyObject) { return {}; }
+TPyRef TPyObject::NbInplaceRemainder(PPyObject) { return {}; }
+TPyRef TPyObject::NbInplacePower(PPyObject, PPyObject) { return {}; }
+TPyRef TPyObject::NbInplaceLshift(PPyObject) { return {}; }
+TPyRef TPyObject::NbInplaceRshift(PPyObject) { return {}; }
+TPyRef TPyObject::NbInplaceAnd(PPyObject) { return {}; }
+TPyRef TPyObject::NbInplaceXor(PPyObject) { return {}; }
+TPyRef TPyObject::NbInplaceOr(PPyObject) { return {}; }
+TPyRef TPyObject::NbInplaceMatrixMultiply(PPyObject) { return {}; }
 
 Py_ssize_t TPyObject::SqLength() { return 0; }
-PPyObject TPyObject::SqConcat(PPyObject) { return NewRefNone(); }
-PPyObject TPyObject::SqRepeat(Py_ssize_t) { return NewRefNone(); }
-PPyObject TPyObject::SqItem(Py_ssize_t) { return NewRefNone(); }
+TPyRef TPyObject::SqConcat(PPyObject) { return NewRefNone(); }
+TPyRef TPyObject::SqRepeat(Py_ssize_t) { return NewRefNone(); }
+TPyRef TPyObject::SqItem(Py_ssize_t) { return NewRefNone(); }
 int TPyObject::SqAssItem(Py_ssize_t, PPyObject) { return -1; }
 int TPyObject::SqContains(PPyObject) { return -1; }
-PPyObject TPyObject::SqInplaceConcat(PPyObject) { return nullptr; }
-PPyObject TPyObject::SqInplaceRepeat(Py_ssize_t) { return nullptr; }
+TPyRef TPyObject::SqInplaceConcat(PPyObject) { return {}; }
+TPyRef TPyObject::SqInplaceRepeat(Py_ssize_t) { return {}; }
 
 Py_ssize_t TPyObject::MpLength() { return 0; }
-PPyObject TPyObject::MpSubscript(PPyObject) { return NewRefNone(); }
+TPyRef TPyObject::MpSubscript(PPyObject) { return NewRefNone(); }
 int TPyObject::MpAssSubscript(PPyObject, PPyObject) { return -1; }
 
 // ------------------------------------------------------------------ type flags
@@ -640,7 +644,7 @@ void TPythonType::AddTypeVar()
     e.CheckError();
 }
 
-PPyObject TPythonType::NewHostInstance(bool withArgs, PPyObject args, PPyObject kwds)
+TPyRef TPythonType::NewHostInstance(bool withArgs, PPyObject args, PPyObject kwds)
 {
     CheckEngine();
     if (!FPyObjectClass)
@@ -668,18 +672,18 @@ PPyObject TPythonType::NewHostInstance(bool withArgs, PPyObject args, PPyObject 
     if (e.PyErr_Occurred()) {
         host->~TPyObject();
         std::free(block);
-        return nullptr;
+        return {};
     }
-    return obj;
+    return TPyRef::Steal(e, obj);
 }
 
-PPyObject TPythonType::CreateInstance() { return NewHostInstance(false, nullptr, nullptr); }
+TPyRef TPythonType::CreateInstance() { return NewHostInstance(false, nullptr, nullptr); }
 
-PPyObject TPythonType::CreateInstanceWith(PPyObject args, PPyObject kwds) { return NewHostInstance(true, args, kwds); }
+TPyRef TPythonType::CreateInstanceWith(PPyObject args, PPyObject kwds) { return NewHostInstance(true, args, kwds); }
 
 PPyObject TPythonType::NewSubtypeInst(PyTypeObject* aType, PPyObject args, PPyObject kwds)
 {
-    return GuardPythonCall<PPyObject>(nullptr, [&]() -> PPyObject {
+    return GuardPythonCall<PPyObject>(nullptr, [&]() -> TPyRef {
         CheckEngine();
         TPythonEngine& e = *FEngine;
         if (!FPyObjectClass)
@@ -687,7 +691,7 @@ PPyObject TPythonType::NewSubtypeInst(PyTypeObject* aType, PPyObject args, PPyOb
                                                        {QString::fromUtf8(FTypeName)}));
         PPyObject obj = aType->tp_alloc(aType, 0);
         if (!obj)
-            return nullptr;
+            return {};
         // Until the host part is built the block is freed by hand, not released.
         void* where = reinterpret_cast<char*>(obj) + PyObjectHeaderSize;
         // The host part starts zeroed, whatever the allocator left there.
@@ -706,7 +710,7 @@ PPyObject TPythonType::NewSubtypeInst(PyTypeObject* aType, PPyObject args, PPyOb
             throw;
         }
         TPyRef built = TPyRef::Steal(e, obj);
-        return e.PyErr_Occurred() ? nullptr : built.Release();
+        return e.PyErr_Occurred() ? TPyRef() : std::move(built);
     });
 }
 

@@ -279,7 +279,7 @@ PPyObject TScriptSession::Tick() noexcept
         e.PyErr_SetNone(*e.PyExc_KeyboardInterrupt);
         return nullptr;
     }
-    return e.ReturnNone();
+    return e.ReturnNone().Release(); // the runtime takes it
 }
 
 void TScriptSession::RequestStop()
@@ -308,7 +308,7 @@ void TScriptSession::RegisterSource(const QString& fileName, const QByteArray& s
     if (!args)
         FEngine.CheckError(false);
     // PyTuple_SetItem takes the item's reference, also when it fails.
-    FEngine.PyTuple_SetItem(args.Get(), 0, FEngine.PyUnicodeFromString(fileName));
+    FEngine.PyTuple_SetItem(args.Get(), 0, FEngine.PyUnicodeFromString(fileName).Release());
     FEngine.PyTuple_SetItem(args.Get(), 1,
                             FEngine.PyUnicode_FromStringAndSize(source.constData(), source.size()));
     if (FEngine.PyErr_Occurred())

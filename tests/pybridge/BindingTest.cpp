@@ -3,6 +3,7 @@
 
 #include "ScriptedDialogs.h"
 
+#include "pybridge/PythonEngine.h"
 #include "pybridge/PythonInterface.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <cfenv>
 #include <cstring>
 #include <tuple>
+#include <vector>
 #include <dlfcn.h>
 
 using namespace pybridge;
@@ -72,7 +74,7 @@ TEST(Binding, ReferenceCountingIsPlainArithmeticAndClearNullsFirst)
 {
     TPythonEngine& e = pycore::Engine();
     e.ExecString("class RefProbe: pass");
-    PPyObject obj = e.EvalString("RefProbe()");
+    PPyObject obj = e.EvalString("RefProbe()").Release();
     ASSERT_NE(obj, nullptr);
     EXPECT_EQ(obj->ob_refcnt, 1);
     e.Py_INCREF(obj);
@@ -104,7 +106,7 @@ int gHeldSeenNullInDealloc = -1;
 PPyObject CheckHeld(PPyObject, PPyObject)
 {
     gHeldSeenNullInDealloc = gHeld == nullptr ? 1 : 0;
-    return CurrentEngine().ReturnNone();
+    return CurrentEngine().ReturnNone().Release();
 }
 
 PyMethodDef gClearProbeMethods[] = {
@@ -127,7 +129,7 @@ TEST(Binding, ClearNullsTheStoredReferenceBeforeTheDeallocatorRuns)
                  "class ClearProbe:\n"
                  "    def __del__(self):\n"
                  "        pycore_clear_probe.check_held()\n");
-    gHeld = e.EvalString("ClearProbe()");
+    gHeld = e.EvalString("ClearProbe()").Release();
     ASSERT_NE(gHeld, nullptr);
     ASSERT_EQ(gHeld->ob_refcnt, 1);
     e.Py_CLEAR(gHeld);
@@ -141,7 +143,8 @@ TEST(Binding, TypeChecks)
     e.ExecString("class DictSub(dict): pass\n"
                  "class EnumSub(enumerate): pass\n"
                  "def plain_function(): pass\n");
-    auto eval = [&](const char* code) { return e.EvalString(code); };
+    std::vector<TPyRef> held;
+    auto eval = [&](const char* code) { return held.emplace_back(e.EvalString(code)).Get(); };
     PPyObject dsub = eval("DictSub()");
     PPyObject esub = eval("EnumSub([])");
     PPyObject en = eval("enumerate([])");
@@ -179,9 +182,6 @@ TEST(Binding, TypeChecks)
                        &TPythonInterface::PyObject_IS_GC, &TPythonInterface::PyClass_Check})
         EXPECT_FALSE((e.*check)(nullptr));
     EXPECT_FALSE(e.PyObject_TypeCheck(nullptr, e.PyLong_Type));
-
-    for (PPyObject o : {dsub, esub, en, func, builtin, it, cls, method, boundPy})
-        e.Py_DECREF(o);
 }
 
 TEST(Binding, StandInMissingASymbolNamesItAndKeepsWhatWasBound)
@@ -286,7 +286,7 @@ PPyObject Greet(PPyObject, PPyObject args)
     const char* name = nullptr;
     if (!e.PyArg_ParseTuple(args, "s:greet", &name))
         return nullptr;
-    return e.PyUnicodeFromString(QStringLiteral("こんにちは、") + QString::fromUtf8(name));
+    return e.PyUnicodeFromString(QStringLiteral("こんにちは、") + QString::fromUtf8(name)).Release();
 }
 
 PyMethodDef gGreetMethods[] = {

@@ -103,12 +103,10 @@ TEST(Engine, LookupsByName)
     TPythonEngine& e = pycore::Engine();
     EXPECT_NE(e.FindModule("sys"), nullptr);
     EXPECT_EQ(e.FindModule("no_such_module_here"), nullptr);
-    PPyObject f = e.FindFunction("builtins", "len");
-    ASSERT_NE(f, nullptr);
-    e.Py_DECREF(f);
-    EXPECT_EQ(e.FindFunction("sys", "no_such_function"), nullptr);
+    EXPECT_TRUE(e.FindFunction("builtins", "len"));
+    EXPECT_FALSE(e.FindFunction("sys", "no_such_function"));
     EXPECT_EQ(e.PyErr_Occurred(), nullptr);
-    EXPECT_EQ(e.FindFunction("sys", "path"), nullptr); // not a function
+    EXPECT_FALSE(e.FindFunction("sys", "path")); // not a function
 
     EXPECT_EQ(MessageOf([&] { e.TypeByName("Missing"); }), QStringLiteral("Could not find type: Missing"));
     EXPECT_EQ(MessageOf([&] { e.ModuleByName("missing"); }), QStringLiteral("Could not find module: missing"));
@@ -148,9 +146,10 @@ TEST(Engine, DateTimeTypesAreFound)
     EXPECT_EQ(TPythonEngineTestSeam::TimeTZType(e), nullptr);
     EXPECT_EQ(TPythonEngineTestSeam::DateTimeTZType(e), nullptr);
     e.ExecString("import datetime, time\nclass MyDate(datetime.date): pass");
-    PPyObject dt = e.EvalString("datetime.datetime(2024, 5, 6, 7, 8, 9)");
-    PPyObject sub = e.EvalString("MyDate(2024, 1, 2)");
-    PPyObject st = e.EvalString("time.gmtime(0)");
+    const TPyRef dtRef = e.EvalString("datetime.datetime(2024, 5, 6, 7, 8, 9)");
+    const TPyRef subRef = e.EvalString("MyDate(2024, 1, 2)");
+    const TPyRef stRef = e.EvalString("time.gmtime(0)");
+    PPyObject dt = dtRef.Get(), sub = subRef.Get(), st = stRef.Get();
     EXPECT_TRUE(e.PyDateTime_Check(dt));
     EXPECT_TRUE(e.PyDateTime_CheckExact(dt));
     EXPECT_TRUE(e.PyDate_Check(dt)); // datetime derives from date
@@ -160,8 +159,6 @@ TEST(Engine, DateTimeTypesAreFound)
     EXPECT_TRUE(e.PyTimeStruct_Check(st));
     EXPECT_FALSE(e.PyTime_Check(dt));
     EXPECT_FALSE(e.PyDelta_Check(nullptr));
-    for (PPyObject o : {dt, sub, st})
-        e.Py_DECREF(o);
 }
 
 TEST(Engine, IOIsForgottenWhenItsComponentGoes)

@@ -24,7 +24,7 @@ TPythonModule* NewModule(const char* name)
 
 QString Eval(const char* expr) { return E().EvalStringAsStr(expr); }
 
-PPyObject ReturnNoneFn(PPyObject, PPyObject) { return CurrentEngine().ReturnNone(); }
+PPyObject ReturnNoneFn(PPyObject, PPyObject) { return CurrentEngine().ReturnNone().Release(); }
 
 using pycore::MessageOf;
 
@@ -212,9 +212,7 @@ TEST(HostModule, ClassErrorsHaveQualifiedNamesAndParents)
     E().PyErr_Clear();
 
     // With a dictionary, the raised instance carries its items as attributes.
-    PPyObject extra = E().EvalString("{'code': 7, 'where': 'here'}");
-    m->RaiseErrorObj("SubErr", "with details", extra);
-    E().Py_DECREF(extra);
+    m->RaiseErrorObj("SubErr", "with details", E().EvalString("{'code': 7, 'where': 'here'}").Get());
     ASSERT_NE(E().PyErr_Occurred(), nullptr);
     PPyObject type = nullptr, value = nullptr, tb = nullptr;
     E().PyErr_Fetch(&type, &value, &tb);
@@ -308,16 +306,15 @@ TEST(HostModule, ModuleVariables)
     m->ClearVars(); // nothing to clear yet
     m->Initialize();
 
-    EXPECT_EQ(m->GetVar("missing"), nullptr);
+    EXPECT_FALSE(m->GetVar("missing"));
     EXPECT_EQ(E().PyErr_Occurred(), nullptr);
 
     PPyObject v = E().PyLong_FromLong(7);
     m->SetVar("seven", v);
     E().Py_DECREF(v);
-    PPyObject got = m->GetVar("seven");
-    ASSERT_NE(got, nullptr);
-    EXPECT_EQ(E().PyLong_AsLong(got), 7);
-    E().Py_DECREF(got);
+    const TPyRef got = m->GetVar("seven");
+    ASSERT_TRUE(got);
+    EXPECT_EQ(E().PyLong_AsLong(got.Get()), 7);
 
     m->SetVarFromVariant("text", QStringLiteral("hello"));
     EXPECT_EQ(m->GetVarAsVariant("text").toString(), QStringLiteral("hello"));
@@ -327,7 +324,7 @@ TEST(HostModule, ModuleVariables)
     m->DeleteVar("seven");
     m->DeleteVar("never_there");
     EXPECT_EQ(E().PyErr_Occurred(), nullptr);
-    EXPECT_EQ(m->GetVar("seven"), nullptr);
+    EXPECT_FALSE(m->GetVar("seven"));
     EXPECT_FALSE(m->GetVarAsVariant("seven").isValid());
 }
 

@@ -34,12 +34,12 @@ public:
         value = v;
     }
     explicit TNumber(TPythonType* t) : TPyObject(t) {}
-    PPyObject NbAdd(PPyObject other) override
+    TPyRef NbAdd(PPyObject other) override
     {
         TPythonEngine& e = Engine();
-        return e.PyLong_FromLong(value + e.PyLong_AsLong(other));
+        return TPyRef::Steal(e, e.PyLong_FromLong(value + e.PyLong_AsLong(other)));
     }
-    PPyObject Repr() override
+    TPyRef Repr() override
     {
         if (value == 13)
             throw platform::Exception(QStringLiteral("unlucky number"));
@@ -113,7 +113,8 @@ TEST(HostType, DefaultTypeReprStrCreationFunctionAndStatistics)
     EXPECT_EQ(Eval("type(a) is types_mod.Thing and type(b) is types_mod.Thing"), QStringLiteral("True"));
     EXPECT_EQ(Eval("types_mod.CreateThing.__doc__"), QStringLiteral("Creates a new instance of type Thing"));
 
-    PPyObject a = E().EvalString("a");
+    TPyRef aRef = E().EvalString("a");
+    PPyObject a = aRef.Get();
     ASSERT_TRUE(IsHostObject(a));
     TPyObject* host = HostObjectOf(a);
     EXPECT_EQ(reinterpret_cast<char*>(host), reinterpret_cast<char*>(a) + 16);
@@ -126,10 +127,8 @@ TEST(HostType, DefaultTypeReprStrCreationFunctionAndStatistics)
         QStringLiteral("<Thing at %1>").arg(QString::number(reinterpret_cast<quintptr>(host), 16));
     EXPECT_EQ(Eval("repr(a)"), expected);
     EXPECT_EQ(Eval("str(a)"), expected);
-    E().Py_DECREF(a);
-    PPyObject b = E().EvalString("b");
-    EXPECT_FALSE(HostObjectOf(b)->PythonAlloc); // made by the host
-    E().Py_DECREF(b);
+    aRef.Reset();
+    EXPECT_FALSE(HostObjectOf(E().EvalString("b").Get())->PythonAlloc); // made by the host
 
     // Generic attributes: methods of object are found, unknown names are not.
     EXPECT_EQ(Eval("a.__class__.__name__"), QStringLiteral("Thing"));
@@ -183,12 +182,12 @@ TEST(HostType, ArgumentsSlotsTablesAndFailingConstructors)
     // The host's own creation path.
     PPyObject args = E().PyTuple_New(1);
     E().PyTuple_SetItem(args, 0, E().PyLong_FromLong(9));
-    PPyObject made = t->CreateInstanceWith(args, nullptr);
+    TPyRef made = t->CreateInstanceWith(args, nullptr);
     E().Py_DECREF(args);
-    ASSERT_NE(made, nullptr);
-    EXPECT_EQ(static_cast<TNumber*>(HostObjectOf(made))->value, 9);
+    ASSERT_TRUE(made);
+    EXPECT_EQ(static_cast<TNumber*>(HostObjectOf(made.Get()))->value, 9);
     EXPECT_EQ(made->ob_refcnt, 1);
-    E().Py_DECREF(made);
+    made.Reset();
     E().ExecString("del n");
     EXPECT_EQ(t->InstanceCount(), 0);
 }
@@ -202,14 +201,15 @@ TEST(HostType, PythonSubclassOfAHostType)
                    "    return 'hi'\n"
                    "s = Sub()\n"
                    "s.extra = 3\n");
-    PPyObject s = E().EvalString("s");
-    ASSERT_TRUE(IsHostObject(s));
-    TPyObject* host = HostObjectOf(s);
-    EXPECT_TRUE(host->IsSubtype);
-    EXPECT_TRUE(host->PythonAlloc);
-    EXPECT_EQ(host->PythonType, t);
-    EXPECT_EQ(static_cast<TThing*>(host)->value, 5);
-    E().Py_DECREF(s);
+    {
+        const TPyRef s = E().EvalString("s");
+        ASSERT_TRUE(IsHostObject(s.Get()));
+        TPyObject* host = HostObjectOf(s.Get());
+        EXPECT_TRUE(host->IsSubtype);
+        EXPECT_TRUE(host->PythonAlloc);
+        EXPECT_EQ(host->PythonType, t);
+        EXPECT_EQ(static_cast<TThing*>(host)->value, 5);
+    }
     EXPECT_EQ(Eval("s.hello() + str(s.extra)"), QStringLiteral("hi3"));
     EXPECT_EQ(Eval("isinstance(s, types_mod.Base)"), QStringLiteral("True"));
     EXPECT_EQ(t->InstanceCount(), 1);
@@ -238,10 +238,10 @@ TEST(HostType, TypeWithoutBaseTypeFlagIsMadeOnlyByItsCreationFunction)
     E().ExecString("try:\n  types_mod.Sealed()\n  r = 'made'\nexcept TypeError:\n  r = 'TypeError'\n");
     EXPECT_EQ(Eval("r"), QStringLiteral("TypeError"));
     EXPECT_EQ(Eval("type(types_mod.CreateSealed()).__name__"), QStringLiteral("Sealed"));
-    PPyObject o = t->CreateInstance();
-    ASSERT_NE(o, nullptr);
+    TPyRef o = t->CreateInstance();
+    ASSERT_TRUE(o);
     EXPECT_EQ(o->ob_type, &t->TheType());
-    E().Py_DECREF(o);
+    o.Reset();
     EXPECT_EQ(t->InstanceCount(), 0);
     EXPECT_EQ(t->CreateHits(), 2);
 }

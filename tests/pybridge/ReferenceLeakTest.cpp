@@ -22,9 +22,8 @@ protected:
     // Lists the collector knows of; a leaked list stays among them.
     long LiveLists()
     {
-        const TPyRef n = TPyRef::Steal(
-            e, e.EvalString("__import__('gc').collect() * 0 + "
-                            "sum(1 for o in __import__('gc').get_objects() if type(o) is list)"));
+        const TPyRef n = e.EvalString("__import__('gc').collect() * 0 + "
+                                      "sum(1 for o in __import__('gc').get_objects() if type(o) is list)");
         EXPECT_TRUE(n);
         return n ? e.PyLong_AsLong(n.Get()) : -1;
     }
@@ -51,11 +50,11 @@ TEST_F(ReferenceLeak, NestedListWithAnUnconvertibleValueLeavesNoList)
     const TDatetimeConversionMode mode = e.DatetimeConversionMode();
     e.SetDatetimeConversionMode(TDatetimeConversionMode::dcmToDatetime);
     const QVariantList nested{1, QVariantList{2, QDateTime(QDate(12000, 1, 1), QTime(0, 0))}};
-    EXPECT_TRUE(Throws([&] { TPyRef::Steal(e, e.ArrayToPyList(nested)); }));
+    EXPECT_TRUE(Throws([&] { e.ArrayToPyList(nested); }));
     const long before = LiveLists();
     for (int i = 0; i < kRounds; ++i)
-        EXPECT_TRUE(Throws([&] { TPyRef::Steal(e, e.ArrayToPyList(nested)); }));
-    EXPECT_TRUE(Throws([&] { TPyRef::Steal(e, e.ArrayToPyTuple(nested)); }));
+        EXPECT_TRUE(Throws([&] { e.ArrayToPyList(nested); }));
+    EXPECT_TRUE(Throws([&] { e.ArrayToPyTuple(nested); }));
     EXPECT_EQ(LiveLists(), before);
     e.SetDatetimeConversionMode(mode);
 }
@@ -68,8 +67,8 @@ TEST_F(ReferenceLeak, FunctionResultThatCannotBeConvertedIsReleased)
                  "    def __getitem__(self, i): raise KeyError(i)\n"
                  "leak_probe_result = LeakProbeSeq()\n"
                  "def leak_probe(): return leak_probe_result\n");
-    const TPyRef func = TPyRef::Steal(e, e.EvalString("leak_probe"));
-    const TPyRef result = TPyRef::Steal(e, e.EvalString("leak_probe_result"));
+    const TPyRef func = e.EvalString("leak_probe");
+    const TPyRef result = e.EvalString("leak_probe_result");
     // The first failure's traceback, kept as the last error, holds the object too.
     EXPECT_TRUE(Throws([&] { e.EvalPyFunction(func.Get(), {}); }));
     const Py_ssize_t before = result->ob_refcnt;

@@ -76,7 +76,7 @@ TEST_F(Run, SyntaxErrorCarriesItsPosition)
 
 TEST_F(Run, ErrorsBecomeTheirHostClasses)
 {
-    auto zero = FailureOf<EPyArithmeticError>([&] { e.Py_XDECREF(e.EvalString("1/0")); });
+    auto zero = FailureOf<EPyArithmeticError>([&] { e.EvalString("1/0"); });
     ASSERT_TRUE(zero);
     EXPECT_EQ(typeid(*zero), typeid(EPyArithmeticError)); // copy sliced to the caught class
     try {
@@ -198,12 +198,11 @@ TEST_F(Run, TheEmptyNamedModuleKeepsDefinitionsBetweenRuns)
 TEST_F(Run, JapaneseTextBothWays)
 {
     const QString text = QStringLiteral("日本語のテキスト、記号😀と ASCII");
-    PPyObject s = e.PyUnicodeFromString(text);
-    ASSERT_NE(s, nullptr);
-    EXPECT_EQ(e.PyUnicode_GetLength(s), text.toUcs4().size());
-    EXPECT_EQ(e.PyObjectAsString(s), text);
-    EXPECT_EQ(e.PyUnicodeAsUTF8String(s), text.toUtf8());
-    e.Py_DECREF(s);
+    const TPyRef s = e.PyUnicodeFromString(text);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(e.PyUnicode_GetLength(s.Get()), text.toUcs4().size());
+    EXPECT_EQ(e.PyObjectAsString(s.Get()), text);
+    EXPECT_EQ(e.PyUnicodeAsUTF8String(s.Get()), text.toUtf8());
 
     e.ExecString(QStringLiteral("jp = '変換スクリプト'\njp_len = len(jp)").toUtf8());
     EXPECT_EQ(e.EvalStringAsStr("jp"), QStringLiteral("変換スクリプト"));
@@ -212,10 +211,9 @@ TEST_F(Run, JapaneseTextBothWays)
     // A lone surrogate survives the round trip instead of vanishing.
     QString lone = QStringLiteral("a");
     lone.append(QChar(0xD800));
-    PPyObject l = e.PyUnicodeFromString(lone);
-    ASSERT_NE(l, nullptr);
-    EXPECT_EQ(e.PyObjectAsString(l), lone);
-    e.Py_DECREF(l);
+    const TPyRef l = e.PyUnicodeFromString(lone);
+    ASSERT_TRUE(l);
+    EXPECT_EQ(e.PyObjectAsString(l.Get()), lone);
     EXPECT_EQ(e.PyErr_Occurred(), nullptr);
 }
 
@@ -233,19 +231,16 @@ TEST_F(Run, StringConversions)
     EXPECT_THROW(e.PyBytesAsAnsiString(five), EPythonError);
     e.Py_DECREF(five);
 
-    PPyObject b = e.EvalString("b'ab\\x00c'");
-    EXPECT_EQ(e.PyBytesAsAnsiString(b), QByteArray("ab\0c", 4));
-    e.Py_DECREF(b);
-    PPyObject ba = e.EvalString("bytearray(b'xyz')");
-    EXPECT_EQ(e.PyByteArrayAsAnsiString(ba), QByteArray("xyz"));
-    e.Py_DECREF(ba);
+    EXPECT_EQ(e.PyBytesAsAnsiString(e.EvalString("b'ab\\x00c'").Get()), QByteArray("ab\0c", 4));
+    EXPECT_EQ(e.PyByteArrayAsAnsiString(e.EvalString("bytearray(b'xyz')").Get()), QByteArray("xyz"));
     EXPECT_EQ(TPythonEngine::EncodeString(QStringLiteral("é")), QByteArray("\xc3\xa9"));
     EXPECT_EQ(e.EncodeWindowsFilePath(QStringLiteral("é")), QByteArray("\xc3\xa9"));
 }
 
 TEST_F(Run, Containers)
 {
-    PPyObject list = e.StringsToPyList({QStringLiteral("a"), QStringLiteral("日本")});
+    TPyRef listRef = e.StringsToPyList({QStringLiteral("a"), QStringLiteral("日本")});
+    PPyObject list = listRef.Get();
     QStringList out{QStringLiteral("kept")};
     e.PyListToStrings(list, out, false);
     EXPECT_EQ(out, (QStringList{QStringLiteral("kept"), QStringLiteral("a"), QStringLiteral("日本")}));
@@ -255,11 +250,11 @@ TEST_F(Run, Containers)
     } catch (const EPythonError& x) {
         EXPECT_EQ(x.Message(), QStringLiteral("the python object is not a tuple"));
     }
-    PPyObject tuple = e.MakePyTuple({list, nullptr});
-    EXPECT_EQ(e.PyTuple_GetItem(tuple, 1), e.Py_None);
-    EXPECT_EQ(e.PyTuple_GetItem(tuple, 0), list);
+    TPyRef tuple = e.MakePyTuple({list, nullptr});
+    EXPECT_EQ(e.PyTuple_GetItem(tuple.Get(), 1), e.Py_None);
+    EXPECT_EQ(e.PyTuple_GetItem(tuple.Get(), 0), list);
     EXPECT_EQ(list->ob_refcnt, 2);
-    e.Py_DECREF(tuple);
+    tuple.Reset();
     EXPECT_EQ(list->ob_refcnt, 1);
     try {
         e.PyListToStrings(e.Py_None, out);
@@ -267,7 +262,6 @@ TEST_F(Run, Containers)
     } catch (const EPythonError& x) {
         EXPECT_EQ(x.Message(), QStringLiteral("the python object is not a list"));
     }
-    e.Py_DECREF(list);
 
     try {
         e.ArrayToPyDict({1, 2, 3});
@@ -275,25 +269,22 @@ TEST_F(Run, Containers)
     } catch (const platform::Exception& x) {
         EXPECT_EQ(x.Message(), QStringLiteral("You must provide an even number of arguments"));
     }
-    PPyObject d = e.ArrayToPyDict({QStringLiteral("k"), 3, 4, QStringLiteral("v")});
-    EXPECT_EQ(e.PyObjectAsString(d), QStringLiteral("{'k': 3, 4: 'v'}"));
-    e.Py_DECREF(d);
+    EXPECT_EQ(e.PyObjectAsString(e.ArrayToPyDict({QStringLiteral("k"), 3, 4, QStringLiteral("v")}).Get()),
+              QStringLiteral("{'k': 3, 4: 'v'}"));
 
     const unsigned char bits[2] = {0x05, 0x80};
-    PPyObject members = e.SetToList(bits, 2);
-    EXPECT_EQ(e.PyObjectAsString(members), QStringLiteral("[0, 2, 15]"));
+    const TPyRef members = e.SetToList(bits, 2);
+    EXPECT_EQ(e.PyObjectAsString(members.Get()), QStringLiteral("[0, 2, 15]"));
     unsigned char back[2] = {0xff, 0xff};
-    e.ListToSet(members, back, 2);
+    e.ListToSet(members.Get(), back, 2);
     EXPECT_EQ(back[0], 0x05);
     EXPECT_EQ(back[1], 0x80);
-    e.Py_DECREF(members);
 }
 
 TEST_F(Run, Variants)
 {
-    PPyObject v = e.EvalString("[1.5, True, 2**40, 'テキスト', b'raw', None, (1, 2)]");
-    const QVariantList list = e.PyObjectAsVariant(v).toList();
-    e.Py_DECREF(v);
+    const QVariantList list =
+        e.PyObjectAsVariant(e.EvalString("[1.5, True, 2**40, 'テキスト', b'raw', None, (1, 2)]").Get()).toList();
     ASSERT_EQ(list.size(), 7);
     EXPECT_EQ(list[0].typeId(), QMetaType::Double);
     EXPECT_EQ(list[1].typeId(), QMetaType::Bool);
@@ -303,22 +294,19 @@ TEST_F(Run, Variants)
     EXPECT_FALSE(list[5].isValid());
     EXPECT_EQ(list[6].toList().size(), 2);
 
-    PPyObject back = e.VariantAsPyObject(QVariantList{1, QStringLiteral("x"), 2.5, true, QVariant()});
-    EXPECT_EQ(e.PyObjectAsString(back), QStringLiteral("[1, 'x', 2.5, True, None]"));
-    e.Py_DECREF(back);
+    const TPyRef back = e.VariantAsPyObject(QVariantList{1, QStringLiteral("x"), 2.5, true, QVariant()});
+    EXPECT_EQ(e.PyObjectAsString(back.Get()), QStringLiteral("[1, 'x', 2.5, True, None]"));
 
     e.SetDatetimeConversionMode(TDatetimeConversionMode::dcmToDatetime);
-    PPyObject dt = e.VariantAsPyObject(QDateTime(QDate(2024, 2, 29), QTime(13, 14, 15, 16)));
-    EXPECT_TRUE(e.PyDateTime_Check(dt));
-    EXPECT_EQ(e.PyObjectAsVariant(dt).toDateTime(), QDateTime(QDate(2024, 2, 29), QTime(13, 14, 15, 16)));
+    const TPyRef dt = e.VariantAsPyObject(QDateTime(QDate(2024, 2, 29), QTime(13, 14, 15, 16)));
+    EXPECT_TRUE(e.PyDateTime_Check(dt.Get()));
+    EXPECT_EQ(e.PyObjectAsVariant(dt.Get()).toDateTime(), QDateTime(QDate(2024, 2, 29), QTime(13, 14, 15, 16)));
     e.SetDatetimeConversionMode(TDatetimeConversionMode::dcmToTuple);
-    EXPECT_EQ(e.PyObjectAsVariant(dt).toList().first().toInt(), 2024);
-    e.Py_DECREF(dt);
+    EXPECT_EQ(e.PyObjectAsVariant(dt.Get()).toList().first().toInt(), 2024);
 
-    PPyObject f = e.EvalString("lambda a, b: a + b");
-    EXPECT_EQ(e.EvalPyFunction(f, {2, 3}).toLongLong(), 5);
-    EXPECT_THROW(e.EvalPyFunction(f, {2}), EPyTypeError);
-    e.Py_DECREF(f);
+    const TPyRef f = e.EvalString("lambda a, b: a + b");
+    EXPECT_EQ(e.EvalPyFunction(f.Get(), {2, 3}).toLongLong(), 5);
+    EXPECT_THROW(e.EvalPyFunction(f.Get(), {2}), EPyTypeError);
 }
 
 TEST_F(Run, CheckSyntaxLeavesTheErrorPending)
@@ -334,22 +322,16 @@ TEST_F(Run, CheckSyntaxLeavesTheErrorPending)
 
 TEST_F(Run, SingletonsAndExplicitDictionaries)
 {
-    PPyObject n = e.ReturnNone();
-    EXPECT_EQ(n, e.Py_None);
-    e.Py_DECREF(n);
-    PPyObject t = e.ReturnTrue();
-    EXPECT_TRUE(e.IsType(t, e.PyBool_Type));
-    e.Py_DECREF(t);
-    e.Py_DECREF(e.ReturnFalse());
+    EXPECT_EQ(e.ReturnNone().Get(), e.Py_None);
+    EXPECT_TRUE(e.IsType(e.ReturnTrue().Get(), e.PyBool_Type));
+    EXPECT_EQ(e.ReturnFalse().Get(), e.Py_False);
 
     PPyObject globals = e.PyDict_New();
     PPyObject locals = e.PyDict_New();
     e.ExecString("loc = 5", locals, globals);
     EXPECT_NE(e.PyDict_GetItemString(locals, "loc"), nullptr);
     EXPECT_EQ(e.PyDict_GetItemString(globals, "loc"), nullptr);
-    PPyObject r = e.EvalString("loc * 2", locals, globals);
-    EXPECT_EQ(e.PyLong_AsLong(r), 10);
-    e.Py_DECREF(r);
+    EXPECT_EQ(e.PyLong_AsLong(e.EvalString("loc * 2", locals, globals).Get()), 10);
     e.Py_DECREF(locals);
     e.Py_DECREF(globals);
 }

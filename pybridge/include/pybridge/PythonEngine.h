@@ -48,12 +48,12 @@ public:
     // containers and host-defined types answer.
     virtual bool IsPythonModule() const { return false; }
     virtual QByteArray ClientModuleName() const { return {}; }
-    virtual PPyObject ClientModule() const { return nullptr; }
+    virtual PPyObject ClientModule() const { return nullptr; } // borrowed
     virtual bool IsMethodsContainer() const { return false; }
     virtual PyMethodDef* ClientMethodsData() const { return nullptr; }
     virtual bool IsPythonType() const { return false; }
     virtual QByteArray ClientTypeName() const { return {}; }
-    virtual PPyObject ClientTypeObject() const { return nullptr; }
+    virtual PPyObject ClientTypeObject() const { return nullptr; } // borrowed
 
     TNotifyEvent OnInitialization;
     TNotifyEvent OnFinalization;
@@ -150,9 +150,9 @@ public:
     void SetPythonPath(const QString& v) { FPythonPath = v; }
     PyThreadState* ThreadState() const { return PyThreadState_Get ? PyThreadState_Get() : nullptr; }
     TPythonTraceback& Traceback() { return *FTraceback; }
-    PPyObject GlobalVars() const { return FGlobalVars.Get(); }
+    PPyObject GlobalVars() const { return FGlobalVars.Get(); } // borrowed
     void SetGlobalVars(PPyObject Value);
-    PPyObject LocalVars() const { return FLocalVars.Get(); }
+    PPyObject LocalVars() const { return FLocalVars.Get(); } // borrowed
     void SetLocalVars(PPyObject Value);
     TComponent* IOPythonModule() const { return FIOPythonModule; }
     // Set by the redirection step once "pyio" exists and its script has run.
@@ -179,35 +179,37 @@ public:
     int ClientCount() const { return static_cast<int>(FClients.size()); }
     TEngineClient* Clients(int idx) const { return FClients.at(static_cast<std::size_t>(idx)); }
 
-    // Lookups by name.
-    PPyObject TypeByName(const QByteArray& aTypeName) const;
-    PPyObject ModuleByName(const QByteArray& aModuleName) const;
+    // Lookups by name. The type, module and main module stay alive as long
+    // as the interpreter does, so they are lent (borrowed), never owned.
+    PPyObject TypeByName(const QByteArray& aTypeName) const;     // borrowed
+    PPyObject ModuleByName(const QByteArray& aModuleName) const; // borrowed
     PyMethodDef* MethodsByName(const QString& aMethodsContainer) const;
     TEngineClient* FindPythonType(const QByteArray& TypeName) const;
-    PPyObject FindModule(const QByteArray& ModuleName) const;
-    PPyObject FindFunction(const QByteArray& ModuleName, const QByteArray& FuncName) const;
-    PPyObject GetMainModule() const;
+    PPyObject FindModule(const QByteArray& ModuleName) const; // borrowed, or null
+    // The module's function, or null when there is none.
+    TPyRef FindFunction(const QByteArray& ModuleName, const QByteArray& FuncName) const;
+    PPyObject GetMainModule() const; // borrowed
 
-    // Running code.
-    PPyObject Run_CommandAsObjectWithDict(const QByteArray& command, int mode, PPyObject locals,
-                                          PPyObject globals, const QString& FileName = QStringLiteral("<string>"));
-    PPyObject Run_CommandAsObject(const QByteArray& command, int mode,
-                                  const QString& FileName = QStringLiteral("<string>"));
+    // Running code. The results are new references; locals and globals are borrowed.
+    TPyRef Run_CommandAsObjectWithDict(const QByteArray& command, int mode, PPyObject locals,
+                                       PPyObject globals, const QString& FileName = QStringLiteral("<string>"));
+    TPyRef Run_CommandAsObject(const QByteArray& command, int mode,
+                               const QString& FileName = QStringLiteral("<string>"));
     QString Run_CommandAsString(const QByteArray& command, int mode,
                                 const QString& FileName = QStringLiteral("<string>"));
     void ExecString(const QByteArray& command, const QString& FileName = QStringLiteral("<string>"));
     void ExecString(const QByteArray& command, PPyObject locals, PPyObject globals,
                     const QString& FileName = QStringLiteral("<string>"));
-    PPyObject EvalString(const QByteArray& command, const QString& FileName = QStringLiteral("<string>"));
-    PPyObject EvalString(const QByteArray& command, PPyObject locals, PPyObject globals,
-                         const QString& FileName = QStringLiteral("<string>"));
+    TPyRef EvalString(const QByteArray& command, const QString& FileName = QStringLiteral("<string>"));
+    TPyRef EvalString(const QByteArray& command, PPyObject locals, PPyObject globals,
+                      const QString& FileName = QStringLiteral("<string>"));
     QString EvalStringAsStr(const QByteArray& command, const QString& FileName = QStringLiteral("<string>"));
     void ExecStrings(const QStringList& strings, const QString& FileName = QStringLiteral("<string>"));
     void ExecStrings(const QStringList& strings, PPyObject locals, PPyObject globals,
                      const QString& FileName = QStringLiteral("<string>"));
-    PPyObject EvalStrings(const QStringList& strings, const QString& FileName = QStringLiteral("<string>"));
-    PPyObject EvalStrings(const QStringList& strings, PPyObject locals, PPyObject globals,
-                          const QString& FileName = QStringLiteral("<string>"));
+    TPyRef EvalStrings(const QStringList& strings, const QString& FileName = QStringLiteral("<string>"));
+    TPyRef EvalStrings(const QStringList& strings, PPyObject locals, PPyObject globals,
+                       const QString& FileName = QStringLiteral("<string>"));
     QString EvalStringsAsStr(const QStringList& strings, const QString& FileName = QStringLiteral("<string>"));
     void ExecFile(const QString& FileName, PPyObject locals = nullptr, PPyObject globals = nullptr);
 
@@ -228,37 +230,38 @@ public:
     QString ObjectTextOrEmpty(PPyObject obj);
     QString PyUnicodeAsString(PPyObject obj);
     QByteArray PyUnicodeAsUTF8String(PPyObject obj);
-    PPyObject PyUnicodeFromString(const QString& AString);
-    PPyObject PyUnicodeFromString(const QByteArray& AString);
+    // Null (with the Python error pending) when the runtime cannot make the text.
+    TPyRef PyUnicodeFromString(const QString& AString);
+    TPyRef PyUnicodeFromString(const QByteArray& AString);
     static QByteArray EncodeString(const QString& str) { return str.toUtf8(); }
     QByteArray EncodeWindowsFilePath(const QString& str) const;
     QByteArray PyBytesAsAnsiString(PPyObject obj);
     QByteArray PyByteArrayAsAnsiString(PPyObject obj);
 
     // Singletons and types.
-    PPyObject ReturnNone();
-    PPyObject ReturnTrue();
-    PPyObject ReturnFalse();
+    TPyRef ReturnNone();
+    TPyRef ReturnTrue();
+    TPyRef ReturnFalse();
     bool IsType(PPyObject ob, PyTypeObject* obt) const { return ob && ob->ob_type == obt; }
 
-    // Containers from host values (new references).
-    PPyObject MakePyTuple(const std::vector<PPyObject>& objects);
-    PPyObject MakePyList(const std::vector<PPyObject>& objects);
-    PPyObject ArrayToPyTuple(const QVariantList& items);
-    PPyObject ArrayToPyList(const QVariantList& items);
-    PPyObject ArrayToPyDict(const QVariantList& items);
-    PPyObject StringsToPyList(const QStringList& strings);
-    PPyObject StringsToPyTuple(const QStringList& strings);
+    // Containers from host values; the objects handed to MakePy* are borrowed.
+    TPyRef MakePyTuple(const std::vector<PPyObject>& objects);
+    TPyRef MakePyList(const std::vector<PPyObject>& objects);
+    TPyRef ArrayToPyTuple(const QVariantList& items);
+    TPyRef ArrayToPyList(const QVariantList& items);
+    TPyRef ArrayToPyDict(const QVariantList& items);
+    TPyRef StringsToPyList(const QStringList& strings);
+    TPyRef StringsToPyTuple(const QStringList& strings);
     void PyListToStrings(PPyObject list, QStringList& strings, bool ClearStrings = true);
     void PyTupleToStrings(PPyObject tuple, QStringList& strings);
     // A host bit set of ASize bytes to and from a list of its members' ordinal numbers.
-    PPyObject SetToList(const void* data, int ASize);
+    TPyRef SetToList(const void* data, int ASize);
     void ListToSet(PPyObject List, void* data, int ASize);
     QVariant GetSequenceItem(PPyObject sequence, Py_ssize_t idx);
-    PPyObject VarRecAsPyObject(const QVariant& v) { return VariantAsPyObject(v); }
+    TPyRef VarRecAsPyObject(const QVariant& v) { return VariantAsPyObject(v); }
 
     // Variants.
-    virtual PPyObject VariantAsPyObject(const QVariant& V);
+    virtual TPyRef VariantAsPyObject(const QVariant& V);
     virtual QVariant PyObjectAsVariant(PPyObject obj);
     // Calls a Python callable with host values and converts its result.
     QVariant EvalPyFunction(PPyObject pyfunc, const QVariantList& args);
@@ -297,10 +300,10 @@ private:
     void SyntaxDetails(EPySyntaxError& E, PPyObject errType, PPyObject errValue, const QString& typeText,
                        const QString& valueText);
     QByteArray StringsToCommand(const QStringList& strings) const;
-    PPyObject NewContainer(PPyObject obj, const char* what);
-    PPyObject NewSequence(bool tuple, Py_ssize_t n, const std::function<PPyObject(Py_ssize_t)>& item);
-    PPyObject MakePySequence(bool tuple, const std::vector<PPyObject>& objects);
-    PPyObject ConvertedItem(PPyObject item);
+    TPyRef NewContainer(PPyObject obj, const char* what);
+    TPyRef NewSequence(bool tuple, Py_ssize_t n, const std::function<TPyRef(Py_ssize_t)>& item);
+    TPyRef MakePySequence(bool tuple, const std::vector<PPyObject>& objects);
+    TPyRef ConvertedItem(TPyRef item);
     bool TypeCheckOf(PPyObject obj, PPyObject t) const
     {
         return t && PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(t));
@@ -348,7 +351,7 @@ private:
     std::vector<wchar_t*> FArgv;
 };
 
-// For tests only: the date-time types found at initialisation.
+// For tests only: the date-time types found at initialisation (borrowed).
 struct TPythonEngineTestSeam {
     static PPyObject TimeStruct(const TPythonEngine& e) { return e.FTimeStruct; }
     static PPyObject DateType(const TPythonEngine& e) { return e.FPyDateTime_DateType; }

@@ -16,6 +16,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 namespace pybridge {
@@ -58,12 +59,15 @@ THostMethodWithKW HostMethodWithKW(typename detail::TMethodTraits<decltype(M)>::
 void SetPythonErrorFromException(const char* fallback = nullptr) noexcept;
 
 // Runs f for the runtime: every exception becomes a Python error and the
-// failure value is returned.
+// failure value is returned. An owned result is handed to the runtime.
 template <class R, class F>
 R GuardPythonCall(R failure, F&& f) noexcept
 {
     try {
-        return f();
+        if constexpr (std::is_same_v<std::invoke_result_t<F&>, TPyRef>)
+            return f().Release();
+        else
+            return f();
     } catch (...) {
         SetPythonErrorFromException();
         return failure;
@@ -277,7 +281,7 @@ public:
     void SetErrorType(TErrorType Value);
     TParentClassError& ParentClass() { return FParentClass; }
     void SetParentClass(const TParentClassError& Value);
-    PPyObject Error() const { return FError; }
+    PPyObject Error() const { return FError; } // borrowed
     TPythonModule* Owner() const;
     bool Changed() const { return FChanged; }
 
@@ -331,7 +335,7 @@ public:
     const QStringList& DocString() const { return FDocString; }
     void SetDocString(const QStringList& Value) { FDocString = Value; }
     TErrors& Errors() { return *FErrors; }
-    PPyObject Module() const { return FModule; }
+    PPyObject Module() const { return FModule; } // borrowed
 
     void AddClient(TEngineClient* Client);
     void RemoveClient(TEngineClient* Client);
@@ -345,7 +349,7 @@ public:
 
     // Module variables (names are 8-bit).
     void SetVar(const QByteArray& varName, PPyObject value);
-    PPyObject GetVar(const QByteArray& varName); // new reference or null; never leaves an error pending
+    TPyRef GetVar(const QByteArray& varName); // null when there is none; never leaves an error pending
     void DeleteVar(const QByteArray& varName);
     void ClearVars();
     void SetVarFromVariant(const QByteArray& varName, const QVariant& value);
@@ -353,7 +357,7 @@ public:
 
     bool IsPythonModule() const override { return true; }
     QByteArray ClientModuleName() const override { return FModuleName; }
-    PPyObject ClientModule() const override { return FModule; }
+    PPyObject ClientModule() const override { return FModule; } // borrowed
 
     TNotifyEvent OnAfterInitialization;
 

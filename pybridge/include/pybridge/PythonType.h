@@ -109,7 +109,7 @@ public:
     PyTypeObject* ob_type() const { return GetSelf()->ob_type; }
     void set_ob_type(PyTypeObject* v) { GetSelf()->ob_type = v; }
 
-    PPyObject GetSelf() const
+    PPyObject GetSelf() const // borrowed
     {
         return reinterpret_cast<PPyObject>(reinterpret_cast<char*>(const_cast<TPyObject*>(this)) -
                                            PyObjectHeaderSize);
@@ -121,71 +121,73 @@ public:
     // The engine this object's type is attached to (CurrentEngine otherwise).
     TPythonEngine& Engine() const;
 
+    // The slots' handlers answer a new reference, or null with a Python
+    // error pending; their arguments are borrowed.
     virtual int Print();
-    virtual PPyObject GetAttr(const char* key);
+    virtual TPyRef GetAttr(const char* key);
     virtual int SetAttr(const char* key, PPyObject value);
-    virtual PPyObject Repr();
+    virtual TPyRef Repr();
     virtual int Compare(PPyObject obj);
     virtual Py_hash_t Hash();
-    virtual PPyObject Str();
-    virtual PPyObject GetAttrO(PPyObject key);
+    virtual TPyRef Str();
+    virtual TPyRef GetAttrO(PPyObject key);
     virtual int SetAttrO(PPyObject key, PPyObject value);
-    virtual PPyObject Call(PPyObject args, PPyObject kwds);
+    virtual TPyRef Call(PPyObject args, PPyObject kwds);
     virtual int Traverse(visitproc proc, void* arg);
     virtual int Clear();
-    virtual PPyObject RichCompare(PPyObject obj, int Op);
-    virtual PPyObject Iter();
-    virtual PPyObject IterNext();
+    virtual TPyRef RichCompare(PPyObject obj, int Op);
+    virtual TPyRef Iter();
+    virtual TPyRef IterNext();
     virtual int Init(PPyObject args, PPyObject kwds);
 
-    virtual PPyObject NbAdd(PPyObject obj);
-    virtual PPyObject NbSubtract(PPyObject obj);
-    virtual PPyObject NbMultiply(PPyObject obj);
-    virtual PPyObject NbFloorDivide(PPyObject obj);
-    virtual PPyObject NbTrueDivide(PPyObject obj);
-    virtual PPyObject NbMatrixMultiply(PPyObject obj);
-    virtual PPyObject NbRemainder(PPyObject obj);
-    virtual PPyObject NbDivmod(PPyObject obj);
-    virtual PPyObject NbPower(PPyObject ob1, PPyObject ob2);
-    virtual PPyObject NbNegative();
-    virtual PPyObject NbPositive();
-    virtual PPyObject NbAbsolute();
+    virtual TPyRef NbAdd(PPyObject obj);
+    virtual TPyRef NbSubtract(PPyObject obj);
+    virtual TPyRef NbMultiply(PPyObject obj);
+    virtual TPyRef NbFloorDivide(PPyObject obj);
+    virtual TPyRef NbTrueDivide(PPyObject obj);
+    virtual TPyRef NbMatrixMultiply(PPyObject obj);
+    virtual TPyRef NbRemainder(PPyObject obj);
+    virtual TPyRef NbDivmod(PPyObject obj);
+    virtual TPyRef NbPower(PPyObject ob1, PPyObject ob2);
+    virtual TPyRef NbNegative();
+    virtual TPyRef NbPositive();
+    virtual TPyRef NbAbsolute();
     virtual int NbBool();
-    virtual PPyObject NbInvert();
-    virtual PPyObject NbLShift(PPyObject obj);
-    virtual PPyObject NbRShift(PPyObject obj);
-    virtual PPyObject NbAnd(PPyObject obj);
-    virtual PPyObject NbXor(PPyObject obj);
-    virtual PPyObject NbOr(PPyObject obj);
-    virtual PPyObject NbInt();
-    virtual PPyObject NbFloat();
+    virtual TPyRef NbInvert();
+    virtual TPyRef NbLShift(PPyObject obj);
+    virtual TPyRef NbRShift(PPyObject obj);
+    virtual TPyRef NbAnd(PPyObject obj);
+    virtual TPyRef NbXor(PPyObject obj);
+    virtual TPyRef NbOr(PPyObject obj);
+    virtual TPyRef NbInt();
+    virtual TPyRef NbFloat();
 
-    virtual PPyObject NbInplaceAdd(PPyObject obj);
-    virtual PPyObject NbInplaceSubtract(PPyObject obj);
-    virtual PPyObject NbInplaceMultiply(PPyObject obj);
-    virtual PPyObject NbInplaceDivide(PPyObject obj);
-    virtual PPyObject NbInplaceFloorDivide(PPyObject obj);
-    virtual PPyObject NbInplaceTrueDivide(PPyObject obj);
-    virtual PPyObject NbInplaceRemainder(PPyObject obj);
-    virtual PPyObject NbInplacePower(PPyObject ob1, PPyObject ob2);
-    virtual PPyObject NbInplaceLshift(PPyObject obj);
-    virtual PPyObject NbInplaceRshift(PPyObject obj);
-    virtual PPyObject NbInplaceAnd(PPyObject obj);
-    virtual PPyObject NbInplaceXor(PPyObject obj);
-    virtual PPyObject NbInplaceOr(PPyObject obj);
-    virtual PPyObject NbInplaceMatrixMultiply(PPyObject obj);
+    virtual TPyRef NbInplaceAdd(PPyObject obj);
+    virtual TPyRef NbInplaceSubtract(PPyObject obj);
+    virtual TPyRef NbInplaceMultiply(PPyObject obj);
+    virtual TPyRef NbInplaceDivide(PPyObject obj);
+    virtual TPyRef NbInplaceFloorDivide(PPyObject obj);
+    virtual TPyRef NbInplaceTrueDivide(PPyObject obj);
+    virtual TPyRef NbInplaceRemainder(PPyObject obj);
+    virtual TPyRef NbInplacePower(PPyObject ob1, PPyObject ob2);
+    virtual TPyRef NbInplaceLshift(PPyObject obj);
+    virtual TPyRef NbInplaceRshift(PPyObject obj);
+    virtual TPyRef NbInplaceAnd(PPyObject obj);
+    virtual TPyRef NbInplaceXor(PPyObject obj);
+    virtual TPyRef NbInplaceOr(PPyObject obj);
+    virtual TPyRef NbInplaceMatrixMultiply(PPyObject obj);
 
     virtual Py_ssize_t SqLength();
-    virtual PPyObject SqConcat(PPyObject obj);
-    virtual PPyObject SqRepeat(Py_ssize_t count);
-    virtual PPyObject SqItem(Py_ssize_t idx);
+    virtual TPyRef SqConcat(PPyObject obj);
+    virtual TPyRef SqRepeat(Py_ssize_t count);
+    virtual TPyRef SqItem(Py_ssize_t idx);
     virtual int SqAssItem(Py_ssize_t idx, PPyObject obj);
     virtual int SqContains(PPyObject obj);
-    virtual PPyObject SqInplaceConcat(PPyObject obj);
-    virtual PPyObject SqInplaceRepeat(Py_ssize_t count);
+    virtual TPyRef SqInplaceConcat(PPyObject obj);
+    virtual TPyRef SqInplaceRepeat(Py_ssize_t count);
 
     virtual Py_ssize_t MpLength();
-    virtual PPyObject MpSubscript(PPyObject obj);
+    virtual TPyRef MpSubscript(PPyObject obj);
     virtual int MpAssSubscript(PPyObject obj1, PPyObject obj2);
 
     // Class-level operations: a subclass hides these with its own static
@@ -360,7 +362,7 @@ public:
     void ModuleReady() override;
 
     PyTypeObject& TheType() { return FType; }
-    PPyObject TheTypePtr() { return reinterpret_cast<PPyObject>(&FType); }
+    PPyObject TheTypePtr() { return reinterpret_cast<PPyObject>(&FType); } // borrowed
 
     const QByteArray& TypeName() const { return FTypeName; }
     void SetTypeName(const QByteArray& Value);
@@ -391,14 +393,14 @@ public:
 
     // New Python objects made by the host (reference count 1), or null when
     // the constructor left a Python error pending.
-    PPyObject CreateInstance();
-    PPyObject CreateInstanceWith(PPyObject args, PPyObject kwds);
+    TPyRef CreateInstance();
+    TPyRef CreateInstanceWith(PPyObject args, PPyObject kwds);
     // Publishes the type (and its creation function) in the module.
     void AddTypeVar();
 
     bool IsPythonType() const override { return true; }
     QByteArray ClientTypeName() const override { return FTypeName; }
-    PPyObject ClientTypeObject() const override
+    PPyObject ClientTypeObject() const override // borrowed
     {
         return reinterpret_cast<PPyObject>(const_cast<PyTypeObject*>(&FType));
     }
@@ -414,8 +416,9 @@ private:
     friend class TPyObject;
     void InitServices();
     void EnsureReady();
-    PPyObject NewHostInstance(bool withArgs, PPyObject args, PPyObject kwds);
-    // Entries the runtime calls through thunks bound to this component.
+    TPyRef NewHostInstance(bool withArgs, PPyObject args, PPyObject kwds);
+    // Entries the runtime calls through thunks bound to this component; they
+    // hand the runtime a new reference.
     PPyObject NewSubtypeInst(PyTypeObject* aType, PPyObject args, PPyObject kwds);
     PPyObject CreateMethod(PPyObject pSelf, PPyObject args, PPyObject kwds);
 
