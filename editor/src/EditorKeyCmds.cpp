@@ -452,10 +452,8 @@ struct TQtPadKey {
 };
 
 constexpr TQtPadKey kQtPadKeys[] = {
-    {Qt::Key_Asterisk, VK_MULTIPLY, '8'},
-    {Qt::Key_Plus, VK_ADD, VK_OEM_PLUS},
-    {Qt::Key_Minus, VK_SUBTRACT, VK_OEM_MINUS},
-    {Qt::Key_Period, VK_DECIMAL, VK_OEM_PERIOD},
+    {Qt::Key_Asterisk, VK_MULTIPLY, '8'}, {Qt::Key_Plus, VK_ADD, VK_OEM_PLUS},
+    {Qt::Key_Minus, VK_SUBTRACT, VK_OEM_MINUS}, {Qt::Key_Period, VK_DECIMAL, VK_OEM_PERIOD},
     {Qt::Key_Slash, VK_DIVIDE, VK_OEM_2},
 };
 

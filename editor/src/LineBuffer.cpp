@@ -2,14 +2,11 @@
 
 #include "platform/TextLines.h"
 
-#include <QIODevice>
 #include <QSemaphore>
 #include <QThreadPool>
 
 #include <algorithm>
 #include <climits>
-#include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <new>
 
@@ -49,13 +46,7 @@ TLineBufferUpdate::~TLineBufferUpdate() noexcept(false)
 
 TLineBuffer::TLineBuffer(TTextWidthFunc textWidthFunc) : TextWidthFunc(std::move(textWidthFunc)) {}
 
-TLineBuffer::~TLineBuffer()
-{
-    for (int i = 0; i < FCount; ++i)
-        Rec(i).~TLineRecord();
-    std::free(FList);
-    std::free(FObjects);
-}
+TLineBuffer::~TLineBuffer() = default;
 
 void TLineBuffer::ListIndexError(int index) const
 {
@@ -64,148 +55,53 @@ void TLineBuffer::ListIndexError(int index) const
 
 void TLineBuffer::SetCapacity(int newCapacity)
 {
-    if (newCapacity < FCount)
+    if (newCapacity < Count())
         throw EListError(QStringLiteral("Stringlist capacity cannot be smaller than count"));
-    if (newCapacity == FCapacity)
-        return;
-    if (newCapacity == 0) {
-        std::free(FList);
-        std::free(FObjects);
-        FList = nullptr;
-        FObjects = nullptr;
-        FCapacity = FGapStart = FGapEnd = 0;
-        return;
-    }
-    const int tail = FCapacity - FGapEnd;
-    // Records hold only relocatable members (QString is relocatable), so a
-    // block move is a valid way to move them.
-    auto relocate = [&](auto* from, std::size_t size) {
-        auto* to = static_cast<decltype(from)>(std::malloc(std::size_t(newCapacity) * size));
-        if (!to)
-            throw std::bad_alloc();
-        if (FGapStart > 0)
-            std::memcpy(static_cast<void*>(to), static_cast<const void*>(from), std::size_t(FGapStart) * size);
-        if (tail > 0)
-            std::memcpy(static_cast<void*>(to + newCapacity - tail), static_cast<const void*>(from + FGapEnd),
-                std::size_t(tail) * size);
-        return to;
-    };
-    TLineRecord* list = relocate(FList, sizeof(TLineRecord));
-    if (FObjects) {
-        void** objects = nullptr;
-        try {
-            objects = relocate(FObjects, sizeof(void*));
-        } catch (...) {
-            std::free(list);
-            throw;
-        }
-        std::free(FObjects);
-        FObjects = objects;
-    }
-    std::free(FList);
-    FList = list;
-    FCapacity = newCapacity;
-    FGapEnd = newCapacity - tail;
-}
-
-void TLineBuffer::Grow(int required)
-{
-    int capacity = FCapacity;
-    while (capacity < required) {
-        long long next;
-        if (capacity > 64)
-            next = capacity + capacity / 2;
-        else if (capacity < 9)
-            next = capacity + 4;
-        else
-            next = capacity + 16;
-        if (next > INT_MAX)
-            throw std::bad_alloc();
-        capacity = int(next);
-    }
-    if (capacity != FCapacity)
-        SetCapacity(capacity);
-}
-
-void TLineBuffer::InsertItems(int index, int count)
-{
-    if (FCount > INT_MAX - count)
-        throw std::bad_alloc();
-    Grow(FCount + count);
-    MoveGap(index);
-    // New lines carry no object.
-    if (FObjects)
-        std::fill(FObjects + index, FObjects + index + count, nullptr);
-    FGapStart += count;
-    FCount += count;
-}
-
-void TLineBuffer::MoveGap(int index)
-{
-    const int gap = FGapEnd - FGapStart;
-    auto move = [&](auto* list) {
-        if (!list)
-            return;
-        const std::size_t size = sizeof(*list);
-        if (index < FGapStart) {
-            std::memmove(static_cast<void*>(list + index + gap), static_cast<const void*>(list + index),
-                std::size_t(FGapStart - index) * size);
-        } else if (index > FGapStart) {
-            std::memmove(static_cast<void*>(list + FGapStart), static_cast<const void*>(list + FGapEnd),
-                std::size_t(index - FGapStart) * size);
-        }
-    };
-    move(FList);
-    move(FObjects);
-    FGapStart = index;
-    FGapEnd = index + gap;
-}
-
-void TLineBuffer::InitRecord(TLineRecord& rec, const QString& s)
-{
-    new (&rec) TLineRecord{s, kRangeNotScanned, -1, sfTextWidthUnknown};
+    FList.SetCapacity(newCapacity);
+    if (HasObjects())
+        FObjects.SetCapacity(newCapacity);
 }
 
 const QString& TLineBuffer::GetRef(int index) const
 {
-    if (index < 0 || index >= FCount)
+    if (index < 0 || index >= Count())
         return kEmptyLine;
     return Rec(index).FString;
 }
 
 void* TLineBuffer::GetObject(int index) const
 {
-    if (index < 0 || index >= FCount || !FObjects)
+    if (index < 0 || index >= Count() || !HasObjects())
         return nullptr;
-    return FObjects[Slot(index)];
+    return FObjects[index];
 }
 
 std::intptr_t TLineBuffer::GetRange(int index) const
 {
-    if (index < 0 || index >= FCount)
+    if (index < 0 || index >= Count())
         return 0;
     return Rec(index).FRange;
 }
 
 TLineChangeFlags TLineBuffer::GetChangeFlags(int index) const
 {
-    if (index < 0 || index >= FCount)
+    if (index < 0 || index >= Count())
         return 0;
     return Rec(index).FFlags & kLineChangeFlagsMask;
 }
 
 int TLineBuffer::LineCharLength(int index) const
 {
-    if (index < 0 || index >= FCount)
+    if (index < 0 || index >= Count())
         return 0;
     return int(Rec(index).FString.size());
 }
 
 void TLineBuffer::ComputeCharIndexes() const
 {
-    FCharIndexes.resize(std::size_t(FCount));
+    FCharIndexes.resize(std::size_t(Count()));
     qsizetype sum = 0;
-    for (int i = 0; i < FCount; ++i) {
+    for (int i = 0; i < Count(); ++i) {
         FCharIndexes[std::size_t(i)] = sum;
         sum += Rec(i).FString.size();
     }
@@ -214,7 +110,7 @@ void TLineBuffer::ComputeCharIndexes() const
 
 qsizetype TLineBuffer::LineCharIndex(int index) const
 {
-    if (index < 0 || index >= FCount)
+    if (index < 0 || index >= Count())
         return 0;
     if (!FCharIndexesAreValid)
         ComputeCharIndexes();
@@ -230,13 +126,13 @@ int TLineBuffer::ComputeWidth(const QString& s) const
 
 void TLineBuffer::Put(int index, const QString& s)
 {
-    if (index == FCount) {
+    if (index == Count()) {
         UpdateGuard guard(*this);
         Add(QString());
         Put(index, s);
         return;
     }
-    if (index < 0 || index > FCount)
+    if (index < 0 || index > Count())
         ListIndexError(index);
     UpdateGuard guard(*this);
     TLineRecord& rec = Rec(index);
@@ -261,29 +157,28 @@ void TLineBuffer::Put(int index, const QString& s)
 
 void TLineBuffer::PutObject(int index, void* obj)
 {
-    if (index < 0 || index >= FCount)
+    if (index < 0 || index >= Count())
         ListIndexError(index);
     UpdateGuard guard(*this);
-    if (!FObjects) {
+    if (!HasObjects()) {
         if (!obj)
             return;
-        FObjects = static_cast<void**>(std::calloc(std::size_t(FCapacity), sizeof(void*)));
-        if (!FObjects)
-            throw std::bad_alloc();
+        FObjects.SetCapacity(Capacity());
+        FObjects.InsertMade(0, Count(), [](int) -> void* { return nullptr; });
     }
-    FObjects[Slot(index)] = obj;
+    FObjects[index] = obj;
 }
 
 void TLineBuffer::PutRange(int index, std::intptr_t range)
 {
-    if (index < 0 || index >= FCount)
+    if (index < 0 || index >= Count())
         ListIndexError(index);
     Rec(index).FRange = range;
 }
 
 void TLineBuffer::SetChangeFlags(int index, TLineChangeFlags flags)
 {
-    if (index < 0 || index >= FCount)
+    if (index < 0 || index >= Count())
         return;
     TLineRecord& rec = Rec(index);
     rec.FFlags = TLineFlags((rec.FFlags & sfTextWidthUnknown) | (flags & kLineChangeFlagsMask));
@@ -291,18 +186,20 @@ void TLineBuffer::SetChangeFlags(int index, TLineChangeFlags flags)
 
 int TLineBuffer::Add(const QString& s)
 {
-    const int index = FCount;
+    const int index = Count();
     Insert(index, s);
     return index;
 }
 
 void TLineBuffer::Insert(int index, const QString& s)
 {
-    if (index < 0 || index > FCount)
+    if (index < 0 || index > Count())
         ListIndexError(index);
     UpdateGuard guard(*this);
-    InsertItems(index, 1);
-    InitRecord(Rec(index), s);
+    FList.InsertMade(index, 1, [&s](int) { return NewRecord(s); });
+    // New lines carry no object.
+    if (HasObjects())
+        FObjects.Insert(index, nullptr);
     FMaxWidth.store(-1, std::memory_order_relaxed);
     if (OnInserted)
         OnInserted(this, index, 1);
@@ -310,7 +207,7 @@ void TLineBuffer::Insert(int index, const QString& s)
 
 void TLineBuffer::InsertStrings(int index, const QStringList& strings, int fromIndex)
 {
-    if (index < 0 || index > FCount)
+    if (index < 0 || index > Count())
         ListIndexError(index);
     fromIndex = std::max(0, fromIndex);
     const qsizetype available = strings.size() - fromIndex;
@@ -320,9 +217,9 @@ void TLineBuffer::InsertStrings(int index, const QStringList& strings, int fromI
         throw std::bad_alloc();
     const int count = int(available);
     UpdateGuard guard(*this);
-    InsertItems(index, count);
-    for (int i = 0; i < count; ++i)
-        InitRecord(Rec(index + i), strings.at(fromIndex + i));
+    FList.InsertMade(index, count, [&](int i) { return NewRecord(strings.at(fromIndex + i)); });
+    if (HasObjects())
+        FObjects.InsertMade(index, count, [](int) -> void* { return nullptr; });
     FMaxWidth.store(-1, std::memory_order_relaxed);
     if (OnInserted)
         OnInserted(this, index, count);
@@ -337,15 +234,14 @@ void TLineBuffer::InsertText(int index, const QString& text)
 
 void TLineBuffer::Delete(int index)
 {
-    if (index < 0 || index >= FCount)
+    if (index < 0 || index >= Count())
         ListIndexError(index);
     UpdateGuard guard(*this);
     if (OnBeforeDeleted)
         OnBeforeDeleted(this, index, 1);
-    MoveGap(index);
-    FList[FGapEnd].~TLineRecord();
-    ++FGapEnd;
-    --FCount;
+    FList.Erase(index);
+    if (HasObjects())
+        FObjects.Erase(index);
     FMaxWidth.store(-1, std::memory_order_relaxed);
     if (OnDeleted)
         OnDeleted(this, index, 1);
@@ -355,22 +251,20 @@ void TLineBuffer::DeleteLines(int index, int numLines)
 {
     if (numLines <= 0)
         return;
-    if (index < 0 || index >= FCount)
+    if (index < 0 || index >= Count())
         ListIndexError(index);
     UpdateGuard guard(*this);
     // Listeners capture the lines about to go, so they are told the count
     // that will really be removed, not the one asked for.
     if (OnBeforeDeleted)
-        OnBeforeDeleted(this, index, std::min(numLines, FCount - index));
+        OnBeforeDeleted(this, index, std::min(numLines, Count() - index));
     // The handler may have changed the list; cut to what exists now.
-    if (index >= FCount)
+    if (index >= Count())
         return;
-    const int removed = std::min(numLines, FCount - index);
-    MoveGap(index);
-    for (int i = 0; i < removed; ++i)
-        FList[FGapEnd + i].~TLineRecord();
-    FGapEnd += removed;
-    FCount -= removed;
+    const int removed = std::min(numLines, Count() - index);
+    FList.Erase(index, removed);
+    if (HasObjects())
+        FObjects.Erase(index, removed);
     FMaxWidth.store(-1, std::memory_order_relaxed);
     if (OnDeleted)
         OnDeleted(this, index, removed);
@@ -379,16 +273,12 @@ void TLineBuffer::DeleteLines(int index, int numLines)
 void TLineBuffer::Clear()
 {
     UpdateGuard guard(*this);
-    if (FCount > 0) {
+    if (Count() > 0) {
         if (OnBeforeDeleted)
-            OnBeforeDeleted(this, 0, FCount);
-        const int oldCount = FCount;
-        for (int i = 0; i < FCount; ++i)
-            Rec(i).~TLineRecord();
-        FCount = 0;
-        FGapStart = 0;
-        FGapEnd = FCapacity;
-        SetCapacity(0);
+            OnBeforeDeleted(this, 0, Count());
+        const int oldCount = Count();
+        FList.Clear();
+        FObjects.Clear();
         if (OnDeleted)
             OnDeleted(this, 0, oldCount);
         if (OnCleared)
@@ -399,12 +289,12 @@ void TLineBuffer::Clear()
     FMaxWidth.store(-1, std::memory_order_relaxed);
 }
 
-void TLineBuffer::SetTextAndFileFormat(const QString& text)
+TTextFileFormat TLineBuffer::SetText(const QString& text)
 {
     UpdateGuard guard(*this);
     Clear();
     if (text.isEmpty())
-        return;
+        return sffDos;
     using platform::TFinalBreak;
     // Count first so the array is allocated once.
     long long lines = 0;
@@ -416,14 +306,13 @@ void TLineBuffer::SetTextAndFileFormat(const QString& text)
 
     platform::TLineBreakStyle style;
     platform::ForEachLine(text, kBufferBreaks, TFinalBreak::StartsEmptyLine, [&](QStringView line, QStringView lineBreak) {
-        InitRecord(FList[FGapStart++], line.toString());
-        ++FCount;
+        FList.Append(NewRecord(line.toString()));
         style.Note(lineBreak);
     });
-    FFileFormat = style.Format();
     FMaxWidth.store(-1, std::memory_order_relaxed);
-    if (FCount > 0 && OnInserted)
-        OnInserted(this, 0, FCount);
+    if (Count() > 0 && OnInserted)
+        OnInserted(this, 0, Count());
+    return style.Format();
 }
 
 QString TLineBuffer::GetText() const
@@ -434,7 +323,7 @@ QString TLineBuffer::GetText() const
 QString TLineBuffer::GetSeparatedText(const QString& separators) const
 {
     return platform::JoinLines(
-        FCount, [this](qsizetype i) -> const QString& { return Rec(int(i)).FString; }, separators, FTrailingLineBreak);
+        Count(), [this](qsizetype i) -> const QString& { return Rec(int(i)).FString; }, separators, FTrailingLineBreak);
 }
 
 int TLineBuffer::CachedWidth(const TLineRecord& rec) const
@@ -448,7 +337,7 @@ int TLineBuffer::CachedWidth(const TLineRecord& rec) const
 
 int TLineBuffer::GetTextWidth(int index) const
 {
-    if (index < 0 || index >= FCount)
+    if (index < 0 || index >= Count())
         return 0;
     return CachedWidth(Rec(index));
 }
@@ -458,7 +347,7 @@ int TLineBuffer::GetMaxWidth() const
     const int known = FMaxWidth.load();
     if (known > 0)
         return known;
-    if (FCount > 0) {
+    if (Count() > 0) {
         auto work = [this](int from, int to) {
             for (int i = from; i < to; ++i) {
                 const int width = CachedWidth(Rec(i));
@@ -468,13 +357,13 @@ int TLineBuffer::GetMaxWidth() const
             }
         };
         QThreadPool* pool = QThreadPool::globalInstance();
-        const int workers = std::max(1, std::min(pool->maxThreadCount() + 1, FCount / 2048 + 1));
-        const int chunk = (FCount + workers - 1) / workers;
+        const int workers = std::max(1, std::min(pool->maxThreadCount() + 1, Count() / 2048 + 1));
+        const int chunk = (Count() + workers - 1) / workers;
         QSemaphore done;
         int started = 0;
         for (int w = 1; w < workers; ++w) {
             const int from = w * chunk;
-            const int to = std::min(FCount, from + chunk);
+            const int to = std::min(Count(), from + chunk);
             if (from >= to)
                 break;
             std::function<void()> job = [&work, &done, from, to] {
@@ -486,7 +375,7 @@ int TLineBuffer::GetMaxWidth() const
             else
                 work(from, to); // no free pool thread: do the part here
         }
-        work(0, std::min(FCount, chunk));
+        work(0, std::min(Count(), chunk));
         done.acquire(started);
     }
     return std::max(0, FMaxWidth.load());
@@ -503,7 +392,7 @@ void TLineBuffer::SetTabWidth(int value)
 void TLineBuffer::FontChanged()
 {
     FMaxWidth.store(-1);
-    for (int i = 0; i < FCount; ++i) {
+    for (int i = 0; i < Count(); ++i) {
         Rec(i).FTextWidth = -1;
         Rec(i).FFlags |= sfTextWidthUnknown;
     }
@@ -533,38 +422,6 @@ void TLineBuffer::SetUpdateState(bool updating)
         if (OnChange)
             OnChange(this);
     }
-}
-
-void TLineBuffer::LoadFromStream(QIODevice& stream, std::optional<TEncoding> encoding)
-{
-    UpdateGuard guard(*this);
-    platform::TDecodeOptions options;
-    options.encoding = encoding;
-    options.defaultEncoding = FDefaultEncoding;
-    options.detectUtf8 = FDetectUTF8;
-    options.utf8CheckLen = FUTF8CheckLen;
-    const platform::TDecodedText decoded = platform::DecodeText(stream.readAll(), options);
-    FWriteBOM = decoded.hadPreamble;
-    FEncoding = decoded.encoding;
-    SetTextAndFileFormat(decoded.text);
-}
-
-bool TLineBuffer::SaveToStream(QIODevice& stream, std::optional<TEncoding> encoding)
-{
-    TEncoding enc = encoding ? *encoding : FEncoding;
-    const QString text = GetSeparatedText(platform::LineBreakOf(FFileFormat).toString());
-    if (enc == TEncoding::ANSI && OnInfoLoss && platform::HasLoneSurrogate(text)) {
-        bool cancel = false;
-        OnInfoLoss(enc, cancel);
-        if (cancel)
-            return false;
-        if (enc != TEncoding::ANSI)
-            FEncoding = enc;
-    }
-    const QByteArray bytes = platform::EncodeText(text, enc, FWriteBOM);
-    if (stream.write(bytes) != bytes.size())
-        throw ELineBuffer(platform::Format(QStringLiteral("Cannot write the text: %s"), {stream.errorString()}));
-    return true;
 }
 
 } // namespace editor

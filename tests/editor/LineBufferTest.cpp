@@ -1,4 +1,5 @@
 #include "editor/LineBuffer.h"
+#include "editor/TextLoader.h"
 
 #include <QBuffer>
 #include <QStringList>
@@ -44,21 +45,21 @@ QString ErrorOf(F f)
     return QString();
 }
 
-QByteArray Save(TLineBuffer& b)
+QByteArray Save(TTextLoader& loader, const TLineBuffer& b)
 {
     QByteArray bytes;
     QBuffer dev(&bytes);
     dev.open(QIODevice::WriteOnly);
-    b.SaveToStream(dev);
+    loader.SaveToStream(b, dev);
     return bytes;
 }
 
-void Load(TLineBuffer& b, const QByteArray& bytes)
+void Load(TTextLoader& loader, TLineBuffer& b, const QByteArray& bytes)
 {
     QByteArray copy = bytes;
     QBuffer dev(&copy);
     dev.open(QIODevice::ReadOnly);
-    b.LoadFromStream(dev);
+    loader.LoadFromStream(b, dev);
 }
 
 } // namespace
@@ -66,26 +67,20 @@ void Load(TLineBuffer& b, const QByteArray& bytes)
 TEST(LineBuffer, SplittingAndFileFormat)
 {
     TLineBuffer b;
-    b.SetText("a\r\nb");
+    EXPECT_EQ(b.SetText("a\r\nb"), sffDos);
     EXPECT_EQ(LinesOf(b), (QStringList{"a", "b"}));
-    EXPECT_EQ(b.FileFormat(), sffDos);
-    b.SetText("a\nb");
-    EXPECT_EQ(b.FileFormat(), sffUnix);
-    b.SetText("a\rb");
-    EXPECT_EQ(b.FileFormat(), sffMac);
-    b.SetText("a\r\nb\nc");
+    EXPECT_EQ(b.SetText("a\nb"), sffUnix);
+    EXPECT_EQ(b.SetText("a\rb"), sffMac);
+    EXPECT_EQ(b.SetText("a\r\nb\nc"), sffDos);
     EXPECT_EQ(LinesOf(b), (QStringList{"a", "b", "c"}));
-    EXPECT_EQ(b.FileFormat(), sffDos);
     b.SetText("a\n\rb");
     EXPECT_EQ(LinesOf(b), (QStringList{"a", "", "b"}));
-    b.SetText(QString("a") + QChar(0x2028) + "b");
+    EXPECT_EQ(b.SetText(QString("a") + QChar(0x2028) + "b"), sffUnicode);
     EXPECT_EQ(LinesOf(b), (QStringList{"a", "b"}));
-    EXPECT_EQ(b.FileFormat(), sffUnicode);
     b.SetText("x\n");
     EXPECT_EQ(LinesOf(b), (QStringList{"x", ""}));
     EXPECT_EQ(b.GetText(), "x\r\n");
-    b.SetText("no break");
-    EXPECT_EQ(b.FileFormat(), sffDos);
+    EXPECT_EQ(b.SetText("no break"), sffDos);
     EXPECT_EQ(b.GetSeparatedText("|"), "no break");
 
     EventLog log;
@@ -225,108 +220,6 @@ TEST(LineBuffer, WidthsAndParallelMaximum)
     EXPECT_EQ(empty.GetMaxWidth(), 0);
 }
 
-TEST(LineBuffer, LoadAndSaveRoundTrips)
-{
-    TLineBuffer b;
-    // UTF-8 with BOM: loads as UTF-8 and is written back with the BOM.
-    const QByteArray withBom = QByteArray("\xEF\xBB\xBF") + QString("x = '\u00e9'\r\ny").toUtf8();
-    Load(b, withBom);
-    EXPECT_EQ(LinesOf(b), (QStringList{QString("x = '\u00e9'"), "y"}));
-    EXPECT_TRUE(b.WriteBOM());
-    EXPECT_EQ(b.Encoding(), TEncoding::UTF8);
-    EXPECT_EQ(Save(b), withBom);
-
-    // No BOM, valid UTF-8: loads as UTF-8, saved without BOM, LF kept.
-    const QByteArray plain = QString("a\u3042\nb\n").toUtf8();
-    Load(b, plain);
-    EXPECT_FALSE(b.WriteBOM());
-    EXPECT_EQ(b.Encoding(), TEncoding::UTF8);
-    EXPECT_EQ(b.FileFormat(), sffUnix);
-    EXPECT_EQ(LinesOf(b), (QStringList{QString("a\u3042"), "b", ""}));
-    EXPECT_EQ(Save(b), plain);
-
-    // UTF-16 with either byte order.
-    for (TEncoding enc : {TEncoding::Unicode, TEncoding::BigEndianUnicode}) {
-        b.SetText(QString("p\r\n\U0001F600q"));
-        b.SetWriteBOM(true);
-        QByteArray bytes;
-        QBuffer dev(&bytes);
-        dev.open(QIODevice::WriteOnly);
-        ASSERT_TRUE(b.SaveToStream(dev, enc));
-        EXPECT_TRUE(bytes.startsWith(TLineBuffer::Preamble(enc)));
-        TLineBuffer c;
-        Load(c, bytes);
-        EXPECT_EQ(c.Encoding(), enc);
-        EXPECT_EQ(c.GetText(), b.GetText());
-    }
-
-    // An explicit encoding is used as given; its own preamble is skipped.
-    {
-        QByteArray bytes = QByteArray("\xFF\xFE") + QByteArray("h\0i\0", 4);
-        QBuffer dev(&bytes);
-        dev.open(QIODevice::ReadOnly);
-        b.LoadFromStream(dev, TEncoding::Unicode);
-        EXPECT_EQ(LinesOf(b), (QStringList{"hi"}));
-        EXPECT_TRUE(b.WriteBOM());
-    }
-
-    // Only the first bytes decide; a multi-byte character cut by the check
-    // limit still counts as UTF-8.
-    QByteArray longText(16383, 'a');
-    longText += QString("\u00e9\u00e9").toUtf8();
-    Load(b, longText);
-    EXPECT_EQ(b.Encoding(), TEncoding::UTF8);
-    EXPECT_EQ(b.Get(0).size(), 16385);
-}
-
-TEST(LineBuffer, ByteOrderMarkCharacterAfterThePreambleIsKept)
-{
-    // Found by fuzzing: a U+FEFF that begins the text itself was dropped.
-    TLineBuffer b;
-    const QByteArray twoMarks("\xEF\xBB\xBF\xEF\xBB\xBFx");
-    Load(b, twoMarks);
-    EXPECT_EQ(b.GetText(), QString(QChar(0xFEFF)) + "x");
-    EXPECT_EQ(Save(b), twoMarks);
-    // Read as 8-bit text there is no preamble, so both marks are text.
-    QByteArray copy = twoMarks;
-    QBuffer dev(&copy);
-    dev.open(QIODevice::ReadOnly);
-    b.LoadFromStream(dev, TEncoding::ANSI);
-    EXPECT_EQ(b.GetText(), QString(2, QChar(0xFEFF)) + "x");
-    EXPECT_EQ(Save(b), twoMarks);
-}
-
-TEST(LineBuffer, BrokenEncodingsAreRefusedAndKeepTheText)
-{
-    TLineBuffer b;
-    b.SetText("keep me");
-    EventLog log;
-    log.Attach(b);
-    const QString latin1Error = ErrorOf([&] { Load(b, QByteArray("caf\xE9 au lait")); });
-    EXPECT_EQ(latin1Error, "The text is not valid UTF-8: invalid byte sequence at byte 3");
-    EXPECT_EQ(LinesOf(b), (QStringList{"keep me"}));
-    EXPECT_EQ(log.log, (QStringList{"changing", "change"})); // the update pair was closed
-    EXPECT_FALSE(ErrorOf([&] { Load(b, QByteArray("\xEF\xBB\xBF" "ab\xC0\x80")); }).isEmpty());
-    EXPECT_FALSE(ErrorOf([&] { Load(b, QByteArray("\xFF\xFE" "a", 3)); }).isEmpty());
-    EXPECT_FALSE(ErrorOf([&] { Load(b, QByteArray("\xED\xA0\x80")); }).isEmpty()); // encoded surrogate
-    EXPECT_EQ(LinesOf(b), (QStringList{"keep me"}));
-
-    // A lone surrogate cannot be written as UTF-8: the handler may pick
-    // another encoding or cancel; without one the save fails loudly.
-    b.SetText(QString("x") + QChar(0xD800));
-    EXPECT_FALSE(ErrorOf([&] { Save(b); }).isEmpty());
-    b.OnInfoLoss = [](TEncoding&, bool& cancel) { cancel = true; };
-    QByteArray bytes;
-    QBuffer dev(&bytes);
-    dev.open(QIODevice::WriteOnly);
-    EXPECT_FALSE(b.SaveToStream(dev));
-    EXPECT_TRUE(bytes.isEmpty());
-    b.OnInfoLoss = [](TEncoding& enc, bool&) { enc = TEncoding::Unicode; };
-    EXPECT_TRUE(b.SaveToStream(dev));
-    EXPECT_EQ(b.Encoding(), TEncoding::Unicode);
-    EXPECT_EQ(bytes.size(), 4);
-}
-
 TEST(LineBuffer, ChainedHandlersRunPreviousFirst)
 {
     TLineBuffer b;
@@ -424,20 +317,6 @@ TEST(LineBuffer, EditsAnywhereMatchAPlainList)
     }
 }
 
-TEST(LineBuffer, LineSeparatorBeforeCrLfKeepsTheEmptyLineBetween)
-{
-    // A U+2028 followed by CR LF was taken as one break, so loading and saving
-    // such a text lost the empty line between them.
-    TLineBuffer b;
-    b.SetText(QString("a") + QChar(0x2028) + "\r\nb");
-    EXPECT_EQ(LinesOf(b), (QStringList{"a", "", "b"}));
-    EXPECT_EQ(b.FileFormat(), sffUnicode);
-    const QByteArray saved = Save(b);
-    EXPECT_EQ(saved, QString(QString("a") + QChar(0x2028) + QChar(0x2028) + "b").toUtf8());
-    Load(b, saved);
-    EXPECT_EQ(LinesOf(b), (QStringList{"a", "", "b"}));
-}
-
 TEST(LineBuffer, ReadOnlyQueriesWorkOnAConstBuffer)
 {
     TLineBuffer b([](const QString& s) { return int(s.size()) * 7; });
@@ -449,4 +328,125 @@ TEST(LineBuffer, ReadOnlyQueriesWorkOnAConstBuffer)
     b.Put(0, "abcdefgh");
     EXPECT_EQ(view.LineCharIndex(1), 8); // the caches follow edits
     EXPECT_EQ(view.GetMaxWidth(), 56);
+}
+
+TEST(TextLoader, LoadAndSaveRoundTrips)
+{
+    TLineBuffer b;
+    TTextLoader loader;
+    // UTF-8 with BOM: loads as UTF-8 and is written back with the BOM.
+    const QByteArray withBom = QByteArray("\xEF\xBB\xBF") + QString("x = '\u00e9'\r\ny").toUtf8();
+    Load(loader, b, withBom);
+    EXPECT_EQ(LinesOf(b), (QStringList{QString("x = '\u00e9'"), "y"}));
+    EXPECT_TRUE(loader.WriteBOM());
+    EXPECT_EQ(loader.Encoding(), TEncoding::UTF8);
+    EXPECT_EQ(Save(loader, b), withBom);
+
+    // No BOM, valid UTF-8: loads as UTF-8, saved without BOM, LF kept.
+    const QByteArray plain = QString("a\u3042\nb\n").toUtf8();
+    Load(loader, b, plain);
+    EXPECT_FALSE(loader.WriteBOM());
+    EXPECT_EQ(loader.Encoding(), TEncoding::UTF8);
+    EXPECT_EQ(loader.FileFormat(), sffUnix);
+    EXPECT_EQ(LinesOf(b), (QStringList{QString("a\u3042"), "b", ""}));
+    EXPECT_EQ(Save(loader, b), plain);
+
+    // UTF-16 with either byte order.
+    for (TEncoding enc : {TEncoding::Unicode, TEncoding::BigEndianUnicode}) {
+        loader.SetText(b, QString("p\r\n\U0001F600q"));
+        loader.SetWriteBOM(true);
+        QByteArray bytes;
+        QBuffer dev(&bytes);
+        dev.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(loader.SaveToStream(b, dev, enc));
+        EXPECT_TRUE(bytes.startsWith(TTextLoader::Preamble(enc)));
+        TLineBuffer c;
+        TTextLoader cLoader;
+        Load(cLoader, c, bytes);
+        EXPECT_EQ(cLoader.Encoding(), enc);
+        EXPECT_EQ(c.GetText(), b.GetText());
+    }
+
+    // An explicit encoding is used as given; its own preamble is skipped.
+    {
+        QByteArray bytes = QByteArray("\xFF\xFE") + QByteArray("h\0i\0", 4);
+        QBuffer dev(&bytes);
+        dev.open(QIODevice::ReadOnly);
+        loader.LoadFromStream(b, dev, TEncoding::Unicode);
+        EXPECT_EQ(LinesOf(b), (QStringList{"hi"}));
+        EXPECT_TRUE(loader.WriteBOM());
+    }
+
+    // Only the first bytes decide; a multi-byte character cut by the check
+    // limit still counts as UTF-8.
+    QByteArray longText(16383, 'a');
+    longText += QString("\u00e9\u00e9").toUtf8();
+    Load(loader, b, longText);
+    EXPECT_EQ(loader.Encoding(), TEncoding::UTF8);
+    EXPECT_EQ(b.Get(0).size(), 16385);
+}
+
+TEST(TextLoader, ByteOrderMarkCharacterAfterThePreambleIsKept)
+{
+    // Found by fuzzing: a U+FEFF that begins the text itself was dropped.
+    TLineBuffer b;
+    TTextLoader loader;
+    const QByteArray twoMarks("\xEF\xBB\xBF\xEF\xBB\xBFx");
+    Load(loader, b, twoMarks);
+    EXPECT_EQ(b.GetText(), QString(QChar(0xFEFF)) + "x");
+    EXPECT_EQ(Save(loader, b), twoMarks);
+    // Read as 8-bit text there is no preamble, so both marks are text.
+    QByteArray copy = twoMarks;
+    QBuffer dev(&copy);
+    dev.open(QIODevice::ReadOnly);
+    loader.LoadFromStream(b, dev, TEncoding::ANSI);
+    EXPECT_EQ(b.GetText(), QString(2, QChar(0xFEFF)) + "x");
+    EXPECT_EQ(Save(loader, b), twoMarks);
+}
+
+TEST(TextLoader, BrokenEncodingsAreRefusedAndKeepTheText)
+{
+    TLineBuffer b;
+    TTextLoader loader;
+    loader.SetText(b, "keep me");
+    EventLog log;
+    log.Attach(b);
+    const QString latin1Error = ErrorOf([&] { Load(loader, b, QByteArray("caf\xE9 au lait")); });
+    EXPECT_EQ(latin1Error, "The text is not valid UTF-8: invalid byte sequence at byte 3");
+    EXPECT_EQ(LinesOf(b), (QStringList{"keep me"}));
+    EXPECT_EQ(log.log, (QStringList{"changing", "change"})); // the update pair was closed
+    EXPECT_FALSE(ErrorOf([&] { Load(loader, b, QByteArray("\xEF\xBB\xBF" "ab\xC0\x80")); }).isEmpty());
+    EXPECT_FALSE(ErrorOf([&] { Load(loader, b, QByteArray("\xFF\xFE" "a", 3)); }).isEmpty());
+    EXPECT_FALSE(ErrorOf([&] { Load(loader, b, QByteArray("\xED\xA0\x80")); }).isEmpty()); // encoded surrogate
+    EXPECT_EQ(LinesOf(b), (QStringList{"keep me"}));
+
+    // A lone surrogate cannot be written as UTF-8: the handler may pick
+    // another encoding or cancel; without one the save fails loudly.
+    loader.SetText(b, QString("x") + QChar(0xD800));
+    EXPECT_FALSE(ErrorOf([&] { Save(loader, b); }).isEmpty());
+    loader.OnInfoLoss = [](TEncoding&, bool& cancel) { cancel = true; };
+    QByteArray bytes;
+    QBuffer dev(&bytes);
+    dev.open(QIODevice::WriteOnly);
+    EXPECT_FALSE(loader.SaveToStream(b, dev));
+    EXPECT_TRUE(bytes.isEmpty());
+    loader.OnInfoLoss = [](TEncoding& enc, bool&) { enc = TEncoding::Unicode; };
+    EXPECT_TRUE(loader.SaveToStream(b, dev));
+    EXPECT_EQ(loader.Encoding(), TEncoding::Unicode);
+    EXPECT_EQ(bytes.size(), 4);
+}
+
+TEST(TextLoader, LineSeparatorBeforeCrLfKeepsTheEmptyLineBetween)
+{
+    // A U+2028 followed by CR LF was taken as one break, so loading and saving
+    // such a text lost the empty line between them.
+    TLineBuffer b;
+    TTextLoader loader;
+    loader.SetText(b, QString("a") + QChar(0x2028) + "\r\nb");
+    EXPECT_EQ(LinesOf(b), (QStringList{"a", "", "b"}));
+    EXPECT_EQ(loader.FileFormat(), sffUnicode);
+    const QByteArray saved = Save(loader, b);
+    EXPECT_EQ(saved, QString(QString("a") + QChar(0x2028) + QChar(0x2028) + "b").toUtf8());
+    Load(loader, b, saved);
+    EXPECT_EQ(LinesOf(b), (QStringList{"a", "", "b"}));
 }

@@ -7,9 +7,11 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
+#include "editor/GapVector.h"
 #include "platform/Exception.h"
 #include "platform/TextCodec.h"
 
@@ -59,21 +61,29 @@ struct TLineRecord {
     mutable TLineFlags FFlags;
 };
 
+} // namespace editor
+
+// Its only non-trivial member is a QString, which Qt moves as bytes.
+Q_DECLARE_TYPEINFO(editor::TLineRecord, Q_RELOCATABLE_TYPE);
+
+namespace editor {
+
+class TTextLoader;
+
 class TLineBuffer {
 public:
     using TTextWidthFunc = std::function<int(const QString&)>;
     using TNotifyEvent = std::function<void(TLineBuffer* sender)>;
     using TLinesEvent = std::function<void(TLineBuffer* sender, int index, int count)>;
     using TPutEvent = std::function<void(TLineBuffer* sender, int index, const QString& oldLine)>;
-    using TInfoLossEvent = std::function<void(TEncoding& encoding, bool& cancel)>;
 
     explicit TLineBuffer(TTextWidthFunc textWidthFunc = {});
     ~TLineBuffer();
     TLineBuffer(const TLineBuffer&) = delete;
     TLineBuffer& operator=(const TLineBuffer&) = delete;
 
-    int Count() const { return FCount; }
-    int Capacity() const { return FCapacity; }
+    int Count() const { return FList.Count(); }
+    int Capacity() const { return FList.Capacity(); }
     void SetCapacity(int newCapacity);
 
     // Readers: an invalid index gives an empty / zero value, never an error.
@@ -101,8 +111,9 @@ public:
 
     // Whole text: lines joined by CR LF, no break after the last line.
     QString GetText() const;
-    void SetText(const QString& text) { SetTextAndFileFormat(text); }
-    void SetTextAndFileFormat(const QString& text);
+    // Breaks at CR, LF, CR LF and U+2028; returns the style of the breaks
+    // found, which a TTextLoader keeps for the next save.
+    TTextFileFormat SetText(const QString& text);
     QString GetSeparatedText(const QString& separators) const;
 
     int GetTextWidth(int index) const;
@@ -110,29 +121,6 @@ public:
     int TabWidth() const { return FTabWidth; }
     void SetTabWidth(int value);
     void FontChanged();
-
-    TTextFileFormat FileFormat() const { return FFileFormat; }
-    void SetFileFormat(TTextFileFormat value) { FFileFormat = value; }
-    bool DetectUTF8() const { return FDetectUTF8; }
-    void SetDetectUTF8(bool value) { FDetectUTF8 = value; }
-    int UTF8CheckLen() const { return FUTF8CheckLen; }
-    void SetUTF8CheckLen(int value) { FUTF8CheckLen = value; }
-    bool WriteBOM() const { return FWriteBOM; }
-    void SetWriteBOM(bool value) { FWriteBOM = value; }
-    TEncoding Encoding() const { return FEncoding; }
-    void SetEncoding(TEncoding value) { FEncoding = value; }
-    TEncoding DefaultEncoding() const { return FDefaultEncoding; }
-    void SetDefaultEncoding(TEncoding value) { FDefaultEncoding = value; }
-
-    // Reads the rest of the stream; the text is replaced only once it decoded.
-    void LoadFromStream(QIODevice& stream, std::optional<TEncoding> encoding = std::nullopt);
-    // Returns false when an OnInfoLoss handler cancelled the save.
-    bool SaveToStream(QIODevice& stream, std::optional<TEncoding> encoding = std::nullopt);
-    static QByteArray Preamble(TEncoding encoding) { return platform::Preamble(encoding); }
-    static qsizetype ValidUtf8Prefix(const char* data, qsizetype size, bool truncatedOk)
-    {
-        return platform::ValidUtf8Prefix(data, size, truncatedOk);
-    }
 
     void BeginUpdate();
     void EndUpdate();
@@ -147,46 +135,48 @@ public:
     TLinesEvent OnInserted;
     TPutEvent OnPut;
     TNotifyEvent OnCleared;
-    TInfoLossEvent OnInfoLoss;
+
+    // Loading and saving belong to TTextLoader. These forward to a loader of
+    // the buffer's own, for callers that still load and save through it.
+    void LoadFromStream(QIODevice& stream, std::optional<TEncoding> encoding = std::nullopt);
+    bool SaveToStream(QIODevice& stream, std::optional<TEncoding> encoding = std::nullopt);
+    TEncoding Encoding() const;
+    void SetEncoding(TEncoding value);
+    bool WriteBOM() const;
+    void SetWriteBOM(bool value);
+    void SetFileFormat(TTextFileFormat value);
+    static qsizetype ValidUtf8Prefix(const char* data, qsizetype size, bool truncatedOk)
+    {
+        return platform::ValidUtf8Prefix(data, size, truncatedOk);
+    }
 
 private:
-    void Grow(int required);
-    // Opens room for count records before index; they are counted already
-    // and must be constructed by the caller.
-    void InsertItems(int index, int count);
-    void MoveGap(int index);
-    TLineRecord& Rec(int index) { return FList[Slot(index)]; }
-    const TLineRecord& Rec(int index) const { return FList[Slot(index)]; }
-    void InitRecord(TLineRecord& rec, const QString& s);
-    int Slot(int index) const { return index < FGapStart ? index : index + (FGapEnd - FGapStart); }
+    static TLineRecord NewRecord(const QString& s) { return TLineRecord{s, kRangeNotScanned, -1, sfTextWidthUnknown}; }
+    TLineRecord& Rec(int index) { return FList[index]; }
+    const TLineRecord& Rec(int index) const { return FList[index]; }
+    bool HasObjects() const { return FObjects.Capacity() > 0; }
+    TTextLoader& Loader() const;
     void ListIndexError(int index) const;
     void SetUpdateState(bool updating);
     void ComputeCharIndexes() const;
     int ComputeWidth(const QString& s) const;
     int CachedWidth(const TLineRecord& rec) const;
 
-    // The records with a gap of unused slots at the last edit position, so
-    // edits near each other move few records, however long the text.
-    TLineRecord* FList = nullptr;
-    // Objects in the same slots as FList, allocated by the first object put.
-    void** FObjects = nullptr;
+    TGapVector<TLineRecord> FList;
+    // One per line once the first object is put; empty until then.
+    TGapVector<void*> FObjects;
     // Start of each line in the whole text, filled by LineCharIndex.
     mutable std::vector<qsizetype> FCharIndexes;
-    int FCount = 0;
-    int FCapacity = 0;
-    int FGapStart = 0;
-    int FGapEnd = 0;
     mutable std::atomic<int> FMaxWidth{-1};
     int FTabWidth = 8;
-    TTextFileFormat FFileFormat = sffDos;
-    bool FDetectUTF8 = true;
-    int FUTF8CheckLen = -1;
     mutable bool FCharIndexesAreValid = false;
-    bool FWriteBOM = false;
     bool FTrailingLineBreak = false;
-    TEncoding FEncoding = TEncoding::ANSI;
-    TEncoding FDefaultEncoding = TEncoding::ANSI;
     int FUpdateCount = 0;
+    struct TLoaderDelete {
+        void operator()(TTextLoader* loader) const noexcept;
+    };
+    // Made by the first forwarding member used.
+    mutable std::unique_ptr<TTextLoader, TLoaderDelete> FLoader;
 };
 
 // Holds one begin/end update pair of a buffer: the changes made while it
