@@ -290,11 +290,9 @@ void RedirectIOStep(TPythonEngine& e)
     }
     // The streams' code runs under a name of its own: its frames must never
     // point at a line of the user's script.
-    TPyRef write = TPyRef::Steal(e, e.PyCFunction_NewEx(&gStreamWriteDef, nullptr, nullptr));
-    TPyRef vars = TPyRef::Steal(e, e.PyDict_New());
-    TPyRef name = TPyRef::Steal(e, e.PyUnicode_FromString("pyio"));
-    if (!write || !vars || !name)
-        e.CheckError(false);
+    const TPyRef write = e.StealOrRaise(e.PyCFunction_NewEx(&gStreamWriteDef, nullptr, nullptr));
+    const TPyRef vars = e.StealOrRaise(e.PyDict_New());
+    const TPyRef name = e.StealOrRaise(e.PyUnicode_FromString("pyio"));
     e.PyDict_SetItemString(vars.Get(), "__name__", name.Get());
     e.PyDict_SetItemString(vars.Get(), "write", write.Get());
     e.ExecString(QByteArray(kRedirectScript), vars.Get(), vars.Get(), QStringLiteral("<workbench>"));

@@ -68,15 +68,10 @@ TPyRef TPythonEngine::Run_CommandAsObjectWithDict(const QByteArray& command, int
     try {
         const QByteArray fileName = EncodeString(FileName);
         const QByteArray cmd = NormalizeLineBreaks(command);
-        const TPyRef code = TPyRef::Steal(*this, Py_CompileString(cmd.constData(), fileName.constData(), mode));
-        if (!code) {
-            CheckError(false);
+        const TPyRef code = StealOrRaise(Py_CompileString(cmd.constData(), fileName.constData(), mode));
+        if (!code)
             throw EPythonError(QStringLiteral("Run_CommandAsObject: could not compile the code"));
-        }
-        TPyRef result = TPyRef::Steal(*this, PyEval_EvalCode(code.Get(), g, l));
-        if (!result)
-            CheckError(false);
-        return result;
+        return StealOrRaise(PyEval_EvalCode(code.Get(), g, l));
     } catch (const EPythonError&) {
         throw;
     } catch (const platform::Exception&) {
@@ -408,9 +403,7 @@ void TPythonTraceback::Refresh(PPyObject pytraceback)
 
     // The chain stays alive through its head, so the links are used as borrowed.
     auto next = [&e](PPyObject cur) {
-        const TPyRef n = TPyRef::Steal(e, e.PyObject_GetAttrString(cur, "tb_next"));
-        e.CheckError(false);
-        return n.Get();
+        return e.StealOrRaise(e.PyObject_GetAttrString(cur, "tb_next")).Get();
     };
     qint32 depth = 0;
     for (PPyObject cur = tb; cur && cur != e.Py_None; cur = next(cur))
@@ -421,14 +414,11 @@ void TPythonTraceback::Refresh(PPyObject pytraceback)
         if (countdown > limit)
             continue;
         TTracebackItem item;
-        const TPyRef lineno = TPyRef::Steal(e, e.PyObject_GetAttrString(cur, "tb_lineno"));
-        e.CheckError(false);
+        const TPyRef lineno = e.StealOrRaise(e.PyObject_GetAttrString(cur, "tb_lineno"));
         item.LineNo = lineno ? static_cast<qint32>(e.PyLong_AsLong(lineno.Get())) : 0;
-        const TPyRef frame = TPyRef::Steal(e, e.PyObject_GetAttrString(cur, "tb_frame"));
-        e.CheckError(false);
+        const TPyRef frame = e.StealOrRaise(e.PyObject_GetAttrString(cur, "tb_frame"));
         if (frame && frame.Get() != e.Py_None) {
-            const TPyRef code = TPyRef::Steal(e, e.PyObject_GetAttrString(frame.Get(), "f_code"));
-            e.CheckError(false);
+            const TPyRef code = e.StealOrRaise(e.PyObject_GetAttrString(frame.Get(), "f_code"));
             const TPyRef fileName = TPyRef::Steal(e, e.PyObject_GetAttrString(code.Get(), "co_filename"));
             const TPyRef name =
                 TPyRef::Steal(e, fileName ? e.PyObject_GetAttrString(code.Get(), "co_name") : nullptr);
@@ -448,11 +438,9 @@ QString TPythonEngine::PyObjectAsString(PPyObject obj)
         return QString();
     if (PyUnicode_Check(obj))
         return PyUnicodeAsString(obj);
-    TPyRef s = TPyRef::Steal(*this, PyObject_Str(obj));
     // A failing __str__ is reported like any other Python error; left
     // pending, it would break whatever runs next.
-    if (!s)
-        CheckError(false);
+    const TPyRef s = StealOrRaise(PyObject_Str(obj));
     if (!s || !PyUnicode_Check(s.Get()))
         return QString();
     return PyUnicodeAsString(s.Get());
@@ -689,10 +677,7 @@ void TPythonEngine::ListToSet(PPyObject List, void* data, int ASize)
 
 QVariant TPythonEngine::GetSequenceItem(PPyObject sequence, Py_ssize_t idx)
 {
-    const TPyRef item = TPyRef::Steal(*this, PySequence_GetItem(sequence, idx));
-    if (!item)
-        CheckError(false);
-    return PyObjectAsVariant(item.Get());
+    return PyObjectAsVariant(StealOrRaise(PySequence_GetItem(sequence, idx)).Get());
 }
 
 // ---------------------------------------------------------------- variants
@@ -733,10 +718,7 @@ TPyRef TPythonEngine::VariantAsPyObject(const QVariant& V)
         if (FDatetimeConversionMode == TDatetimeConversionMode::dcmToDatetime && FPyDateTime_DateTimeType) {
             const TPyRef args =
                 ArrayToPyTuple({d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec() * 1000});
-            TPyRef r = TPyRef::Steal(*this, PyObject_Call(FPyDateTime_DateTimeType, args.Get(), nullptr));
-            if (!r)
-                CheckError(false);
-            return r;
+            return StealOrRaise(PyObject_Call(FPyDateTime_DateTimeType, args.Get(), nullptr));
         }
         return ArrayToPyTuple({d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), d.dayOfWeek() - 1,
                                d.dayOfYear(), -1});
@@ -828,10 +810,7 @@ QVariant TPythonEngine::PyObjectAsVariant(PPyObject obj)
 QVariant TPythonEngine::EvalPyFunction(PPyObject pyfunc, const QVariantList& args)
 {
     const TPyRef a = ArrayToPyTuple(args);
-    const TPyRef r = TPyRef::Steal(*this, PyObject_Call(pyfunc, a.Get(), nullptr));
-    if (!r)
-        CheckError(false);
-    return PyObjectAsVariant(r.Get());
+    return PyObjectAsVariant(StealOrRaise(PyObject_Call(pyfunc, a.Get(), nullptr)).Get());
 }
 
 } // namespace pybridge

@@ -633,8 +633,7 @@ void TPythonType::AddTypeVar()
             FCreateFuncDef.ml_meth = reinterpret_cast<void*>(FCreateThunk);
             FCreateFuncDef.ml_flags = METH_VARARGS | METH_KEYWORDS;
             FCreateFuncDef.ml_doc = FCreateFuncDoc.constData();
-            FCreateFunc = TPyRef::Steal(e, e.PyCFunction_NewEx(&FCreateFuncDef, nullptr, nullptr));
-            e.CheckError();
+            FCreateFunc = e.StealOrRaise(e.PyCFunction_NewEx(&FCreateFuncDef, nullptr, nullptr));
         }
     }
     PPyObject dict = e.PyModule_GetDict(FModule->Module());

@@ -214,11 +214,9 @@ void TScriptSession::Attach()
 
 void TScriptSession::InstallTickHandler()
 {
-    TPyRef tick = TPyRef::Steal(FEngine, FEngine.PyCFunction_NewEx(&gTickDef, nullptr, nullptr));
-    TPyRef vars = TPyRef::Steal(FEngine, FEngine.PyDict_New());
-    TPyRef signum = TPyRef::Steal(FEngine, FEngine.PyLong_FromLong(TickSignal()));
-    if (!tick || !vars || !signum)
-        FEngine.CheckError(false);
+    const TPyRef tick = FEngine.StealOrRaise(FEngine.PyCFunction_NewEx(&gTickDef, nullptr, nullptr));
+    const TPyRef vars = FEngine.StealOrRaise(FEngine.PyDict_New());
+    const TPyRef signum = FEngine.StealOrRaise(FEngine.PyLong_FromLong(TickSignal()));
     FEngine.PyDict_SetItemString(vars.Get(), "tick", tick.Get());
     FEngine.PyDict_SetItemString(vars.Get(), "signum", signum.Get());
     RunPrivate(kInstallTick, vars.Get());
@@ -304,18 +302,14 @@ void TScriptSession::RegisterSource(const QString& fileName, const QByteArray& s
 {
     if (!FRegisterSource)
         return;
-    TPyRef args = TPyRef::Steal(FEngine, FEngine.PyTuple_New(2));
-    if (!args)
-        FEngine.CheckError(false);
+    const TPyRef args = FEngine.StealOrRaise(FEngine.PyTuple_New(2));
     // PyTuple_SetItem takes the item's reference, also when it fails.
     FEngine.PyTuple_SetItem(args.Get(), 0, FEngine.PyUnicodeFromString(fileName).Release());
     FEngine.PyTuple_SetItem(args.Get(), 1,
                             FEngine.PyUnicode_FromStringAndSize(source.constData(), source.size()));
     if (FEngine.PyErr_Occurred())
         FEngine.CheckError(false);
-    TPyRef done = TPyRef::Steal(FEngine, FEngine.PyObject_CallObject(FRegisterSource.Get(), args.Get()));
-    if (!done)
-        FEngine.CheckError(false);
+    FEngine.StealOrRaise(FEngine.PyObject_CallObject(FRegisterSource.Get(), args.Get()));
 }
 
 void TScriptSession::CallHook(const TPyRef& hook) noexcept
