@@ -84,10 +84,8 @@ void BM_Raw_CompileAndEval(benchmark::State& state)
     TPythonEngine& e = Engine();
     PPyObject dict = e.PyModule_GetDict(e.PyImport_AddModule("__main__"));
     for (auto _ : state) {
-        PPyObject code = e.Py_CompileString("bench_x = 1 + 2\n", "<string>", file_input);
-        PPyObject r = e.PyEval_EvalCode(code, dict, dict);
-        e.Py_DECREF(r);
-        e.Py_DECREF(code);
+        const TPyRef code = TPyRef::Steal(e, e.Py_CompileString("bench_x = 1 + 2\n", "<string>", file_input));
+        TPyRef::Steal(e, e.PyEval_EvalCode(code.Get(), dict, dict));
     }
 }
 BENCHMARK(BM_Raw_CompileAndEval);
@@ -126,13 +124,12 @@ void BM_Bridge_PyObjectAsString(benchmark::State& state)
 {
     TPythonEngine& e = Engine();
     const QByteArray utf8 = MixedText();
-    PPyObject str = e.PyUnicode_FromStringAndSize(utf8.constData(), utf8.size());
+    const TPyRef str = TPyRef::Steal(e, e.PyUnicode_FromStringAndSize(utf8.constData(), utf8.size()));
     for (auto _ : state) {
-        QString s = e.PyObjectAsString(str);
+        QString s = e.PyObjectAsString(str.Get());
         benchmark::DoNotOptimize(s.constData());
     }
     state.SetBytesProcessed(state.iterations() * utf8.size());
-    e.Py_DECREF(str);
 }
 BENCHMARK(BM_Bridge_PyObjectAsString);
 

@@ -329,18 +329,12 @@ int TScriptSession::FrameDepth() const noexcept
 {
     TPythonEngine& e = FEngine;
     int depth = 0;
-    PPyObject frame = e.PyEval_GetFrame(); // borrowed
-    if (frame)
-        e.Py_INCREF(frame);
-    while (frame && frame != e.Py_None) {
+    TPyRef frame = TPyRef::Borrow(e, e.PyEval_GetFrame());
+    while (frame && frame.Get() != e.Py_None) {
         ++depth;
-        PPyObject back = e.PyObject_GetAttrString(frame, "f_back");
-        e.Py_DECREF(frame);
-        frame = back;
+        frame = TPyRef::Steal(e, e.PyObject_GetAttrString(frame.Get(), "f_back"));
     }
-    if (frame)
-        e.Py_DECREF(frame);
-    else if (e.PyErr_Occurred())
+    if (!frame && e.PyErr_Occurred())
         e.PyErr_Clear();
     return depth;
 }
@@ -348,13 +342,10 @@ int TScriptSession::FrameDepth() const noexcept
 bool TScriptSession::HandlingInterrupt() const noexcept
 {
     TPythonEngine& e = FEngine;
-    PPyObject type = nullptr, value = nullptr, traceback = nullptr;
-    e.PyErr_GetExcInfo(&type, &value, &traceback);
-    const bool handling = value && e.PyErr_GivenExceptionMatches(value, *e.PyExc_KeyboardInterrupt);
-    e.Py_XDECREF(type);
-    e.Py_XDECREF(value);
-    e.Py_XDECREF(traceback);
-    return handling;
+    PPyObject t = nullptr, v = nullptr, tb = nullptr;
+    e.PyErr_GetExcInfo(&t, &v, &tb);
+    const TPyRef type = TPyRef::Steal(e, t), value = TPyRef::Steal(e, v), traceback = TPyRef::Steal(e, tb);
+    return value && e.PyErr_GivenExceptionMatches(value.Get(), *e.PyExc_KeyboardInterrupt);
 }
 
 void TScriptSession::StartForcedStop() noexcept
@@ -364,12 +355,12 @@ void TScriptSession::StartForcedStop() noexcept
     FForced.depth = FrameDepth();
     FForced.checkedAt = std::chrono::steady_clock::now();
     gLinesRun.Clear();
-    PPyObject marker = e.PyUnicode_FromString(kForcedStopMarker);
+    // The runtime keeps its own reference to the marker.
+    const TPyRef marker = TPyRef::Steal(e, e.PyUnicode_FromString(kForcedStopMarker));
     if (!marker)
         e.PyErr_Clear();
     // Traces this thread only: the script's other threads go on as in any stop.
-    e.PyEval_SetTrace(&TScriptSession::ForcedTrace, marker);
-    e.Py_XDECREF(marker); // the runtime keeps its own reference
+    e.PyEval_SetTrace(&TScriptSession::ForcedTrace, marker.Get());
     FForced.traced = true;
 }
 

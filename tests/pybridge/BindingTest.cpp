@@ -74,38 +74,36 @@ TEST(Binding, ReferenceCountingIsPlainArithmeticAndClearNullsFirst)
 {
     TPythonEngine& e = pycore::Engine();
     e.ExecString("class RefProbe: pass");
-    PPyObject obj = e.EvalString("RefProbe()").Release();
-    ASSERT_NE(obj, nullptr);
+    TPyRef obj = e.EvalString("RefProbe()");
+    ASSERT_TRUE(obj);
     EXPECT_EQ(obj->ob_refcnt, 1);
-    e.Py_INCREF(obj);
-    EXPECT_EQ(obj->ob_refcnt, 2);
-    e.Py_XDECREF(nullptr);
-    e.Py_XINCREF(nullptr);
-    e.Py_DECREF(obj);
+    {
+        const TPyRef second = TPyRef::Borrow(e, obj.Get());
+        EXPECT_EQ(obj->ob_refcnt, 2);
+        EXPECT_FALSE(TPyRef::Borrow(e, nullptr)); // null stays null
+    }
     EXPECT_EQ(obj->ob_refcnt, 1);
-    EXPECT_FALSE(e.IsImmortal(obj));
+    EXPECT_FALSE(e.IsImmortal(obj.Get()));
 
-    PPyObject ref = e.PyWeakref_NewRef(obj, nullptr);
-    ASSERT_NE(ref, nullptr);
-    EXPECT_TRUE(e.PyWeakref_CheckRef(ref));
-    EXPECT_TRUE(e.PyWeakref_Check(ref));
-    EXPECT_FALSE(e.PyWeakref_CheckProxy(ref));
-    PPyObject held = obj;
-    e.Py_CLEAR(held);
-    EXPECT_EQ(held, nullptr);
-    EXPECT_EQ(e.PyWeakref_GetObject(ref), e.Py_None); // deallocated
-    e.Py_DECREF(ref);
+    const TPyRef ref = TPyRef::Steal(e, e.PyWeakref_NewRef(obj.Get(), nullptr));
+    ASSERT_TRUE(ref);
+    EXPECT_TRUE(e.PyWeakref_CheckRef(ref.Get()));
+    EXPECT_TRUE(e.PyWeakref_Check(ref.Get()));
+    EXPECT_FALSE(e.PyWeakref_CheckProxy(ref.Get()));
+    obj.Reset();
+    EXPECT_FALSE(obj);
+    EXPECT_EQ(e.PyWeakref_GetObject(ref.Get()), e.Py_None); // deallocated
 }
 
 namespace {
 
-PPyObject gHeld = nullptr;
+const TPyRef* gHeld = nullptr;
 int gHeldSeenNullInDealloc = -1;
 
 // Called from the probe object's __del__: is the stored reference already gone?
 PPyObject CheckHeld(PPyObject, PPyObject)
 {
-    gHeldSeenNullInDealloc = gHeld == nullptr ? 1 : 0;
+    gHeldSeenNullInDealloc = gHeld && !*gHeld ? 1 : 0;
     return CurrentEngine().ReturnNone().Release();
 }
 
@@ -124,16 +122,19 @@ TEST(Binding, ClearNullsTheStoredReferenceBeforeTheDeallocatorRuns)
     def.m_name = "pycore_clear_probe";
     def.m_size = -1;
     def.m_methods = gClearProbeMethods;
-    e.Py_DECREF(e.Py_InitModule(def));
+    TPyRef::Steal(e, e.Py_InitModule(def));
     e.ExecString("import pycore_clear_probe\n"
                  "class ClearProbe:\n"
                  "    def __del__(self):\n"
                  "        pycore_clear_probe.check_held()\n");
-    gHeld = e.EvalString("ClearProbe()").Release();
-    ASSERT_NE(gHeld, nullptr);
-    ASSERT_EQ(gHeld->ob_refcnt, 1);
-    e.Py_CLEAR(gHeld);
-    EXPECT_EQ(gHeld, nullptr);
+    // The owning reference clears itself as Py_CLEAR does: null first, then released.
+    TPyRef held = e.EvalString("ClearProbe()");
+    gHeld = &held;
+    ASSERT_TRUE(held);
+    ASSERT_EQ(held->ob_refcnt, 1);
+    held.Reset();
+    gHeld = nullptr;
+    EXPECT_FALSE(held);
     EXPECT_EQ(gHeldSeenNullInDealloc, 1);
 }
 
@@ -304,15 +305,14 @@ TEST(Binding, InitModuleMakesAnImportableModuleFromOurTables)
     def.m_name = "pycore_greeter";
     def.m_size = -1;
     def.m_methods = gGreetMethods;
-    PPyObject m = e.Py_InitModule(def);
-    ASSERT_NE(m, nullptr);
-    EXPECT_TRUE(e.PyModule_Check(m));
-    EXPECT_EQ(e.FindModule("pycore_greeter"), m);
+    const TPyRef m = TPyRef::Steal(e, e.Py_InitModule(def));
+    ASSERT_TRUE(m);
+    EXPECT_TRUE(e.PyModule_Check(m.Get()));
+    EXPECT_EQ(e.FindModule("pycore_greeter"), m.Get());
     e.ExecString("import pycore_greeter");
     EXPECT_EQ(e.EvalStringAsStr("pycore_greeter.greet('世界')"), QStringLiteral("こんにちは、世界"));
     EXPECT_EQ(e.EvalStringAsStr("pycore_greeter.greet.__doc__"), QStringLiteral("greet(name) -> str"));
     EXPECT_THROW(e.EvalString("pycore_greeter.greet(1)"), EPyTypeError);
-    e.Py_DECREF(m);
 }
 
 TEST(Binding, ALibraryThatIsNotPythonIsReportedAndNeverStarted)

@@ -57,26 +57,23 @@ TEST(Engine, FlagsCannotChangeAfterStart)
 TEST(Engine, GlobalAndLocalVarsTakeOnlyDictionaries)
 {
     TPythonEngine& e = pycore::Engine();
-    PPyObject list = e.PyList_New(0);
-    EXPECT_EQ(MessageOf([&] { e.SetGlobalVars(list); }),
+    const TPyRef list = TPyRef::Steal(e, e.PyList_New(0));
+    EXPECT_EQ(MessageOf([&] { e.SetGlobalVars(list.Get()); }),
               QStringLiteral("You must set a Python dictionary in the GlobalVars property"));
     EXPECT_EQ(e.GlobalVars(), nullptr);
-    EXPECT_EQ(MessageOf([&] { e.SetLocalVars(list); }),
+    EXPECT_EQ(MessageOf([&] { e.SetLocalVars(list.Get()); }),
               QStringLiteral("You must set a Python dictionary in the LocalVars property"));
     EXPECT_EQ(e.LocalVars(), nullptr);
-    e.Py_DECREF(list);
 
-    PPyObject dict = e.PyDict_New();
-    PPyObject seven = e.PyLong_FromLong(7);
-    e.PyDict_SetItemString(dict, "engine_test_in_globals", seven);
-    e.Py_DECREF(seven);
-    e.SetGlobalVars(dict);
+    TPyRef dict = TPyRef::Steal(e, e.PyDict_New());
+    e.PyDict_SetItemString(dict.Get(), "engine_test_in_globals", TPyRef::Steal(e, e.PyLong_FromLong(7)).Get());
+    e.SetGlobalVars(dict.Get());
     EXPECT_EQ(dict->ob_refcnt, 2);
     // Names are looked up in the module's dictionary, then in the given globals.
     EXPECT_EQ(e.EvalStringAsStr("engine_test_in_globals * 6"), QStringLiteral("42"));
     e.SetGlobalVars(nullptr);
     EXPECT_EQ(dict->ob_refcnt, 1);
-    e.Py_DECREF(dict);
+    dict.Reset();
     EXPECT_THROW(e.EvalString("engine_test_in_globals"), EPyNameError);
 }
 
@@ -180,10 +177,9 @@ TEST(Engine, ExecFileRunsAFileLineByLine)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("# -*- coding: utf-8 -*-\r\nfile_value = '\xe6\x97\xa5'\r\nfile_len = len(file_value)\r\n");
     f.close();
-    PPyObject globals = e.PyDict_New();
-    e.ExecFile(path, globals, globals);
-    EXPECT_EQ(e.PyObjectAsString(e.PyDict_GetItemString(globals, "file_value")), QStringLiteral("日"));
-    EXPECT_EQ(e.PyLong_AsLong(e.PyDict_GetItemString(globals, "file_len")), 1);
-    e.Py_DECREF(globals);
+    const TPyRef globals = TPyRef::Steal(e, e.PyDict_New());
+    e.ExecFile(path, globals.Get(), globals.Get());
+    EXPECT_EQ(e.PyObjectAsString(e.PyDict_GetItemString(globals.Get(), "file_value")), QStringLiteral("日"));
+    EXPECT_EQ(e.PyLong_AsLong(e.PyDict_GetItemString(globals.Get(), "file_len")), 1);
     EXPECT_THROW(e.ExecFile(dir.filePath(QStringLiteral("missing.py"))), platform::Exception);
 }

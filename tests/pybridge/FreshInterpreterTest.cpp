@@ -238,9 +238,7 @@ TEST(FreshInterpreter, DestroyFinalisesClientsThenTheInterpreterThenUnloads)
     };
     e->LoadDll();
     isInitialized = e->Py_IsInitialized;
-    PPyObject dict = e->PyDict_New();
-    e->SetGlobalVars(dict);
-    e->Py_DECREF(dict);
+    e->SetGlobalVars(TPyRef::Steal(*e, e->PyDict_New()).Get());
     engine.reset();
     EXPECT_EQ(order, (QStringList{QStringLiteral("client, running=1"), QStringLiteral("unload, running=0")}));
     EXPECT_EQ(client.Engine(), nullptr);

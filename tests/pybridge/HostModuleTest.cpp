@@ -26,6 +26,18 @@ QString Eval(const char* expr) { return E().EvalStringAsStr(expr); }
 
 PPyObject ReturnNoneFn(PPyObject, PPyObject) { return CurrentEngine().ReturnNone().Release(); }
 
+// The pending error, owned.
+struct TFetchedError {
+    TPyRef type, value, traceback;
+};
+
+TFetchedError FetchError()
+{
+    PPyObject type = nullptr, value = nullptr, traceback = nullptr;
+    E().PyErr_Fetch(&type, &value, &traceback);
+    return {TPyRef::Steal(E(), type), TPyRef::Steal(E(), value), TPyRef::Steal(E(), traceback)};
+}
+
 using pycore::MessageOf;
 
 bool IsZero(const void* p, std::size_t n)
@@ -214,25 +226,17 @@ TEST(HostModule, ClassErrorsHaveQualifiedNamesAndParents)
     // With a dictionary, the raised instance carries its items as attributes.
     m->RaiseErrorObj("SubErr", "with details", E().EvalString("{'code': 7, 'where': 'here'}").Get());
     ASSERT_NE(E().PyErr_Occurred(), nullptr);
-    PPyObject type = nullptr, value = nullptr, tb = nullptr;
-    E().PyErr_Fetch(&type, &value, &tb);
-    ASSERT_NE(value, nullptr);
-    EXPECT_EQ(E().PyObjectAsString(value), QStringLiteral("with details"));
-    PPyObject code = E().PyObject_GetAttrString(value, "code");
-    ASSERT_NE(code, nullptr);
-    EXPECT_EQ(E().PyLong_AsLong(code), 7);
-    E().Py_DECREF(code);
-    E().Py_XDECREF(type);
-    E().Py_XDECREF(value);
-    E().Py_XDECREF(tb);
+    TFetchedError error = FetchError();
+    ASSERT_TRUE(error.value);
+    EXPECT_EQ(E().PyObjectAsString(error.value.Get()), QStringLiteral("with details"));
+    const TPyRef code = TPyRef::Steal(E(), E().PyObject_GetAttrString(error.value.Get(), "code"));
+    ASSERT_TRUE(code);
+    EXPECT_EQ(E().PyLong_AsLong(code.Get()), 7);
 
     m->RaiseErrorFmt("BaseErr", QStringLiteral("%s failed %d times"), {QStringLiteral("job"), QStringLiteral("3")});
-    E().PyErr_Fetch(&type, &value, &tb);
-    ASSERT_NE(value, nullptr);
-    EXPECT_EQ(E().PyObjectAsString(value), QStringLiteral("job failed 3 times"));
-    E().Py_XDECREF(type);
-    E().Py_XDECREF(value);
-    E().Py_XDECREF(tb);
+    error = FetchError();
+    ASSERT_TRUE(error.value);
+    EXPECT_EQ(E().PyObjectAsString(error.value.Get()), QStringLiteral("job failed 3 times"));
 }
 
 TEST(HostModule, ErrorBuildFailuresNameWhatIsMissing)
@@ -309,9 +313,7 @@ TEST(HostModule, ModuleVariables)
     EXPECT_FALSE(m->GetVar("missing"));
     EXPECT_EQ(E().PyErr_Occurred(), nullptr);
 
-    PPyObject v = E().PyLong_FromLong(7);
-    m->SetVar("seven", v);
-    E().Py_DECREF(v);
+    m->SetVar("seven", TPyRef::Steal(E(), E().PyLong_FromLong(7)).Get());
     const TPyRef got = m->GetVar("seven");
     ASSERT_TRUE(got);
     EXPECT_EQ(E().PyLong_AsLong(got.Get()), 7);

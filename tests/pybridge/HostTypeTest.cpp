@@ -180,10 +180,10 @@ TEST(HostType, ArgumentsSlotsTablesAndFailingConstructors)
     EXPECT_EQ(Eval("r"), QStringLiteral("unlucky number"));
 
     // The host's own creation path.
-    PPyObject args = E().PyTuple_New(1);
-    E().PyTuple_SetItem(args, 0, E().PyLong_FromLong(9));
-    TPyRef made = t->CreateInstanceWith(args, nullptr);
-    E().Py_DECREF(args);
+    TPyRef args = TPyRef::Steal(E(), E().PyTuple_New(1));
+    E().PyTuple_SetItem(args.Get(), 0, E().PyLong_FromLong(9)); // takes the item's reference
+    TPyRef made = t->CreateInstanceWith(args.Get(), nullptr);
+    args.Reset();
     ASSERT_TRUE(made);
     EXPECT_EQ(static_cast<TNumber*>(HostObjectOf(made.Get()))->value, 9);
     EXPECT_EQ(made->ob_refcnt, 1);
@@ -309,7 +309,8 @@ TEST(HostType, NumberSlotsFollowTheServicesAndTheRuntimeVersion)
 
 TEST(HostType, ObjectsOfOtherTypesAreNotHostObjects)
 {
-    PPyObject five = E().PyLong_FromLong(5);
+    const TPyRef fiveRef = TPyRef::Steal(E(), E().PyLong_FromLong(5));
+    PPyObject five = fiveRef.Get();
     EXPECT_FALSE(IsHostObject(five));
     EXPECT_FALSE(IsHostObject(nullptr));
     try {
@@ -318,5 +319,4 @@ TEST(HostType, ObjectsOfOtherTypesAreNotHostObjects)
     } catch (const EPythonError& e) {
         EXPECT_EQ(e.Message(), QStringLiteral("Python object \"5\" is not a host class"));
     }
-    E().Py_DECREF(five);
 }

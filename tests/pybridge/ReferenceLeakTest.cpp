@@ -83,14 +83,13 @@ namespace {
 // Stand-ins for two runtime entry points: the module made is counted, and
 // entering it in the module table fails.
 PPyObject (*gRealCreate)(PyModuleDef*, int) = nullptr;
-PPyObject gCreated = nullptr;
+TPyRef* gCreated = nullptr; // where the test keeps its own reference
 
 PPyObject CountingCreate(PyModuleDef* def, int api)
 {
-    gCreated = gRealCreate(def, api);
-    if (gCreated)
-        pycore::Engine().Py_INCREF(gCreated); // the test's own reference
-    return gCreated;
+    PPyObject made = gRealCreate(def, api);
+    *gCreated = TPyRef::Borrow(pycore::Engine(), made);
+    return made;
 }
 
 int FailingSetItem(PPyObject, const char*, PPyObject)
@@ -112,13 +111,15 @@ TEST_F(ReferenceLeak, ModuleThatCannotBeEnteredIsReleased)
     const auto realSet = e.PyDict_SetItemString;
     e.PyModule_Create2 = &CountingCreate;
     e.PyDict_SetItemString = &FailingSetItem;
+    TPyRef created;
+    gCreated = &created;
     const bool threw = Throws([&] { e.Py_InitModule(def); });
+    gCreated = nullptr;
     e.PyModule_Create2 = gRealCreate;
     e.PyDict_SetItemString = realSet;
-    EXPECT_TRUE(threw);
-    ASSERT_NE(gCreated, nullptr);
-    // Only the test's reference is left.
-    EXPECT_EQ(gCreated->ob_refcnt, 1);
-    e.Py_DECREF(std::exchange(gCreated, nullptr));
     e.PyErr_Clear();
+    EXPECT_TRUE(threw);
+    ASSERT_TRUE(created);
+    // Only the test's reference is left.
+    EXPECT_EQ(created->ob_refcnt, 1);
 }

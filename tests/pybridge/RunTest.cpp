@@ -220,7 +220,8 @@ TEST_F(Run, JapaneseTextBothWays)
 TEST_F(Run, StringConversions)
 {
     EXPECT_EQ(e.PyObjectAsString(nullptr), QString());
-    PPyObject five = e.PyLong_FromLong(5);
+    const TPyRef fiveRef = TPyRef::Steal(e, e.PyLong_FromLong(5));
+    PPyObject five = fiveRef.Get();
     EXPECT_EQ(e.PyObjectAsString(five), QStringLiteral("5"));
     try {
         e.PyUnicodeAsString(five);
@@ -229,7 +230,6 @@ TEST_F(Run, StringConversions)
         EXPECT_EQ(x.Message(), QStringLiteral("Conversion Error: PyUnicodeAsString expects a Unicode Python object"));
     }
     EXPECT_THROW(e.PyBytesAsAnsiString(five), EPythonError);
-    e.Py_DECREF(five);
 
     EXPECT_EQ(e.PyBytesAsAnsiString(e.EvalString("b'ab\\x00c'").Get()), QByteArray("ab\0c", 4));
     EXPECT_EQ(e.PyByteArrayAsAnsiString(e.EvalString("bytearray(b'xyz')").Get()), QByteArray("xyz"));
@@ -326,12 +326,10 @@ TEST_F(Run, SingletonsAndExplicitDictionaries)
     EXPECT_TRUE(e.IsType(e.ReturnTrue().Get(), e.PyBool_Type));
     EXPECT_EQ(e.ReturnFalse().Get(), e.Py_False);
 
-    PPyObject globals = e.PyDict_New();
-    PPyObject locals = e.PyDict_New();
-    e.ExecString("loc = 5", locals, globals);
-    EXPECT_NE(e.PyDict_GetItemString(locals, "loc"), nullptr);
-    EXPECT_EQ(e.PyDict_GetItemString(globals, "loc"), nullptr);
-    EXPECT_EQ(e.PyLong_AsLong(e.EvalString("loc * 2", locals, globals).Get()), 10);
-    e.Py_DECREF(locals);
-    e.Py_DECREF(globals);
+    const TPyRef globals = TPyRef::Steal(e, e.PyDict_New());
+    const TPyRef locals = TPyRef::Steal(e, e.PyDict_New());
+    e.ExecString("loc = 5", locals.Get(), globals.Get());
+    EXPECT_NE(e.PyDict_GetItemString(locals.Get(), "loc"), nullptr);
+    EXPECT_EQ(e.PyDict_GetItemString(globals.Get(), "loc"), nullptr);
+    EXPECT_EQ(e.PyLong_AsLong(e.EvalString("loc * 2", locals.Get(), globals.Get()).Get()), 10);
 }

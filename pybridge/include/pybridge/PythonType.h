@@ -114,7 +114,6 @@ public:
         return reinterpret_cast<PPyObject>(reinterpret_cast<char*>(const_cast<TPyObject*>(this)) -
                                            PyObjectHeaderSize);
     }
-    void IncRef() { ++GetSelf()->ob_refcnt; }
     // Replaces a Python object reference by its host object.
     static void Adjust(void*& PyPointer);
     TPythonModule* GetModule() const;
