@@ -99,8 +99,17 @@ const char* const kJoinThreads =
     "            _th.join(max(0.0, _deadline - _time.monotonic()))\n"
     "    alive = any(_th.is_alive() for _th in _t.enumerate() if _th is not _main and not _th.daemon)\n";
 
-const char* const kRunExitHandlers = "import atexit\n"
-                                     "atexit._run_exitfuncs()\n";
+// What the handlers print is flushed: without a finalisation nothing else
+// empties a buffered stream before the process ends.
+const char* const kRunExitHandlers = "import atexit, sys\n"
+                                     "try:\n"
+                                     "    atexit._run_exitfuncs()\n"
+                                     "finally:\n"
+                                     "    for _s in (sys.stdout, sys.stderr):\n"
+                                     "        try:\n"
+                                     "            _s.flush()\n"
+                                     "        except Exception:\n"
+                                     "            pass\n";
 
 PyMethodDef gTickDef = {"_workbench_tick", reinterpret_cast<void*>(&TScriptSession::TickEntry), METH_VARARGS, nullptr};
 

@@ -41,8 +41,7 @@ TEST(Binding, TheNameListHas371UniqueNamesAndTheSystemRuntimeExportsThem)
 TEST(Binding, EveryFieldIsBoundAgainstTheSystemRuntime)
 {
     TPythonEngine& e = pycore::Engine();
-    EXPECT_EQ(e.MajorVersion(), 3);
-    EXPECT_EQ(e.MinorVersion(), 11);
+    EXPECT_EQ(QStringLiteral("%1.%2").arg(e.MajorVersion()).arg(e.MinorVersion()), pycore::TestedVersion());
     EXPECT_EQ(e.BuiltInModuleName(), QStringLiteral("builtins"));
     EXPECT_EQ(e.PyParser_SimpleParseStringFlags, nullptr);
     EXPECT_EQ(e.PyNode_Free, nullptr);

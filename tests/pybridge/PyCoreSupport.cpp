@@ -8,6 +8,8 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 namespace pycore {
@@ -58,6 +60,11 @@ pybridge::TPythonEngine& Engine()
         slot->SetUseLastKnownVersion(false);
         slot->SetDllPath(LibPythonFolder());
         slot->SetDllName(LibPythonName());
+        // Without a runtime every test would wait on an error box: stop at once.
+        if (!QFileInfo::exists(LibPython())) {
+            std::fprintf(stderr, "no Python runtime at %s\n", qPrintable(LibPython()));
+            std::exit(1);
+        }
         slot->LoadDll();
     }
     return *slot;
