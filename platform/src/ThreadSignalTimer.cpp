@@ -48,4 +48,6 @@ void TThreadSignalTimer::Stop()
 
 void RaiseSignal(int signal) { raise(signal); }
 
+int RealtimeSignal(int offset) { return SIGRTMIN + offset; }
+
 } // namespace platform

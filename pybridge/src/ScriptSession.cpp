@@ -3,12 +3,11 @@
 #include "pybridge/PyRef.h"
 #include "pybridge/PythonEngine.h"
 
+#include "platform/ThreadSignalTimer.h"
+
 #include <array>
-#include <csignal>
 #include <cstdint>
 
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace pybridge {
 
@@ -158,7 +157,7 @@ TLinesRun gLinesRun;
 
 } // namespace
 
-int TScriptSession::TickSignal() { return SIGRTMIN + 5; }
+int TScriptSession::TickSignal() { return platform::RealtimeSignal(5); }
 
 TScriptSession::TScriptSession(TPythonEngine& engine) : FEngine(engine) {}
 
@@ -211,12 +210,7 @@ void TScriptSession::Attach()
     gTickSession = this;
     // The timer signals the main thread itself, so the interpreter's handler
     // runs there; no thread of our own is needed.
-    FMainThreadId = static_cast<pid_t>(syscall(SYS_gettid));
-    sigevent event{};
-    event.sigev_notify = SIGEV_THREAD_ID;
-    event.sigev_signo = TickSignal();
-    event._sigev_un._tid = FMainThreadId;
-    FTimerMade = timer_create(CLOCK_MONOTONIC, &event, &FTimer) == 0;
+    FTimer = std::make_unique<platform::TThreadSignalTimer>(TickSignal());
     FAttached = true;
     Release();
 }
@@ -234,23 +228,18 @@ void TScriptSession::InstallTickHandler()
 void TScriptSession::DeleteTimer()
 {
     FRunning = false;
-    if (FTimerMade)
-        timer_delete(FTimer);
-    FTimerMade = false;
+    FTimer.reset();
 }
 
 void TScriptSession::SetRunning(bool running)
 {
     FRunning = running;
-    if (!FTimerMade)
+    if (!FTimer)
         return;
-    itimerspec timing{};
-    if (running) {
-        const long ns = static_cast<long>(std::chrono::nanoseconds(TickInterval()).count());
-        timing.it_value.tv_nsec = ns;
-        timing.it_interval.tv_nsec = ns;
-    }
-    timer_settime(FTimer, 0, &timing, nullptr);
+    if (running)
+        FTimer->Start(TickInterval());
+    else
+        FTimer->Stop();
 }
 
 PPyObject TScriptSession::TickEntry(PPyObject, PPyObject)
@@ -302,7 +291,7 @@ void TScriptSession::RequestStop()
     FStopRaised = false;
     FStopRequested = true;
     // Wakes a script that waits in a system call; the tick handler raises.
-    raise(TickSignal());
+    platform::RaiseSignal(TickSignal());
     if (OnStopRequested)
         OnStopRequested();
 }

@@ -25,5 +25,7 @@ private:
 
 // Sends a signal to the calling thread, as a timer expiry would.
 void RaiseSignal(int signal);
+// The real-time signal this far above the lowest one.
+int RealtimeSignal(int offset);
 
 } // namespace platform

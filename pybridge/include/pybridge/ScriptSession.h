@@ -24,10 +24,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <ctime>
 #include <functional>
+#include <memory>
 
-#include <sys/types.h>
+namespace platform {
+class TThreadSignalTimer;
+}
 
 namespace pybridge {
 
@@ -149,9 +151,7 @@ private:
         std::chrono::steady_clock::time_point checkedAt{};
     } FForced;
 
-    timer_t FTimer{};
-    bool FTimerMade = false;
-    pid_t FMainThreadId = 0;
+    std::unique_ptr<platform::TThreadSignalTimer> FTimer;
 };
 
 } // namespace pybridge
