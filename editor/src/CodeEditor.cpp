@@ -1,4 +1,5 @@
 #include "editor/CodeEditor.h"
+#include "editor/EditTransaction.h"
 
 #include "EditorCommands.h"
 
@@ -244,7 +245,7 @@ void TCustomCodeEditor::Internals::DeleteSelection(TCustomCodeEditor& e)
         return;
     const TBufferCoord from = e.BlockBegin(), to = e.BlockEnd();
     TLineBuffer& lines = e.Lines();
-    TLineBufferUpdate batch(lines);
+    TEditTransaction transaction(e);
     switch (e.FSelectionMode) {
     case smNormal:
         e.DeleteTextRange(from, to);
@@ -279,7 +280,7 @@ void TCustomCodeEditor::Internals::DeleteSelection(TCustomCodeEditor& e)
 
 void TCustomCodeEditor::SetSelText(const QString& value)
 {
-    TUndoBlock block(*this);
+    TEditTransaction transaction(*this);
     Internals::DeleteSelection(*this);
     const TBufferCoord end = InsertTextAt(FCaret, value);
     Internals::MoveCaret(*this, end, false);
@@ -430,27 +431,30 @@ void TCustomCodeEditor::SetCaretAndSelection(const TCaretAndSelection& value)
 
 void TCustomCodeEditor::SetUndoCaret(TBufferCoord caret) { Internals::MoveCaret(*this, caret, false); }
 
-namespace {
+void TCustomCodeEditor::UnlockPaint()
+{
+    if (--FPaintLock == 0)
+        FlushStatus();
+}
 
-// Holds status notifications until the outermost holder ends.
-struct TPaintLock {
-    int& Count;
-    std::function<void()> Flush;
-    TPaintLock(int& count, std::function<void()> flush) : Count(count), Flush(std::move(flush)) { ++Count; }
-    ~TPaintLock()
-    {
-        if (--Count == 0)
-            Flush();
-    }
+// Holds the status reports of a step that is no edit of its own (undo, redo,
+// a caret move) until it ends; edits hold them through their transaction.
+class TCustomCodeEditor::TPaintLock {
+public:
+    explicit TPaintLock(TCustomCodeEditor& e) : E(e) { E.LockPaint(); }
+    ~TPaintLock() { E.UnlockPaint(); }
+    TPaintLock(const TPaintLock&) = delete;
+    TPaintLock& operator=(const TPaintLock&) = delete;
+
+private:
+    TCustomCodeEditor& E;
 };
-
-} // namespace
 
 void TCustomCodeEditor::Undo()
 {
     if (FReadOnly)
         return;
-    TPaintLock lock(FPaintLock, [this] { FlushStatus(); });
+    TPaintLock lock(*this);
     FUndo.Undo();
 }
 
@@ -458,7 +462,7 @@ void TCustomCodeEditor::Redo()
 {
     if (FReadOnly)
         return;
-    TPaintLock lock(FPaintLock, [this] { FlushStatus(); });
+    TPaintLock lock(*this);
     FUndo.Redo();
 }
 
@@ -557,7 +561,7 @@ void TCustomCodeEditor::ExecuteCommand(TEditorCommand command, QChar aChar, cons
     const TCommandEntry* entry = FindCommandEntry(command);
     if (!entry || ((entry->Flags & cfChangesText) && FReadOnly))
         return;
-    TPaintLock lock(FPaintLock, [this] { FlushStatus(); });
+    TPaintLock lock(*this);
     if ((entry->Flags & cfCaretMove) && HasOption(eoGroupUndo) && FUndo.CanUndo())
         FUndo.BreakGroup();
     TCommandContext context{*this, command, aChar, data};
@@ -578,7 +582,7 @@ void TCustomCodeEditor::ExecuteCommand(TEditorCommand command, QChar aChar, cons
     // command's own undo step.
     const bool trimDue = HasOption(eoTrimTrailingSpaces) && FTrimLine != 0 && (!typing || FTrimLine != FCaret.Line);
     if ((changes && !typing) || trimDue) {
-        TUndoBlock block(*this);
+        TEditTransaction transaction(*this);
         run();
     } else {
         run();

@@ -52,8 +52,7 @@ void ShiftLines(TCustomCodeEditor& e, TLineSpan span, EditLine edit)
         return;
     const int left = LeftColumn(e);
     std::vector<int> deltas(std::size_t(span.Last - span.First + 1), 0);
-    TLineBufferUpdate batch(e.Lines());
-    TUndoBlock block(e);
+    TEditTransaction transaction(e);
     for (int line = span.First; line <= span.Last; ++line)
         deltas[std::size_t(line - span.First)] = edit(line, e.LineAt(line), BlockColumnIndex(e, line, left));
     ApplyShift(e, deltas, span.First);
@@ -120,7 +119,7 @@ void Tab(TCommandContext& c)
         BlockIndentLines(e, SelectedLines(e));
         return;
     }
-    TUndoBlock block(e);
+    TEditTransaction transaction(e);
     Ed::DeleteSelection(e);
     QString insert = QStringLiteral("\t");
     const int column = e.DisplayXY().Column;
@@ -194,8 +193,7 @@ void CaseCommand(TCommandContext& c, TCase mode)
     const int left = LeftColumn(e);
     const int right = std::max(e.BufferToDisplayPos(e.SelectionAnchor()).Column, e.BufferToDisplayPos(e.SelectionEnd()).Column) - 1;
     const TCaretAndSelection keep{e.CaretXY(), e.SelectionAnchor(), e.SelectionEnd()};
-    TLineBufferUpdate batch(e.Lines());
-    TUndoBlock block(e);
+    TEditTransaction transaction(e);
     bool wordStart = true;
     for (int line = from.Line; line <= to.Line; ++line) {
         const QString& s = e.LineAt(line);
@@ -250,8 +248,7 @@ void CopyLines(TCommandContext& c, bool down)
     QStringList copy;
     for (int line = span.First; line <= span.Last; ++line)
         copy << e.LineAt(line);
-    TLineBufferUpdate batch(e.Lines());
-    TUndoBlock block(e);
+    TEditTransaction transaction(e);
     // Up: the copy goes above and the caret stays with the upper lines;
     // down: the copy goes below and the caret follows it.
     e.Lines().InsertStrings(LineIndex(down ? span.Last + 1 : span.First), copy);
@@ -267,8 +264,7 @@ void MoveLines(TCommandContext& c, bool down)
     const TLineSpan span = SelectedLines(e);
     if (span.empty() || (!down && span.First <= 1) || (down && span.Last >= e.Lines().Count()))
         return;
-    TLineBufferUpdate batch(e.Lines());
-    TUndoBlock block(e);
+    TEditTransaction transaction(e);
     if (down) {
         const QString below = e.LineAt(span.Last + 1);
         e.Lines().Delete(LineIndex(span.Last + 1));

@@ -84,8 +84,7 @@ void LineBreak(TCommandContext& c)
 {
     TCustomCodeEditor& e = c.E;
     const bool moveCaret = c.Command == ecLineBreak;
-    TUndoBlock block(e);
-    TLineBufferUpdate batch(e.Lines());
+    TEditTransaction transaction(e);
     Ed::DeleteSelection(e);
     if (e.Lines().Count() == 0)
         e.Lines().Add(QString());
@@ -120,7 +119,7 @@ bool DeletedSelection(TCustomCodeEditor& e)
 {
     if (!e.SelAvail())
         return false;
-    TUndoBlock block(e);
+    TEditTransaction transaction(e);
     Ed::DeleteSelection(e);
     return true;
 }
@@ -154,7 +153,7 @@ void DeleteLastChar(TCommandContext& c)
     if (p.Char == 1) {
         if (p.Line == 1)
             return;
-        TUndoBlock block(e);
+        TEditTransaction transaction(e);
         const TBufferCoord join = e.LineEndOf(p.Line - 1);
         e.DeleteTextRange(join, {1, p.Line});
         Ed::MoveCaret(e, join, false);
@@ -201,7 +200,7 @@ void DeleteChar(TCommandContext& c)
     if (CharIndexOf(p) >= s.size()) {
         if (p.Line >= e.Lines().Count())
             return;
-        TUndoBlock block(e);
+        TEditTransaction transaction(e);
         e.DeleteTextRange(p, {1, p.Line + 1});
         Ed::MoveCaret(e, p, false);
         return;
@@ -281,7 +280,7 @@ void DeleteLine(TCommandContext& c)
     }
     if (count == 0 || (last >= count && first == last && e.LineAt(last).isEmpty()))
         return;
-    TUndoBlock block(e);
+    TEditTransaction transaction(e);
     if (last < count)
         e.DeleteTextRange({1, first}, {1, last + 1});
     else
@@ -297,8 +296,7 @@ void ClearAll(TCommandContext& c)
         return;
     // Through the undo history rather than a clear of the buffer, so an
     // accidental Clear All can be taken back.
-    TUndoBlock block(e);
-    TLineBufferUpdate batch(e.Lines());
+    TEditTransaction transaction(e);
     e.DeleteTextRange({1, 1}, e.LineEndOf(count));
     Ed::MoveCaret(e, {1, 1}, false);
 }

@@ -20,7 +20,7 @@ void Cut(TCommandContext& c)
     if (!e.SelAvail())
         return;
     e.View().SetClipboardText(e.SelText());
-    TUndoBlock block(e);
+    TEditTransaction transaction(e);
     Ed::DeleteSelection(e);
 }
 

@@ -2,6 +2,7 @@
 // The command executor's handler table and the editor internals its
 // handlers share. Private to the editor library.
 #include "editor/CodeEditor.h"
+#include "editor/EditTransaction.h"
 #include "editor/TextColumns.h"
 
 #include <span>
@@ -60,29 +61,6 @@ struct TCustomCodeEditor::Internals {
     static void StatusChanged(TCustomCodeEditor& e, TStatusChanges changes) { e.StatusChanged(changes); }
 };
 using Ed = TCustomCodeEditor::Internals;
-
-// A block of the undo manager held for a scope.
-class TUndoBlock {
-public:
-    explicit TUndoBlock(TCustomCodeEditor& e) : FEditor(e) { FEditor.BeginUndoBlock(); }
-    ~TUndoBlock() noexcept(false)
-    {
-        if (std::uncaught_exceptions() > FExceptions) {
-            try {
-                FEditor.EndUndoBlock();
-            } catch (...) {
-            }
-        } else {
-            FEditor.EndUndoBlock();
-        }
-    }
-    TUndoBlock(const TUndoBlock&) = delete;
-    TUndoBlock& operator=(const TUndoBlock&) = delete;
-
-private:
-    TCustomCodeEditor& FEditor;
-    int FExceptions = std::uncaught_exceptions();
-};
 
 // Word rules of the attached highlighter, or the default rules without one.
 bool IsIdentChar(const TCustomCodeEditor& e, QChar c);

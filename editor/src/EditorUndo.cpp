@@ -1,6 +1,7 @@
 #include "editor/EditorUndo.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace editor {
 
@@ -305,15 +306,17 @@ void TEditorUndo::EndBlock()
     UNDO_ASSERT(FBlockCount > 0);
     if (--FBlockCount > 0)
         return;
-    if (FUndoList.Peek() && FUndoList.Peek() == FBlockSelRestoreItem) {
+    // The block is over before anything below can fail, so a failure leaves
+    // no later change joining it.
+    const std::uint32_t change = std::exchange(FBlockChangeNumber, 0);
+    const TUndoItem* selRestore = std::exchange(FBlockSelRestoreItem, nullptr);
+    if (FUndoList.Peek() && FUndoList.Peek() == selRestore) {
         FUndoList.Pop();
     } else if (!FUndoList.Empty()) {
         auto item = std::make_unique<TCaretAndSelectionUndoItem>(FHost.GetCaretAndSelection());
-        item->ChangeNumber = FBlockChangeNumber;
+        item->ChangeNumber = change;
         FUndoList.Push(std::move(item));
     }
-    FBlockSelRestoreItem = nullptr;
-    FBlockChangeNumber = 0;
     BreakGroup();
     if (FBlockStartModified != Modified())
         ModifiedChanged();

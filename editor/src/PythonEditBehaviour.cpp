@@ -1,5 +1,7 @@
 #include "editor/PythonEditBehaviour.h"
 
+#include "editor/EditTransaction.h"
+
 namespace editor {
 
 TPythonEditBehaviour::~TPythonEditBehaviour() { SetEditor(nullptr); }
@@ -25,22 +27,7 @@ void TPythonEditBehaviour::HookedCommand(
         above.chop(1);
     if (above.isEmpty() || above.back() != u':')
         return;
-    sender.BeginUndoBlock();
-    struct EndBlock {
-        TCustomCodeEditor& editor;
-        int exceptions = std::uncaught_exceptions();
-        ~EndBlock() noexcept(false)
-        {
-            if (std::uncaught_exceptions() > exceptions) {
-                try {
-                    editor.EndUndoBlock();
-                } catch (...) {
-                }
-            } else {
-                editor.EndUndoBlock();
-            }
-        }
-    } endBlock{sender};
+    TEditTransaction transaction(sender);
     // In overwrite mode the blanks would overwrite the text the line break
     // carried down; they are always inserted.
     struct InsertMode {

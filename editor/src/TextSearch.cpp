@@ -1,6 +1,7 @@
 #include "editor/TextSearch.h"
 
 #include "editor/CodeEditor.h"
+#include "editor/EditTransaction.h"
 #include "editor/LineBuffer.h"
 
 #include <algorithm>
@@ -13,21 +14,6 @@ namespace {
 
 // Lines searched between two looks at the clock.
 constexpr int kLinesPerClockCheck = 64;
-
-class TUndoBlockGuard {
-public:
-    explicit TUndoBlockGuard(TCustomCodeEditor& editor)
-        : FEditor(editor)
-    {
-        FEditor.BeginUndoBlock();
-    }
-    ~TUndoBlockGuard() { FEditor.EndUndoBlock(); }
-    TUndoBlockGuard(const TUndoBlockGuard&) = delete;
-    TUndoBlockGuard& operator=(const TUndoBlockGuard&) = delete;
-
-private:
-    TCustomCodeEditor& FEditor;
-};
 
 bool HasLineBreak(QStringView s)
 {
@@ -197,8 +183,7 @@ long long ReplaceAll(TCustomCodeEditor& editor, const TSearchPattern& pattern, c
     }
     if (changed.empty())
         return total;
-    TUndoBlockGuard block(editor);
-    TLineBufferUpdate update(editor.Lines());
+    TEditTransaction transaction(editor);
     // From the last line up, so line breaks in a replacement move no line
     // still to be replaced.
     for (auto it = changed.rbegin(); it != changed.rend(); ++it) {

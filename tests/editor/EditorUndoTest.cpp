@@ -1,6 +1,14 @@
 #include "EditorTestSupport.h"
 
+#include "editor/EditTransaction.h"
+
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
 
 using namespace editor;
 using editor::testing::TestEditor;
@@ -222,4 +230,80 @@ TEST(EditorUndo, UndoOfTypingBeforeAnEqualCharacterReturnsTheCaret)
     t.e.Undo();
     EXPECT_EQ(t.e.SelectionAnchor(), (TBufferCoord{1, 1}));
     EXPECT_EQ(t.e.SelectionEnd(), (TBufferCoord{3, 1}));
+}
+
+TEST(EditTransaction, AnErrorLeavesTheUndoStepClosedAndTheBufferOutOfItsBatch)
+{
+    // Every kind of edit, with the error raised by the edit itself or by a
+    // listener while the transaction ends: the edit done so far is one closed
+    // undo step, the buffer is out of its batch and status reports flow again.
+    using TEdit = std::function<void(TCustomCodeEditor& e, const std::function<void()>& fail)>;
+    const std::vector<std::pair<const char*, TEdit>> edits = {
+        {"put a line", [](TCustomCodeEditor& e, auto& fail) { e.PutLine(2, "changed"); fail(); }},
+        {"insert text", [](TCustomCodeEditor& e, auto& fail) { e.InsertTextAt({2, 1}, u"x\ny"); fail(); }},
+        {"delete a range", [](TCustomCodeEditor& e, auto& fail) { e.DeleteTextRange({2, 1}, {2, 3}); fail(); }},
+        {"replace the selection", [](TCustomCodeEditor& e, auto& fail) {
+             e.SetSelection({1, 1}, {3, 2});
+             e.SetSelText("Z");
+             fail();
+         }},
+        {"insert lines", [](TCustomCodeEditor& e, auto& fail) { e.Lines().InsertStrings(1, {"p", "q"}); fail(); }},
+        {"delete lines", [](TCustomCodeEditor& e, auto& fail) { e.Lines().DeleteLines(0, 2); fail(); }},
+        {"a command", [](TCustomCodeEditor& e, auto& fail) { e.ExecuteCommand(ecDeleteLine); fail(); }},
+        {"a nested transaction", [](TCustomCodeEditor& e, auto& fail) {
+             TEditTransaction inner(e);
+             e.PutLine(3, "inner");
+             fail();
+         }},
+    };
+    enum TSource { InTheEdit, AtTheBatchEnd, InAModifiedHandler, InAStatusHandler };
+    for (TSource source : {InTheEdit, AtTheBatchEnd, InAModifiedHandler, InAStatusHandler}) {
+        for (const auto& [name, edit] : edits) {
+            SCOPED_TRACE(std::string(name) + ", source " + std::to_string(source));
+            TestEditor t("abc\ndef\nghi");
+            t.e.ClearUndo();
+            const QString before = t.e.Text();
+            bool armed = false;
+            auto failIf = [&](TSource at) {
+                if (armed && source == at) {
+                    armed = false;
+                    throw std::runtime_error("listener failed");
+                }
+            };
+            struct Listener : TEditorPlugin {
+                std::function<void()> batchEnd;
+                void BatchEnd() override { batchEnd(); }
+            } listener;
+            listener.batchEnd = [&] { failIf(AtTheBatchEnd); };
+            TPluginSubscription subscription = t.e.Subscribe(&listener);
+            t.e.AddModifiedChangedHandler([&](TCustomCodeEditor&) { failIf(InAModifiedHandler); });
+            t.e.OnStatusChange = [&](TCustomCodeEditor&, TStatusChanges) { failIf(InAStatusHandler); };
+
+            bool escaped = false;
+            try {
+                TEditTransaction transaction(t.e);
+                edit(t.e, [&] {
+                    armed = true;
+                    failIf(InTheEdit);
+                });
+            } catch (const std::runtime_error&) {
+                escaped = true;
+            }
+            EXPECT_EQ(escaped, source == InTheEdit); // the others end quietly
+            EXPECT_FALSE(armed);
+            EXPECT_EQ(t.e.UndoManager().BlockCount(), 0);
+            EXPECT_EQ(t.e.Lines().UpdateCount(), 0);
+            t.view.StatusCalls = 0;
+            t.e.SetCaretXY(t.e.CaretXY() == TBufferCoord{1, 1} ? TBufferCoord{2, 1} : TBufferCoord{1, 1});
+            EXPECT_EQ(t.view.StatusCalls, 1);
+
+            const QString edited = t.e.Text();
+            EXPECT_NE(edited, before);
+            t.e.Undo();
+            EXPECT_EQ(t.e.Text(), before);
+            EXPECT_FALSE(t.e.CanUndo());
+            t.e.Redo();
+            EXPECT_EQ(t.e.Text(), edited);
+        }
+    }
 }

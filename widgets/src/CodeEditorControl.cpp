@@ -2,6 +2,7 @@
 #include "editor/WrapRows.h"
 #include "widgets/TextPainter.h"
 
+#include "editor/EditTransaction.h"
 #include "editor/HtmlExport.h"
 #include "editor/TextColumns.h"
 #include "widgets/CodeEditorAccessible.h"
@@ -29,18 +30,6 @@
 using editor::TBufferCoord;
 
 namespace {
-
-// The text between an undo block's ends is undone and redone as one step.
-class TUndoBlock {
-public:
-    explicit TUndoBlock(editor::TCustomCodeEditor& e) : FEditor(e) { FEditor.BeginUndoBlock(); }
-    ~TUndoBlock() { FEditor.EndUndoBlock(); }
-    TUndoBlock(const TUndoBlock&) = delete;
-    TUndoBlock& operator=(const TUndoBlock&) = delete;
-
-private:
-    editor::TCustomCodeEditor& FEditor;
-};
 
 // Where a position ends up once the text between from and to is removed.
 TBufferCoord AfterRemoval(TBufferCoord pos, TBufferCoord from, TBufferCoord to)
@@ -1028,7 +1017,7 @@ void TCustomCodeEditor::dropEvent(QDropEvent* e)
             return;
         }
         {
-            TUndoBlock block(*FEngine);
+            editor::TEditTransaction transaction(*FEngine);
             FEngine->DeleteTextRange(from, to);
             pos = AfterRemoval(pos, from, to);
             const TBufferCoord end = FEngine->InsertTextAt(pos, text);
@@ -1040,7 +1029,7 @@ void TCustomCodeEditor::dropEvent(QDropEvent* e)
         return;
     }
     {
-        TUndoBlock block(*FEngine);
+        editor::TEditTransaction transaction(*FEngine);
         const TBufferCoord end = FEngine->InsertTextAt(pos, text);
         FEngine->SetSelection(pos, end);
     }

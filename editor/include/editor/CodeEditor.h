@@ -161,6 +161,8 @@ public:
     void Redo();
     bool CanUndo() const { return !FReadOnly && FUndo.CanUndo(); }
     bool CanRedo() const { return !FReadOnly && FUndo.CanRedo(); }
+    // Edits open a TEditTransaction; these two remain for callers that pair
+    // the undo block by hand.
     void BeginUndoBlock() { FUndo.BeginBlock(); }
     void EndUndoBlock() { FUndo.EndBlock(); }
     void LockUndo() { FUndo.Lock(); }
@@ -232,7 +234,9 @@ protected:
     void RowsChanged() override;
 
 private:
+    friend class TEditTransaction;
     class TCaretKeeper;
+    class TPaintLock;
     TCaretAndSelection GetCaretAndSelection() const override;
     void SetCaretAndSelection(const TCaretAndSelection& value) override;
     void SetUndoCaret(TBufferCoord caret) override;
@@ -241,6 +245,9 @@ private:
     bool CaretPastEolAllowed() const;
     void StatusChanged(TStatusChanges changes);
     void FlushStatus();
+    // Status reports wait while the lock is held and go out once, at its end.
+    void LockPaint() { ++FPaintLock; }
+    void UnlockPaint();
     void LinesInvalidated(int first, int last) override;
     void ModifiedChanged();
 
