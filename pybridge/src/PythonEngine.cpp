@@ -57,16 +57,7 @@ QStringList CommandLineArguments()
 
 // ---------------------------------------------------------------- clients
 
-TEngineClient::TEngineClient(TComponent* AOwner) : TComponent(AOwner)
-{
-    // Dropped in a designer: attach to the owner's engine.
-    if (AOwner && AOwner->IsDesigning())
-        for (TComponent* c : AOwner->Components())
-            if (auto* engine = dynamic_cast<TPythonEngine*>(c)) {
-                SetEngine(engine);
-                break;
-            }
-}
+TEngineClient::TEngineClient(TComponent* AOwner) : TComponent(AOwner) {}
 
 void TEngineClient::Loaded()
 {
@@ -145,11 +136,6 @@ bool EngineReady()
 
 TPythonEngine::TPythonEngine(TComponent* AOwner) : TPythonInterface(AOwner)
 {
-    if (AOwner && AOwner->IsDesigning()) {
-        for (TComponent* c : AOwner->Components())
-            if (c != this && dynamic_cast<TPythonEngine*>(c))
-                throw platform::Exception(QStringLiteral("You can't drop more than one TPythonEngine component"));
-    }
     FTraceback = std::make_unique<TPythonTraceback>();
 }
 
@@ -373,8 +359,6 @@ void TPythonEngine::InitDateTimeTypes()
 
 void TPythonEngine::DoRedirectIO()
 {
-    if (IsDesigning())
-        return;
     RequireInitialized();
     if (RedirectIOHandler())
         RedirectIOHandler()(*this);
@@ -472,7 +456,7 @@ void TPythonEngine::RemoveClient(TEngineClient* client)
 {
     // The client is always taken off the list, so a destroyed client is never touched later.
     FClients.erase(std::remove(FClients.begin(), FClients.end(), client), FClients.end());
-    if (!IsDesigning() && FInitialized && FClients.empty() && !IsDestroying())
+    if (FInitialized && FClients.empty() && !IsDestroying())
         Finalize();
 }
 

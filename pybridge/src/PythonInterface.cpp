@@ -214,14 +214,20 @@ void TPythonInterface::CheckError(bool)
     }
 }
 
+TPyRef TPythonInterface::StealOrRaise(PPyObject object)
+{
+    TPyRef r = TPyRef::Steal(*this, object);
+    if (!r)
+        CheckError(false);
+    return r;
+}
+
 PPyObject TPythonInterface::Py_InitModule(PyModuleDef& AModuleDef)
 {
     RequireInitialized();
-    TPyRef module = TPyRef::Steal(*this, PyModule_Create2(&AModuleDef, APIVersion()));
-    if (!module) {
-        CheckError(false);
+    TPyRef module = StealOrRaise(PyModule_Create2(&AModuleDef, APIVersion()));
+    if (!module)
         throw platform::Exception(QStringLiteral("Could not create module"));
-    }
     if (PyDict_SetItemString(PyImport_GetModuleDict(), AModuleDef.m_name, module.Get()) != 0) {
         CheckError(false);
         throw platform::Exception(QStringLiteral("Could not create module"));

@@ -23,10 +23,8 @@ public:
     const QString& Name() const { return FName; }
     void SetName(const QString& AName) { FName = AName; }
 
-    bool IsDesigning() const { return FDesigning; }
     bool IsLoading() const { return FLoading; }
     bool IsDestroying() const { return FDestroying; }
-    void SetDesigning(bool AValue) { FDesigning = AValue; }
 
     // Streaming-in: BeginLoading marks the component as loading, Loaded ends it.
     void BeginLoading() { FLoading = true; }
@@ -51,7 +49,6 @@ private:
 
     TComponent* FOwner = nullptr;
     QString FName;
-    bool FDesigning = false;
     bool FLoading = false;
     bool FDestroying = false;
     std::vector<TComponent*> FComponents;

@@ -219,15 +219,6 @@ public:
 
     // Errors.
     void CheckError(bool ACatchStopEx = false) override;
-    // Takes over a new reference; a null one raises the pending Python error
-    // as a host exception (with none pending, the null reference is returned).
-    TPyRef StealOrRaise(PPyObject object)
-    {
-        TPyRef r = TPyRef::Steal(*this, object);
-        if (!r)
-            CheckError(false);
-        return r;
-    }
     // Writes a SystemExit's message (a code other than None or a number) to sys.stderr.
     void PrintExitMessage(PPyObject value);
     [[noreturn]] void RaiseError();

@@ -11,6 +11,8 @@
 
 namespace pybridge {
 
+class TPyRef;
+
 using TPyArg_Parse = int (*)(PPyObject, const char*, ...);
 using TPyArg_ParseTupleAndKeywords = int (*)(PPyObject, PPyObject, const char*, char**, ...);
 using TPy_BuildValue = PPyObject (*)(const char*, ...);
@@ -101,6 +103,9 @@ public:
 
     // Creates a module from its definition and enters it in the module table (new reference).
     PPyObject Py_InitModule(PyModuleDef& AModuleDef);
+    // Takes over a new reference; a null one raises the pending Python error
+    // as a host exception (with none pending, the null reference is returned).
+    TPyRef StealOrRaise(PPyObject object);
 
     bool Initialized() const { return FInitialized; }
     bool Finalizing() const { return FFinalizing; }
