@@ -14,6 +14,7 @@
 #include "platform/OutputCapture.h"
 #include "platform/Process.h"
 #include "platform/Registry.h"
+#include "platform/ScopeExit.h"
 #include "pybridge/PythonEngine.h"
 #include "pybridge/PythonErrors.h"
 #include "pybridge/PythonIO.h"
@@ -901,22 +902,18 @@ void TSDIAppForm::ToolButton5Click()
         return;
     }
     // A close asked for during the run goes ahead once it is over, however it ended.
-    struct CloseAfterRun {
-        TSDIAppForm* form;
-        ~CloseAfterRun()
-        {
-            switch (std::exchange(form->fAfterRun, TAfterRun::arNothing)) {
-            case TAfterRun::arEndBySignal:
-                QTimer::singleShot(0, form, [f = form] { f->EndBySignal(); });
-                break;
-            case TAfterRun::arClose:
-                QTimer::singleShot(0, form, &QWidget::close);
-                break;
-            case TAfterRun::arNothing:
-                break;
-            }
+    const platform::TScopeExit closeAfterRun([this] {
+        switch (std::exchange(fAfterRun, TAfterRun::arNothing)) {
+        case TAfterRun::arEndBySignal:
+            QTimer::singleShot(0, this, [this] { EndBySignal(); });
+            break;
+        case TAfterRun::arClose:
+            QTimer::singleShot(0, this, &QWidget::close);
+            break;
+        case TAfterRun::arNothing:
+            break;
         }
-    } closeAfterRun{this};
+    });
     try {
         RunScript();
     } catch (const pybridge::EPyKeyboardInterrupt&) {
@@ -944,10 +941,7 @@ void TSDIAppForm::RunScript()
 {
     // Whatever the run printed is in the pane when the click is over, also
     // when it ended with an error.
-    struct ShowOutput {
-        TSDIAppForm* form;
-        ~ShowOutput() { form->ShowRunOutput(); }
-    } showOutput{this};
+    const platform::TScopeExit showOutput([this] { ShowRunOutput(); });
     // The number is the one shown when the button was pressed.
     const qint64 n = SpinEdit1->text().trimmed().toLongLong();
     // A note about the last run does not outlive it.
@@ -976,15 +970,11 @@ void TSDIAppForm::RunScript()
     std::optional<pybridge::TScriptSession::TRun> run;
     if (FSession->Attached())
         run.emplace(*FSession);
-    struct RunningState {
-        TSDIAppForm* form;
-        ~RunningState()
-        {
-            form->FJournal->EndRun();
-            if (form->fRunningShown)
-                form->ShowRunningState(false);
-        }
-    } runningState{this};
+    const platform::TScopeExit runningState([this] {
+        FJournal->EndRun();
+        if (fRunningShown)
+            ShowRunningState(false);
+    });
 
     // The run uses the text the editor held when it started.
     const QByteArray script = platform::ToAnsi(EditorText());
