@@ -1,5 +1,6 @@
 #include "widgets/CodeEditorAccessible.h"
 
+#include "editor/EditTransaction.h"
 #include "editor/CodeEditor.h"
 #include "widgets/CodeEditorControl.h"
 #include "widgets/TextGrid.h"
@@ -75,7 +76,7 @@ TBufferCoord PositionOf(const editor::TCustomCodeEditor& e, int offset)
 // place on screen.
 class TGutterAccessible final : public QAccessibleInterface {
 public:
-    TGutterAccessible(QAccessibleInterface* parent, ::TCustomCodeEditor* control) : FParent(parent), FControl(control) {}
+    TGutterAccessible(QAccessibleInterface* parent, ::TCustomCodeEditorControl* control) : FParent(parent), FControl(control) {}
 
     bool isValid() const override { return FParent->isValid(); }
     QObject* object() const override { return nullptr; }
@@ -103,7 +104,7 @@ public:
 
 private:
     QAccessibleInterface* FParent;
-    ::TCustomCodeEditor* FControl;
+    ::TCustomCodeEditorControl* FControl;
 };
 
 // --- text changes ----------------------------------------------------------------
@@ -114,7 +115,7 @@ private:
 // lines outside the window are unchanged.
 class TTextChangeFollower final : public QObject, private editor::TEditorPlugin {
 public:
-    explicit TTextChangeFollower(::TCustomCodeEditor* control)
+    explicit TTextChangeFollower(::TCustomCodeEditorControl* control)
         : QObject(control), FControl(control), FEngine(control->Engine())
     {
         FSubscription = FEngine.Subscribe(this);
@@ -249,7 +250,7 @@ private:
         }
     }
 
-    ::TCustomCodeEditor* FControl;
+    ::TCustomCodeEditorControl* FControl;
     editor::TCustomCodeEditor& FEngine;
     editor::TPluginSubscription FSubscription;
     bool FFollowing = false;
@@ -261,7 +262,7 @@ private:
 
 QAccessibleInterface* CodeEditorFactory(const QString&, QObject* object)
 {
-    if (auto* control = qobject_cast<::TCustomCodeEditor*>(object))
+    if (auto* control = qobject_cast<::TCustomCodeEditorControl*>(object))
         return new TCodeEditorAccessible(control);
     return nullptr;
 }
@@ -270,7 +271,7 @@ QAccessibleInterface* CodeEditorFactory(const QString&, QObject* object)
 
 // --- the editor's interface ----------------------------------------------------------
 
-TCodeEditorAccessible::TCodeEditorAccessible(::TCustomCodeEditor* control)
+TCodeEditorAccessible::TCodeEditorAccessible(::TCustomCodeEditorControl* control)
     : QAccessibleWidget(control, QAccessible::EditableText)
 {
 }
@@ -281,7 +282,7 @@ TCodeEditorAccessible::~TCodeEditorAccessible()
         QAccessible::deleteAccessibleInterface(FGutterId);
 }
 
-::TCustomCodeEditor* TCodeEditorAccessible::Control() const { return static_cast<::TCustomCodeEditor*>(widget()); }
+::TCustomCodeEditorControl* TCodeEditorAccessible::Control() const { return static_cast<::TCustomCodeEditorControl*>(widget()); }
 
 QAccessible::State TCodeEditorAccessible::state() const
 {
@@ -500,7 +501,7 @@ QString TCodeEditorAccessible::attributes(int offset, int* startOffset, int* end
 
 QRect TCodeEditorAccessible::characterRect(int offset) const
 {
-    ::TCustomCodeEditor* control = Control();
+    ::TCustomCodeEditorControl* control = Control();
     const editor::TCustomCodeEditor& e = std::as_const(*control).Engine();
     if (offset < 0 || offset > TextLength(e.Lines()))
         return {};
@@ -516,7 +517,7 @@ QRect TCodeEditorAccessible::characterRect(int offset) const
 
 int TCodeEditorAccessible::offsetAtPoint(const QPoint& point) const
 {
-    ::TCustomCodeEditor* control = Control();
+    ::TCustomCodeEditorControl* control = Control();
     const QPoint at = control->viewport()->mapFromGlobal(point);
     if (!control->viewport()->rect().contains(at) || at.x() < control->TextLeft())
         return -1;
@@ -525,7 +526,7 @@ int TCodeEditorAccessible::offsetAtPoint(const QPoint& point) const
 
 void TCodeEditorAccessible::scrollToSubstring(int startIndex, int)
 {
-    ::TCustomCodeEditor* control = Control();
+    ::TCustomCodeEditorControl* control = Control();
     editor::TCustomCodeEditor& e = control->Engine();
     const TBufferCoord pos = PositionOf(e, startIndex);
     e.RevealLine(pos.Line);
@@ -559,14 +560,13 @@ void TCodeEditorAccessible::replaceText(int startOffset, int endOffset, const QS
         return;
     const TBufferCoord from = PositionOf(e, startOffset);
     const TBufferCoord to = PositionOf(e, endOffset);
-    e.BeginUndoBlock();
+    const editor::TEditTransaction edit(e);
     e.ReplaceTextRange(from, to, text);
-    e.EndUndoBlock();
 }
 
 // --- hooks for the control --------------------------------------------------------------
 
-void AttachCodeEditorAccessible(::TCustomCodeEditor* control)
+void AttachCodeEditorAccessible(::TCustomCodeEditorControl* control)
 {
     static const bool installed = (QAccessible::installFactory(&CodeEditorFactory), true);
     Q_UNUSED(installed);
@@ -581,7 +581,7 @@ void AttachCodeEditorAccessible(::TCustomCodeEditor* control)
     new TTextChangeFollower(control);
 }
 
-void SendCodeEditorStatus(::TCustomCodeEditor* control, editor::TStatusChanges changes)
+void SendCodeEditorStatus(::TCustomCodeEditorControl* control, editor::TStatusChanges changes)
 {
     const editor::TCustomCodeEditor& e = std::as_const(*control).Engine();
     const int caret = OffsetOf(e, e.CaretXY());

@@ -45,7 +45,7 @@ TBufferCoord AfterRemoval(TBufferCoord pos, TBufferCoord from, TBufferCoord to)
 
 } // namespace
 
-TCustomCodeEditor::TCustomCodeEditor(QWidget* parent)
+TCustomCodeEditorControl::TCustomCodeEditorControl(QWidget* parent)
     : QAbstractScrollArea(parent), FEngine(std::make_unique<editor::TCodeEditor>())
 {
     FEngine->SetView(this);
@@ -59,7 +59,7 @@ TCustomCodeEditor::TCustomCodeEditor(QWidget* parent)
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     verticalScrollBar()->setSingleStep(1);
     horizontalScrollBar()->setSingleStep(1);
-    connect(verticalScrollBar(), &QScrollBar::sliderMoved, this, &TCustomCodeEditor::ShowScrollHint);
+    connect(verticalScrollBar(), &QScrollBar::sliderMoved, this, &TCustomCodeEditorControl::ShowScrollHint);
     connect(verticalScrollBar(), &QScrollBar::sliderReleased, this, [] { QToolTip::hideText(); });
     ApplyScrollOptions();
     SetEditorFont(widgets::TFontGrid::EditorFont(13), widgets::TFontGrid::EditorFont(11));
@@ -67,7 +67,7 @@ TCustomCodeEditor::TCustomCodeEditor(QWidget* parent)
     UpdateScrollBars();
 }
 
-TCustomCodeEditor::~TCustomCodeEditor()
+TCustomCodeEditorControl::~TCustomCodeEditorControl()
 {
     // The engine may still report to its view while it goes.
     FEngine->SetView(nullptr);
@@ -85,7 +85,7 @@ constexpr int kDragScrollMs = 50;
 
 } // namespace
 
-void TCustomCodeEditor::SetText(const QString& text)
+void TCustomCodeEditorControl::SetText(const QString& text)
 {
     FScanTimer.stop();
     const bool background = FHighlighter && !FEngine->UseCodeFolding() && text.size() > kBackgroundScanChars;
@@ -114,9 +114,9 @@ void TCustomCodeEditor::SetText(const QString& text)
     viewport()->update();
 }
 
-void TCustomCodeEditor::SetLines(const QStringList& lines) { SetText(lines.join(QStringLiteral("\r\n"))); }
+void TCustomCodeEditorControl::SetLines(const QStringList& lines) { SetText(lines.join(QStringLiteral("\r\n"))); }
 
-QStringList TCustomCodeEditor::Lines() const
+QStringList TCustomCodeEditorControl::Lines() const
 {
     QStringList out;
     const editor::TLineBuffer& lines = FEngine->Lines();
@@ -126,7 +126,7 @@ QStringList TCustomCodeEditor::Lines() const
     return out;
 }
 
-void TCustomCodeEditor::SetHighlighter(editor::TCustomHighlighter* highlighter)
+void TCustomCodeEditorControl::SetHighlighter(editor::TCustomHighlighter* highlighter)
 {
     FScanTimer.stop();
     FHighlighter = highlighter;
@@ -134,20 +134,20 @@ void TCustomCodeEditor::SetHighlighter(editor::TCustomHighlighter* highlighter)
     viewport()->update();
 }
 
-void TCustomCodeEditor::SetTabWidth(int value)
+void TCustomCodeEditorControl::SetTabWidth(int value)
 {
     FEngine->SetTabWidth(value);
     viewport()->update();
 }
 
-void TCustomCodeEditor::SetUseCodeFolding(bool value)
+void TCustomCodeEditorControl::SetUseCodeFolding(bool value)
 {
     FEngine->SetUseCodeFolding(value);
     ApplyScrollOptions();
     viewport()->update();
 }
 
-void TCustomCodeEditor::SetWordWrap(bool value)
+void TCustomCodeEditorControl::SetWordWrap(bool value)
 {
     FEngine->SetWordWrap(value);
     FEngine->ViewResized();
@@ -155,7 +155,7 @@ void TCustomCodeEditor::SetWordWrap(bool value)
     viewport()->update();
 }
 
-void TCustomCodeEditor::SetRightEdge(int column)
+void TCustomCodeEditorControl::SetRightEdge(int column)
 {
     FRightEdge = std::max(1, column);
     FEngine->ViewResized();
@@ -163,7 +163,7 @@ void TCustomCodeEditor::SetRightEdge(int column)
     viewport()->update();
 }
 
-void TCustomCodeEditor::SetEditorFont(const QFont& font, const QFont& gutterFont)
+void TCustomCodeEditorControl::SetEditorFont(const QFont& font, const QFont& gutterFont)
 {
     setFont(font);
     FGrid.SetFont(font);
@@ -173,7 +173,7 @@ void TCustomCodeEditor::SetEditorFont(const QFont& font, const QFont& gutterFont
     viewport()->update();
 }
 
-void TCustomCodeEditor::GotoLine(int line)
+void TCustomCodeEditorControl::GotoLine(int line)
 {
     const int count = std::max(1, FEngine->Lines().Count());
     line = std::clamp(line, 1, count);
@@ -188,7 +188,7 @@ void TCustomCodeEditor::GotoLine(int line)
     viewport()->update();
 }
 
-void TCustomCodeEditor::ScanUpTo(int lineIndex)
+void TCustomCodeEditorControl::ScanUpTo(int lineIndex)
 {
     if (!FScanTimer.isActive() || !FHighlighter)
         return;
@@ -212,7 +212,7 @@ void TCustomCodeEditor::ScanUpTo(int lineIndex)
     }
 }
 
-void TCustomCodeEditor::FinishScan()
+void TCustomCodeEditorControl::FinishScan()
 {
     if (FScanTimer.isActive())
         ScanUpTo(FEngine->Lines().Count());
@@ -220,12 +220,12 @@ void TCustomCodeEditor::FinishScan()
 
 // --- geometry --------------------------------------------------------------
 
-int TCustomCodeEditor::RowAt(int y) const
+int TCustomCodeEditorControl::RowAt(int y) const
 {
     return FEngine->TopLine() + int(std::floor(qreal(y) / FGrid.LineHeight()));
 }
 
-TBufferCoord TCustomCodeEditor::PositionAt(QPoint p) const
+TBufferCoord TCustomCodeEditorControl::PositionAt(QPoint p) const
 {
     const int rows = std::max(1, FEngine->DisplayRowCount());
     const int row = std::clamp(RowAt(p.y()), 1, rows);
@@ -255,14 +255,14 @@ TBufferCoord TCustomCodeEditor::PositionAt(QPoint p) const
     return {span.Start + (cells >= start + width / 2.0 ? next : index) + 1, line};
 }
 
-QPoint TCustomCodeEditor::PointOf(TBufferCoord pos) const
+QPoint TCustomCodeEditorControl::PointOf(TBufferCoord pos) const
 {
     const editor::TDisplayCoord d = FEngine->BufferToDisplayPos(pos);
     const qreal x = TextLeft() + (d.Column - FEngine->LeftChar()) * FGrid.CellWidth();
     return {int(std::lround(x)), (d.Row - FEngine->TopLine()) * FGrid.LineHeight()};
 }
 
-QRect TCustomCodeEditor::CaretRect() const
+QRect TCustomCodeEditorControl::CaretRect() const
 {
     const QPoint p = PointOf(FEngine->CaretXY());
     int width = 2;
@@ -277,7 +277,7 @@ QRect TCustomCodeEditor::CaretRect() const
     return QRect(p.x(), p.y(), width, FGrid.LineHeight());
 }
 
-void TCustomCodeEditor::UpdateGutterWidth()
+void TCustomCodeEditorControl::UpdateGutterWidth()
 {
     if (FGutter.SetLineCount(FEngine->Lines().Count())) {
         UpdateScrollBars();
@@ -285,7 +285,7 @@ void TCustomCodeEditor::UpdateGutterWidth()
     }
 }
 
-void TCustomCodeEditor::UpdateScrollBars()
+void TCustomCodeEditorControl::UpdateScrollBars()
 {
     FSyncingScroll = true;
     const int rows = LinesInWindow();
@@ -316,7 +316,7 @@ void TCustomCodeEditor::UpdateScrollBars()
     FSyncingScroll = false;
 }
 
-void TCustomCodeEditor::ApplyScrollOptions()
+void TCustomCodeEditorControl::ApplyScrollOptions()
 {
     const Qt::ScrollBarPolicy policy =
         FEngine->HasOption(editor::eoHideShowScrollbars) ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOn;
@@ -327,7 +327,7 @@ void TCustomCodeEditor::ApplyScrollOptions()
 }
 
 // While the thumb is dragged: the line that will be at the top.
-void TCustomCodeEditor::ShowScrollHint(int value)
+void TCustomCodeEditorControl::ShowScrollHint(int value)
 {
     if (!FEngine->HasOption(editor::eoShowScrollHint))
         return;
@@ -341,7 +341,7 @@ void TCustomCodeEditor::ShowScrollHint(int value)
     FScrollHint = hint;
 }
 
-void TCustomCodeEditor::scrollContentsBy(int, int)
+void TCustomCodeEditorControl::scrollContentsBy(int, int)
 {
     if (FSyncingScroll)
         return;
@@ -350,7 +350,7 @@ void TCustomCodeEditor::scrollContentsBy(int, int)
     viewport()->update();
 }
 
-void TCustomCodeEditor::resizeEvent(QResizeEvent* e)
+void TCustomCodeEditorControl::resizeEvent(QResizeEvent* e)
 {
     QAbstractScrollArea::resizeEvent(e);
     // Wrapped rows follow the width.
@@ -362,9 +362,9 @@ void TCustomCodeEditor::resizeEvent(QResizeEvent* e)
 
 // --- the view interface ----------------------------------------------------
 
-int TCustomCodeEditor::LinesInWindow() const { return std::max(1, viewport()->height() / FGrid.LineHeight()); }
+int TCustomCodeEditorControl::LinesInWindow() const { return std::max(1, viewport()->height() / FGrid.LineHeight()); }
 
-int TCustomCodeEditor::CharsInWindow() const
+int TCustomCodeEditorControl::CharsInWindow() const
 {
     const int visible = std::max(1, int((viewport()->width() - TextLeft()) / FGrid.CellWidth()));
     // Rows may wrap at the right edge instead of the window's.
@@ -373,7 +373,7 @@ int TCustomCodeEditor::CharsInWindow() const
     return visible;
 }
 
-void TCustomCodeEditor::InvalidateLines(int firstLine, int lastLine)
+void TCustomCodeEditorControl::InvalidateLines(int firstLine, int lastLine)
 {
     UpdateGutterWidth();
     const int top = FEngine->TopLine();
@@ -402,9 +402,9 @@ void TCustomCodeEditor::InvalidateLines(int firstLine, int lastLine)
     }
 }
 
-void TCustomCodeEditor::InvalidateGutter() { viewport()->update(0, 0, FGutter.Width(), viewport()->height()); }
+void TCustomCodeEditorControl::InvalidateGutter() { viewport()->update(0, 0, FGutter.Width(), viewport()->height()); }
 
-void TCustomCodeEditor::StatusChanged(editor::TStatusChanges changes)
+void TCustomCodeEditorControl::StatusChanged(editor::TStatusChanges changes)
 {
     widgets::NotifyCodeEditorStatus(this, changes); // caret and selection, for screen readers
     if (changes & (editor::scTopLine | editor::scLeftChar | editor::scCaretX | editor::scCaretY))
@@ -421,9 +421,9 @@ void TCustomCodeEditor::StatusChanged(editor::TStatusChanges changes)
     viewport()->update();
 }
 
-QString TCustomCodeEditor::ClipboardText() const { return QGuiApplication::clipboard()->text(); }
+QString TCustomCodeEditorControl::ClipboardText() const { return QGuiApplication::clipboard()->text(); }
 
-editor::THtmlStyle TCustomCodeEditor::HtmlStyle() const
+editor::THtmlStyle TCustomCodeEditorControl::HtmlStyle() const
 {
     editor::THtmlStyle style;
     const QFont& font = FGrid.Font();
@@ -437,7 +437,7 @@ editor::THtmlStyle TCustomCodeEditor::HtmlStyle() const
 
 // Copy and cut hand the selection over here. Other programs get it in the
 // editor's colours and font too, unless the user asked for plain text.
-void TCustomCodeEditor::SetClipboardText(const QString& text)
+void TCustomCodeEditorControl::SetClipboardText(const QString& text)
 {
     QClipboard* clipboard = QGuiApplication::clipboard();
     const editor::TCustomCodeEditor& e = *FEngine;
@@ -471,7 +471,7 @@ void TCustomCodeEditor::SetClipboardText(const QString& text)
     clipboard->setMimeData(data);
 }
 
-void TCustomCodeEditor::ExportPrimarySelection()
+void TCustomCodeEditorControl::ExportPrimarySelection()
 {
     QClipboard* clipboard = QGuiApplication::clipboard();
     // Megabytes of text are not copied on every caret step.
@@ -481,7 +481,7 @@ void TCustomCodeEditor::ExportPrimarySelection()
 
 // --- painting --------------------------------------------------------------
 
-void TCustomCodeEditor::paintEvent(QPaintEvent*)
+void TCustomCodeEditorControl::paintEvent(QPaintEvent*)
 {
     QPainter p(viewport());
     const int lh = FGrid.LineHeight();
@@ -535,7 +535,7 @@ void TCustomCodeEditor::paintEvent(QPaintEvent*)
     FGutter.Paint(p, *FEngine, first, last, lh, viewport()->height());
 }
 
-void TCustomCodeEditor::RestartCaret()
+void TCustomCodeEditorControl::RestartCaret()
 {
     FCaretShown = true;
     const int flash = QApplication::cursorFlashTime();
@@ -546,7 +546,7 @@ void TCustomCodeEditor::RestartCaret()
     viewport()->update(CaretRect().adjusted(-2, 0, 2, 0));
 }
 
-void TCustomCodeEditor::timerEvent(QTimerEvent* e)
+void TCustomCodeEditorControl::timerEvent(QTimerEvent* e)
 {
     if (e->timerId() == FScanTimer.timerId()) {
         ScanUpTo(FScanNext + kScanStepLines);
@@ -564,13 +564,13 @@ void TCustomCodeEditor::timerEvent(QTimerEvent* e)
     QAbstractScrollArea::timerEvent(e);
 }
 
-void TCustomCodeEditor::focusInEvent(QFocusEvent* e)
+void TCustomCodeEditorControl::focusInEvent(QFocusEvent* e)
 {
     QAbstractScrollArea::focusInEvent(e);
     RestartCaret();
 }
 
-void TCustomCodeEditor::focusOutEvent(QFocusEvent* e)
+void TCustomCodeEditorControl::focusOutEvent(QFocusEvent* e)
 {
     QAbstractScrollArea::focusOutEvent(e);
     FCaretTimer.stop();
@@ -580,13 +580,13 @@ void TCustomCodeEditor::focusOutEvent(QFocusEvent* e)
 
 // --- keyboard --------------------------------------------------------------
 
-void TCustomCodeEditor::Run(TEditorCommand command, const editor::TCommandData& data)
+void TCustomCodeEditorControl::Run(TEditorCommand command, const editor::TCommandData& data)
 {
     FinishScan();
     FEngine->CommandProcessor(command, QChar(), data);
 }
 
-bool TCustomCodeEditor::KeyBelongsToWindow(const QKeyEvent* e) const
+bool TCustomCodeEditorControl::KeyBelongsToWindow(const QKeyEvent* e) const
 {
     const QKeySequence key(e->keyCombination());
     for (const QKeySequence& s : FWindowShortcuts)
@@ -595,7 +595,7 @@ bool TCustomCodeEditor::KeyBelongsToWindow(const QKeyEvent* e) const
     return false;
 }
 
-bool TCustomCodeEditor::EditorWantsKey(const QKeyEvent* e) const
+bool TCustomCodeEditorControl::EditorWantsKey(const QKeyEvent* e) const
 {
     const quint16 vk = VirtualKeyFromQtKey(e->key(), e->modifiers());
     if (vk == 0)
@@ -611,7 +611,7 @@ bool TCustomCodeEditor::EditorWantsKey(const QKeyEvent* e) const
     return (shift & (ssCtrl | ssAlt)) == 0 && !e->text().isEmpty() && e->text()[0].unicode() >= 32;
 }
 
-bool TCustomCodeEditor::event(QEvent* e)
+bool TCustomCodeEditorControl::event(QEvent* e)
 {
     if (e->type() == QEvent::ShortcutOverride) {
         auto* key = static_cast<QKeyEvent*>(e);
@@ -623,7 +623,7 @@ bool TCustomCodeEditor::event(QEvent* e)
     return QAbstractScrollArea::event(e);
 }
 
-bool TCustomCodeEditor::focusNextPrevChild(bool next)
+bool TCustomCodeEditorControl::focusNextPrevChild(bool next)
 {
     // With WantTabs, Tab and Shift+Tab edit the text instead of moving on.
     if (WantTabs())
@@ -631,7 +631,7 @@ bool TCustomCodeEditor::focusNextPrevChild(bool next)
     return QAbstractScrollArea::focusNextPrevChild(next);
 }
 
-void TCustomCodeEditor::keyPressEvent(QKeyEvent* e)
+void TCustomCodeEditorControl::keyPressEvent(QKeyEvent* e)
 {
     // Edits and word rules need every line's range.
     FinishScan();
@@ -681,7 +681,7 @@ void TCustomCodeEditor::keyPressEvent(QKeyEvent* e)
     RestartCaret();
 }
 
-void TCustomCodeEditor::TypeText(const QString& text)
+void TCustomCodeEditorControl::TypeText(const QString& text)
 {
     if (text.size() == 1) {
         FEngine->KeyPress(text[0]);
@@ -702,7 +702,7 @@ void TCustomCodeEditor::TypeText(const QString& text)
         Run(ecImeStr, typable);
 }
 
-void TCustomCodeEditor::keyReleaseEvent(QKeyEvent* e)
+void TCustomCodeEditorControl::keyReleaseEvent(QKeyEvent* e)
 {
     quint16 vk = VirtualKeyFromQtKey(e->key(), e->modifiers());
     if (vk != 0)
@@ -710,7 +710,7 @@ void TCustomCodeEditor::keyReleaseEvent(QKeyEvent* e)
     QAbstractScrollArea::keyReleaseEvent(e);
 }
 
-void TCustomCodeEditor::inputMethodEvent(QInputMethodEvent* e)
+void TCustomCodeEditorControl::inputMethodEvent(QInputMethodEvent* e)
 {
     FinishScan();
     if (!e->commitString().isEmpty())
@@ -724,7 +724,7 @@ void TCustomCodeEditor::inputMethodEvent(QInputMethodEvent* e)
     viewport()->update();
 }
 
-QVariant TCustomCodeEditor::inputMethodQuery(Qt::InputMethodQuery query) const
+QVariant TCustomCodeEditorControl::inputMethodQuery(Qt::InputMethodQuery query) const
 {
     switch (query) {
     case Qt::ImEnabled:
@@ -758,7 +758,7 @@ QVariant TCustomCodeEditor::inputMethodQuery(Qt::InputMethodQuery query) const
 
 // --- mouse -----------------------------------------------------------------
 
-void TCustomCodeEditor::SelectTo(TBufferCoord pos)
+void TCustomCodeEditorControl::SelectTo(TBufferCoord pos)
 {
     TBufferCoord anchor = FSelectAnchor;
     TBufferCoord end = pos;
@@ -793,7 +793,7 @@ void TCustomCodeEditor::SelectTo(TBufferCoord pos)
     FEngine->SetSelection(anchor, end);
 }
 
-void TCustomCodeEditor::mousePressEvent(QMouseEvent* e)
+void TCustomCodeEditorControl::mousePressEvent(QMouseEvent* e)
 {
     FinishScan();
     setFocus(Qt::MouseFocusReason);
@@ -874,7 +874,7 @@ void TCustomCodeEditor::mousePressEvent(QMouseEvent* e)
     RestartCaret();
 }
 
-void TCustomCodeEditor::mouseMoveEvent(QMouseEvent* e)
+void TCustomCodeEditorControl::mouseMoveEvent(QMouseEvent* e)
 {
     const QPoint at = e->position().toPoint();
     if (FDrag == TDragState::Selecting && (e->buttons() & Qt::LeftButton)) {
@@ -908,7 +908,7 @@ void TCustomCodeEditor::mouseMoveEvent(QMouseEvent* e)
     }
 }
 
-void TCustomCodeEditor::RunMouseChain(const QMouseEvent* e, bool down)
+void TCustomCodeEditorControl::RunMouseChain(const QMouseEvent* e, bool down)
 {
     editor::TMouseButton button = editor::mbLeft;
     if (e->button() == Qt::RightButton)
@@ -926,7 +926,7 @@ void TCustomCodeEditor::RunMouseChain(const QMouseEvent* e, bool down)
         handlers.ExecuteMouseUp(button, shift, at.x(), at.y());
 }
 
-void TCustomCodeEditor::DragScrollTick()
+void TCustomCodeEditorControl::DragScrollTick()
 {
     if (FDrag != TDragState::Selecting) {
         FDragScrollTimer.stop();
@@ -937,7 +937,7 @@ void TCustomCodeEditor::DragScrollTick()
     SelectTo(PositionAt(at));
 }
 
-void TCustomCodeEditor::mouseReleaseEvent(QMouseEvent* e)
+void TCustomCodeEditorControl::mouseReleaseEvent(QMouseEvent* e)
 {
     RunMouseChain(e, false);
     FDragScrollTimer.stop();
@@ -947,7 +947,7 @@ void TCustomCodeEditor::mouseReleaseEvent(QMouseEvent* e)
     ExportPrimarySelection();
 }
 
-void TCustomCodeEditor::mouseDoubleClickEvent(QMouseEvent* e)
+void TCustomCodeEditorControl::mouseDoubleClickEvent(QMouseEvent* e)
 {
     if (e->button() != Qt::LeftButton || e->position().x() < TextLeft()) {
         mousePressEvent(e);
@@ -971,7 +971,7 @@ void TCustomCodeEditor::mouseDoubleClickEvent(QMouseEvent* e)
 
 // --- drag and drop ---------------------------------------------------------
 
-void TCustomCodeEditor::dragEnterEvent(QDragEnterEvent* e)
+void TCustomCodeEditorControl::dragEnterEvent(QDragEnterEvent* e)
 {
     if (e->mimeData()->hasText() && !FEngine->ReadOnly() && FEngine->HasOption(editor::eoDragDropEditing)) {
         e->acceptProposedAction();
@@ -980,7 +980,7 @@ void TCustomCodeEditor::dragEnterEvent(QDragEnterEvent* e)
     e->ignore();
 }
 
-void TCustomCodeEditor::dragMoveEvent(QDragMoveEvent* e)
+void TCustomCodeEditorControl::dragMoveEvent(QDragMoveEvent* e)
 {
     if (!e->mimeData()->hasText() || FEngine->ReadOnly()) {
         e->ignore();
@@ -996,7 +996,7 @@ void TCustomCodeEditor::dragMoveEvent(QDragMoveEvent* e)
     viewport()->update();
 }
 
-void TCustomCodeEditor::dropEvent(QDropEvent* e)
+void TCustomCodeEditorControl::dropEvent(QDropEvent* e)
 {
     FinishScan();
     FDropCaretShown = false;
@@ -1039,7 +1039,7 @@ void TCustomCodeEditor::dropEvent(QDropEvent* e)
 
 // --- context menu ------------------------------------------------------------
 
-QMenu* TCustomCodeEditor::BuildContextMenu()
+QMenu* TCustomCodeEditorControl::BuildContextMenu()
 {
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
@@ -1074,9 +1074,9 @@ QMenu* TCustomCodeEditor::BuildContextMenu()
     return menu;
 }
 
-void TCustomCodeEditor::contextMenuEvent(QContextMenuEvent* e)
+void TCustomCodeEditorControl::contextMenuEvent(QContextMenuEvent* e)
 {
     BuildContextMenu()->popup(e->globalPos());
 }
 
-void TCustomCodeEditor::wheelEvent(QWheelEvent* e) { QAbstractScrollArea::wheelEvent(e); }
+void TCustomCodeEditorControl::wheelEvent(QWheelEvent* e) { QAbstractScrollArea::wheelEvent(e); }

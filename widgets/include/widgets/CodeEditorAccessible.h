@@ -10,7 +10,7 @@
 
 #include "editor/EditorView.h"
 
-class TCustomCodeEditor;
+class TCustomCodeEditorControl;
 
 namespace widgets {
 
@@ -18,7 +18,7 @@ class TCodeEditorAccessible : public QAccessibleWidget,
                               public QAccessibleTextInterface,
                               public QAccessibleEditableTextInterface {
 public:
-    explicit TCodeEditorAccessible(TCustomCodeEditor* control);
+    explicit TCodeEditorAccessible(TCustomCodeEditorControl* control);
     ~TCodeEditorAccessible() override;
 
     // QAccessibleInterface
@@ -60,7 +60,7 @@ public:
     void replaceText(int startOffset, int endOffset, const QString& text) override;
 
 private:
-    TCustomCodeEditor* Control() const;
+    TCustomCodeEditorControl* Control() const;
     // Bounds [start, end) of the piece of the given kind that holds offset.
     void PieceAt(int offset, QAccessible::TextBoundaryType type, int* start, int* end) const;
     bool PieceAround(int offset, QAccessible::TextBoundaryType type, int* startOffset, int* endOffset, int* start,
@@ -72,12 +72,12 @@ private:
 // Installs the factory (once per process) and follows the control's text
 // changes, so that assistive technology is told of each edit. Called from the
 // control's constructor.
-void AttachCodeEditorAccessible(TCustomCodeEditor* control);
+void AttachCodeEditorAccessible(TCustomCodeEditorControl* control);
 
 // Tells assistive technology of caret and selection changes; does nothing
 // (and costs a flag test) while none listens.
-void SendCodeEditorStatus(TCustomCodeEditor* control, editor::TStatusChanges changes);
-inline void NotifyCodeEditorStatus(TCustomCodeEditor* control, editor::TStatusChanges changes)
+void SendCodeEditorStatus(TCustomCodeEditorControl* control, editor::TStatusChanges changes);
+inline void NotifyCodeEditorStatus(TCustomCodeEditorControl* control, editor::TStatusChanges changes)
 {
     if (QAccessible::isActive())
         SendCodeEditorStatus(control, changes);

@@ -15,11 +15,11 @@
 
 class QMenu;
 
-class TCustomCodeEditor : public QAbstractScrollArea, private editor::TEditorView {
+class TCustomCodeEditorControl : public QAbstractScrollArea, private editor::TEditorView {
     Q_OBJECT
 public:
-    explicit TCustomCodeEditor(QWidget* parent = nullptr);
-    ~TCustomCodeEditor() override;
+    explicit TCustomCodeEditorControl(QWidget* parent = nullptr);
+    ~TCustomCodeEditorControl() override;
 
     // The engine, with the background scan of a large text finished.
     editor::TCustomCodeEditor& Engine()
@@ -169,8 +169,8 @@ private:
     bool FDropCaretShown = false;
 };
 
-class TCodeEditor final : public TCustomCodeEditor {
+class TCodeEditor final : public TCustomCodeEditorControl {
     Q_OBJECT
 public:
-    using TCustomCodeEditor::TCustomCodeEditor;
+    using TCustomCodeEditorControl::TCustomCodeEditorControl;
 };
