@@ -2,6 +2,7 @@
 #include "editor/EditTransaction.h"
 
 #include "EditorCommands.h"
+#include "platform/ScopeExit.h"
 
 #include <algorithm>
 
@@ -526,10 +527,7 @@ void TCustomCodeEditor::UnregisterCommandHandler(TCommandHook* handler)
 
 void TCustomCodeEditor::CommandProcessor(TEditorCommand command, QChar aChar, const TCommandData& data)
 {
-    struct CommandScope {
-        TEditorUndo& Undo;
-        ~CommandScope() { Undo.SetCommandProcessed(ecNone); }
-    } scope{FUndo};
+    const platform::TScopeExit scope([this] { FUndo.SetCommandProcessed(ecNone); });
     FUndo.SetCommandProcessed(command);
     if (command >= ecUserFirst) {
         if (OnProcessUserCommand)

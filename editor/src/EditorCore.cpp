@@ -3,6 +3,7 @@
 
 #include "editor/FoldingHighlighter.h"
 #include "platform/TextLines.h"
+#include "platform/ScopeExit.h"
 
 #include <algorithm>
 #include <climits>
@@ -329,18 +330,13 @@ void TEditorCore::RemovePlugin(TEditorPlugin* plugin)
 template <typename F>
 void TEditorCore::ForEachPlugin(F&& f)
 {
-    struct Dispatch {
-        TEditorCore& core;
-        explicit Dispatch(TEditorCore& c) : core(c) { ++core.FDispatching; }
-        ~Dispatch()
-        {
-            if (--core.FDispatching == 0 && core.FPluginsRemoved) {
-                auto& list = core.FPlugins;
-                list.erase(std::remove(list.begin(), list.end(), nullptr), list.end());
-                core.FPluginsRemoved = false;
-            }
+    ++FDispatching;
+    const platform::TScopeExit dispatch([this] {
+        if (--FDispatching == 0 && FPluginsRemoved) {
+            FPlugins.erase(std::remove(FPlugins.begin(), FPlugins.end(), nullptr), FPlugins.end());
+            FPluginsRemoved = false;
         }
-    } dispatch(*this);
+    });
     for (std::size_t i = 0; i < FPlugins.size(); ++i)
         if (TEditorPlugin* plugin = FPlugins[i])
             f(*plugin);

@@ -1,4 +1,5 @@
 #include "editor/EditorKeyCmds.h"
+#include "platform/ScopeExit.h"
 
 #include <QIODevice>
 #include <QtEndian>
@@ -732,11 +733,8 @@ void Run(Chain& chain, Call call, Stop stop)
 {
     if (chain.Running)
         return;
-    struct TGuard {
-        bool& Flag;
-        explicit TGuard(bool& flag) : Flag(flag) { Flag = true; }
-        ~TGuard() { Flag = false; }
-    } guard(chain.Running);
+    chain.Running = true;
+    const platform::TScopeExit guard([&chain] { chain.Running = false; });
     const auto snapshot = chain.Items;
     for (const auto& [id, handler] : snapshot) {
         const bool stillThere = std::any_of(chain.Items.begin(), chain.Items.end(),

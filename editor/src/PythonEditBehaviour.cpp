@@ -1,6 +1,7 @@
 #include "editor/PythonEditBehaviour.h"
 
 #include "editor/EditTransaction.h"
+#include "platform/ScopeExit.h"
 
 namespace editor {
 
@@ -30,11 +31,7 @@ void TPythonEditBehaviour::HookedCommand(
     TEditTransaction transaction(sender);
     // In overwrite mode the blanks would overwrite the text the line break
     // carried down; they are always inserted.
-    struct InsertMode {
-        TCustomCodeEditor& editor;
-        bool was = editor.InsertMode();
-        ~InsertMode() { editor.SetInsertMode(was); }
-    } insertMode{sender};
+    const platform::TScopeExit insertMode([&sender, was = sender.InsertMode()] { sender.SetInsertMode(was); });
     sender.SetInsertMode(true);
     for (int i = 0; i < FIndent; ++i)
         sender.ExecuteCommand(ecChar, QChar(u' '));
