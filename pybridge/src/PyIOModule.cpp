@@ -273,7 +273,7 @@ void AddPyIOFunctions(TPythonModule& m)
 
 void RedirectIOStep(TPythonEngine& e)
 {
-    // The designer check and the initialisation check are the engine's.
+    // The engine has checked that the interpreter runs.
     auto* module = dynamic_cast<TPythonModule*>(e.IOPythonModule());
     if (!module) {
         module = new TPythonModule(&e);

@@ -1,6 +1,7 @@
 #pragma once
 // Finds, loads and unloads the Python runtime's shared library at run time.
-// Nothing links against the runtime; everything goes through dlopen/dlsym.
+// Nothing links against the runtime; everything goes through the platform's
+// library functions (platform/DynamicLibrary.h).
 #include "pybridge/Component.h"
 
 #include "platform/Exception.h"
