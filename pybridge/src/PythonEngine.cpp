@@ -134,9 +134,8 @@ bool EngineReady()
 
 // ---------------------------------------------------------------- engine
 
-TPythonEngine::TPythonEngine(TComponent* AOwner) : TPythonInterface(AOwner)
+TPythonEngine::TPythonEngine(TComponent* AOwner) : TPythonRunner(AOwner)
 {
-    FTraceback = std::make_unique<TPythonTraceback>();
 }
 
 TPythonEngine::~TPythonEngine()
@@ -153,7 +152,6 @@ TPythonEngine::~TPythonEngine()
         c->ClearEngine();
     FClients.clear();
     FInitScript.clear();
-    FTraceback.reset();
     if (FIO)
         RemoveFreeNotification(FIO);
     FIO = nullptr;
@@ -169,7 +167,7 @@ void TPythonEngine::ResetTextSettings()
     SetRegVersion(QString());
     FBuiltInModuleName.clear();
     FVenvPythonExe.clear();
-    FExecModule.clear();
+    SetExecModule(QByteArray());
     FProgramName.clear();
     FPythonHome.clear();
     FPythonPath.clear();
@@ -250,26 +248,6 @@ void TPythonEngine::SetInitThreads(bool v)
     FInitThreads = v;
 }
 
-void TPythonEngine::SetGlobalVars(PPyObject Value)
-{
-    FGlobalVars.Reset();
-    if (!Value)
-        return;
-    if (!PyDict_Check(Value))
-        throw platform::Exception(QStringLiteral("You must set a Python dictionary in the GlobalVars property"));
-    FGlobalVars = TPyRef::Borrow(*this, Value);
-}
-
-void TPythonEngine::SetLocalVars(PPyObject Value)
-{
-    FLocalVars.Reset();
-    if (!Value)
-        return;
-    if (!PyDict_Check(Value))
-        throw platform::Exception(QStringLiteral("You must set a Python dictionary in the LocalVars property"));
-    FLocalVars = TPyRef::Borrow(*this, Value);
-}
-
 void TPythonEngine::ApplyPythonFlags()
 {
     auto set = [this](int* var, TPythonFlag flag) {
@@ -326,35 +304,6 @@ void TPythonEngine::SetProgramArguments()
         FArgv.push_back(s.data());
     FArgv.push_back(nullptr);
     PySys_SetArgv(static_cast<int>(FArgvStorage.size()), FArgv.data());
-}
-
-void TPythonEngine::InitDateTimeTypes()
-{
-    auto attr = [this](const TPyRef& module, const char* name) -> PPyObject {
-        // The module keeps the type alive; we keep a borrowed pointer.
-        const TPyRef o = TPyRef::Steal(*this, PyObject_GetAttrString(module.Get(), name));
-        if (PyErr_Occurred()) {
-            PyErr_Clear();
-            return nullptr;
-        }
-        return o.Get();
-    };
-    if (const TPyRef time = TPyRef::Steal(*this, PyImport_ImportModule("time"))) {
-        FTimeStruct = attr(time, "struct_time");
-    } else {
-        PyErr_Clear();
-    }
-    if (const TPyRef dt = TPyRef::Steal(*this, PyImport_ImportModule("datetime"))) {
-        FPyDateTime_DateType = attr(dt, "date");
-        FPyDateTime_DateTimeType = attr(dt, "datetime");
-        FPyDateTime_DeltaType = attr(dt, "timedelta");
-        FPyDateTime_TimeType = attr(dt, "time");
-        FPyDateTime_TZInfoType = attr(dt, "tzinfo");
-        FPyDateTime_TimeTZType = attr(dt, "timetz");
-        FPyDateTime_DateTimeTZType = attr(dt, "datetimetz");
-    } else {
-        PyErr_Clear();
-    }
 }
 
 void TPythonEngine::DoRedirectIO()
@@ -440,14 +389,7 @@ void TPythonEngine::Finalize()
     // Only the engine that is active may give up the process-wide slot.
     if (gActiveEngine == this)
         gActiveEngine = nullptr;
-    FTimeStruct = nullptr;
-    FPyDateTime_DateType = nullptr;
-    FPyDateTime_DateTimeType = nullptr;
-    FPyDateTime_DeltaType = nullptr;
-    FPyDateTime_TimeType = nullptr;
-    FPyDateTime_TZInfoType = nullptr;
-    FPyDateTime_TimeTZType = nullptr;
-    FPyDateTime_DateTimeTZType = nullptr;
+    ClearDateTimeTypes();
 }
 
 void TPythonEngine::AddClient(TEngineClient* client) { FClients.push_back(client); }
@@ -519,12 +461,6 @@ TPyRef TPythonEngine::FindFunction(const QByteArray& ModuleName, const QByteArra
         return {};
     }
     return PyFunction_Check(f.Get()) ? std::move(f) : TPyRef();
-}
-
-PPyObject TPythonEngine::GetMainModule() const
-{
-    // An empty name is handed over as an empty text, never as null.
-    return PyImport_AddModule(FExecModule.isNull() ? "" : FExecModule.constData());
 }
 
 } // namespace pybridge

@@ -46,7 +46,78 @@ QString TrimControls(const QString& s)
 
 // ---------------------------------------------------------------- running code
 
-TPyRef TPythonEngine::Run_CommandAsObjectWithDict(const QByteArray& command, int mode, PPyObject locals,
+TPythonRunner::TPythonRunner(TComponent* AOwner) : TPythonInterface(AOwner), FTraceback(std::make_unique<TPythonTraceback>()) {}
+
+TPythonRunner::~TPythonRunner() = default;
+
+void TPythonRunner::SetGlobalVars(PPyObject Value)
+{
+    FGlobalVars.Reset();
+    if (!Value)
+        return;
+    if (!PyDict_Check(Value))
+        throw platform::Exception(QStringLiteral("You must set a Python dictionary in the GlobalVars property"));
+    FGlobalVars = TPyRef::Borrow(*this, Value);
+}
+
+void TPythonRunner::SetLocalVars(PPyObject Value)
+{
+    FLocalVars.Reset();
+    if (!Value)
+        return;
+    if (!PyDict_Check(Value))
+        throw platform::Exception(QStringLiteral("You must set a Python dictionary in the LocalVars property"));
+    FLocalVars = TPyRef::Borrow(*this, Value);
+}
+
+void TPythonRunner::InitDateTimeTypes()
+{
+    auto attr = [this](const TPyRef& module, const char* name) -> PPyObject {
+        // The module keeps the type alive; we keep a borrowed pointer.
+        const TPyRef o = TPyRef::Steal(*this, PyObject_GetAttrString(module.Get(), name));
+        if (PyErr_Occurred()) {
+            PyErr_Clear();
+            return nullptr;
+        }
+        return o.Get();
+    };
+    if (const TPyRef time = TPyRef::Steal(*this, PyImport_ImportModule("time"))) {
+        FTimeStruct = attr(time, "struct_time");
+    } else {
+        PyErr_Clear();
+    }
+    if (const TPyRef dt = TPyRef::Steal(*this, PyImport_ImportModule("datetime"))) {
+        FPyDateTime_DateType = attr(dt, "date");
+        FPyDateTime_DateTimeType = attr(dt, "datetime");
+        FPyDateTime_DeltaType = attr(dt, "timedelta");
+        FPyDateTime_TimeType = attr(dt, "time");
+        FPyDateTime_TZInfoType = attr(dt, "tzinfo");
+        FPyDateTime_TimeTZType = attr(dt, "timetz");
+        FPyDateTime_DateTimeTZType = attr(dt, "datetimetz");
+    } else {
+        PyErr_Clear();
+    }
+}
+
+PPyObject TPythonRunner::GetMainModule() const
+{
+    // An empty name is handed over as an empty text, never as null.
+    return PyImport_AddModule(FExecModule.isNull() ? "" : FExecModule.constData());
+}
+
+void TPythonRunner::ClearDateTimeTypes()
+{
+    FTimeStruct = nullptr;
+    FPyDateTime_DateType = nullptr;
+    FPyDateTime_DateTimeType = nullptr;
+    FPyDateTime_DeltaType = nullptr;
+    FPyDateTime_TimeType = nullptr;
+    FPyDateTime_TZInfoType = nullptr;
+    FPyDateTime_TimeTZType = nullptr;
+    FPyDateTime_DateTimeTZType = nullptr;
+}
+
+TPyRef TPythonRunner::Run_CommandAsObjectWithDict(const QByteArray& command, int mode, PPyObject locals,
                                                   PPyObject globals, const QString& FileName)
 {
     RequireInitialized();
@@ -81,44 +152,44 @@ TPyRef TPythonEngine::Run_CommandAsObjectWithDict(const QByteArray& command, int
     }
 }
 
-TPyRef TPythonEngine::Run_CommandAsObject(const QByteArray& command, int mode, const QString& FileName)
+TPyRef TPythonRunner::Run_CommandAsObject(const QByteArray& command, int mode, const QString& FileName)
 {
     return Run_CommandAsObjectWithDict(command, mode, nullptr, nullptr, FileName);
 }
 
-QString TPythonEngine::Run_CommandAsString(const QByteArray& command, int mode, const QString& FileName)
+QString TPythonRunner::Run_CommandAsString(const QByteArray& command, int mode, const QString& FileName)
 {
     return PyObjectAsString(Run_CommandAsObject(command, mode, FileName).Get());
 }
 
-void TPythonEngine::ExecString(const QByteArray& command, const QString& FileName)
+void TPythonRunner::ExecString(const QByteArray& command, const QString& FileName)
 {
     Run_CommandAsObject(command, file_input, FileName);
 }
 
-void TPythonEngine::ExecString(const QByteArray& command, PPyObject locals, PPyObject globals,
+void TPythonRunner::ExecString(const QByteArray& command, PPyObject locals, PPyObject globals,
                                const QString& FileName)
 {
     Run_CommandAsObjectWithDict(command, file_input, locals, globals, FileName);
 }
 
-TPyRef TPythonEngine::EvalString(const QByteArray& command, const QString& FileName)
+TPyRef TPythonRunner::EvalString(const QByteArray& command, const QString& FileName)
 {
     return Run_CommandAsObject(command, eval_input, FileName);
 }
 
-TPyRef TPythonEngine::EvalString(const QByteArray& command, PPyObject locals, PPyObject globals,
+TPyRef TPythonRunner::EvalString(const QByteArray& command, PPyObject locals, PPyObject globals,
                                  const QString& FileName)
 {
     return Run_CommandAsObjectWithDict(command, eval_input, locals, globals, FileName);
 }
 
-QString TPythonEngine::EvalStringAsStr(const QByteArray& command, const QString& FileName)
+QString TPythonRunner::EvalStringAsStr(const QByteArray& command, const QString& FileName)
 {
     return Run_CommandAsString(command, eval_input, FileName);
 }
 
-QByteArray TPythonEngine::StringsToCommand(const QStringList& strings) const
+QByteArray TPythonRunner::StringsToCommand(const QStringList& strings) const
 {
     QString text;
     for (const QString& line : strings) {
@@ -128,34 +199,34 @@ QByteArray TPythonEngine::StringsToCommand(const QStringList& strings) const
     return EncodeString(text);
 }
 
-void TPythonEngine::ExecStrings(const QStringList& strings, const QString& FileName)
+void TPythonRunner::ExecStrings(const QStringList& strings, const QString& FileName)
 {
     ExecString(StringsToCommand(strings), FileName);
 }
 
-void TPythonEngine::ExecStrings(const QStringList& strings, PPyObject locals, PPyObject globals,
+void TPythonRunner::ExecStrings(const QStringList& strings, PPyObject locals, PPyObject globals,
                                 const QString& FileName)
 {
     ExecString(StringsToCommand(strings), locals, globals, FileName);
 }
 
-TPyRef TPythonEngine::EvalStrings(const QStringList& strings, const QString& FileName)
+TPyRef TPythonRunner::EvalStrings(const QStringList& strings, const QString& FileName)
 {
     return EvalString(StringsToCommand(strings), FileName);
 }
 
-TPyRef TPythonEngine::EvalStrings(const QStringList& strings, PPyObject locals, PPyObject globals,
+TPyRef TPythonRunner::EvalStrings(const QStringList& strings, PPyObject locals, PPyObject globals,
                                   const QString& FileName)
 {
     return EvalString(StringsToCommand(strings), locals, globals, FileName);
 }
 
-QString TPythonEngine::EvalStringsAsStr(const QStringList& strings, const QString& FileName)
+QString TPythonRunner::EvalStringsAsStr(const QStringList& strings, const QString& FileName)
 {
     return Run_CommandAsString(StringsToCommand(strings), eval_input, FileName);
 }
 
-void TPythonEngine::ExecFile(const QString& FileName, PPyObject locals, PPyObject globals)
+void TPythonRunner::ExecFile(const QString& FileName, PPyObject locals, PPyObject globals)
 {
     QFile f(FileName);
     if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
@@ -167,7 +238,7 @@ void TPythonEngine::ExecFile(const QString& FileName, PPyObject locals, PPyObjec
     ExecStrings(lines, locals, globals, FileName);
 }
 
-bool TPythonEngine::CheckSyntax(const QByteArray& str, int mode)
+bool TPythonRunner::CheckSyntax(const QByteArray& str, int mode)
 {
     if (FMajorVersion == 3 && FMinorVersion < 10 && PyParser_SimpleParseStringFlags && PyNode_Free) {
         void* n = PyParser_SimpleParseString(str.constData(), mode);
@@ -183,7 +254,7 @@ bool TPythonEngine::CheckSyntax(const QByteArray& str, int mode)
 
 // python3 prints an exit code that is neither None nor a number, such as
 // sys.exit("bad input"), to the standard error stream before it ends.
-void TPythonEngine::PrintExitMessage(PPyObject value)
+void TPythonRunner::PrintExitMessage(PPyObject value)
 {
     if (!value)
         return;
@@ -204,7 +275,7 @@ void TPythonEngine::PrintExitMessage(PPyObject value)
         PyErr_Clear();
 }
 
-void TPythonEngine::CheckError(bool ACatchStopEx)
+void TPythonRunner::CheckError(bool ACatchStopEx)
 {
     if (!PyErr_Occurred())
         return;
@@ -234,10 +305,10 @@ void TPythonEngine::CheckError(bool ACatchStopEx)
 
 namespace {
 
-using TRaise = void (*)(TPythonEngine&, EPySyntaxError*, const QString&, const QString&);
+using TRaise = void (*)(TPythonRunner&, EPySyntaxError*, const QString&, const QString&);
 
 template <class E>
-[[noreturn]] void RaiseAs(TPythonEngine&, EPySyntaxError*, const QString& typeText, const QString& valueText)
+[[noreturn]] void RaiseAs(TPythonRunner&, EPySyntaxError*, const QString& typeText, const QString& valueText)
 {
     E e(valueText.isEmpty() ? typeText : platform::Format(QStringLiteral("%s: %s"), {typeText, valueText}));
     e.EName = typeText;
@@ -246,7 +317,7 @@ template <class E>
 }
 
 template <class E>
-[[noreturn]] void RaiseSyntax(TPythonEngine&, EPySyntaxError* details, const QString&, const QString&)
+[[noreturn]] void RaiseSyntax(TPythonRunner&, EPySyntaxError* details, const QString&, const QString&)
 {
     E e(details->Message());
     static_cast<EPySyntaxError&>(e) = *details;
@@ -306,7 +377,7 @@ const TErrorMapping kErrorMap[] = {
 
 } // namespace
 
-void TPythonEngine::RaiseError()
+void TPythonRunner::RaiseError()
 {
     if (PyErr_Occurred())
         PyErr_Print();
@@ -332,7 +403,7 @@ void TPythonEngine::RaiseError()
     RaiseAs<EPyExecError>(*this, nullptr, typeText, valueText);
 }
 
-void TPythonEngine::SyntaxDetails(EPySyntaxError& E, PPyObject errType, PPyObject errValue, const QString& typeText,
+void TPythonRunner::SyntaxDetails(EPySyntaxError& E, PPyObject errType, PPyObject errValue, const QString& typeText,
                                   const QString& valueText)
 {
     E.EName = typeText;
@@ -432,7 +503,7 @@ void TPythonTraceback::Refresh(PPyObject pytraceback)
 
 // ---------------------------------------------------------------- strings
 
-QString TPythonEngine::PyObjectAsString(PPyObject obj)
+QString TPythonRunner::PyObjectAsString(PPyObject obj)
 {
     if (!obj)
         return QString();
@@ -446,7 +517,7 @@ QString TPythonEngine::PyObjectAsString(PPyObject obj)
     return PyUnicodeAsString(s.Get());
 }
 
-QString TPythonEngine::ObjectTextOrEmpty(PPyObject obj)
+QString TPythonRunner::ObjectTextOrEmpty(PPyObject obj)
 {
     // Used while an error is being reported: a failing __str__ must not start
     // another report (it could recurse for ever).
@@ -462,7 +533,7 @@ QString TPythonEngine::ObjectTextOrEmpty(PPyObject obj)
     return PyUnicode_Check(s.Get()) ? PyUnicodeAsString(s.Get()) : QString();
 }
 
-QString TPythonEngine::PyUnicodeAsString(PPyObject obj)
+QString TPythonRunner::PyUnicodeAsString(PPyObject obj)
 {
     if (!PyUnicode_Check(obj))
         throw EPythonError(ConversionError("PyUnicodeAsString", "Unicode"));
@@ -482,7 +553,7 @@ QString TPythonEngine::PyUnicodeAsString(PPyObject obj)
     return r;
 }
 
-QByteArray TPythonEngine::PyUnicodeAsUTF8String(PPyObject obj)
+QByteArray TPythonRunner::PyUnicodeAsUTF8String(PPyObject obj)
 {
     if (!PyUnicode_Check(obj))
         throw EPythonError(ConversionError("PyUnicodeAsUTF8String", "Unicode"));
@@ -495,7 +566,7 @@ QByteArray TPythonEngine::PyUnicodeAsUTF8String(PPyObject obj)
     return QByteArray(p, size);
 }
 
-TPyRef TPythonEngine::PyUnicodeFromString(const QString& AString)
+TPyRef TPythonRunner::PyUnicodeFromString(const QString& AString)
 {
     // The host's UTF-16 buffer goes straight to the runtime (wchar_t is 32 bits here).
     int byteorder = -1; // little-endian, as the host stores it
@@ -503,19 +574,19 @@ TPyRef TPythonEngine::PyUnicodeFromString(const QString& AString)
                                                       AString.size() * 2, "surrogatepass", &byteorder));
 }
 
-TPyRef TPythonEngine::PyUnicodeFromString(const QByteArray& AString)
+TPyRef TPythonRunner::PyUnicodeFromString(const QByteArray& AString)
 {
     return PyUnicodeFromString(platform::FromAnsi(AString));
 }
 
-QByteArray TPythonEngine::EncodeWindowsFilePath(const QString& str) const
+QByteArray TPythonRunner::EncodeWindowsFilePath(const QString& str) const
 {
     if (FMajorVersion > 3 || (FMajorVersion == 3 && FMinorVersion > 5))
         return str.toUtf8();
     return platform::ToAnsi(str);
 }
 
-QByteArray TPythonEngine::PyBytesAsAnsiString(PPyObject obj)
+QByteArray TPythonRunner::PyBytesAsAnsiString(PPyObject obj)
 {
     if (!PyBytes_Check(obj))
         throw EPythonError(ConversionError("PyBytesAsAnsiString", "Bytes"));
@@ -526,7 +597,7 @@ QByteArray TPythonEngine::PyBytesAsAnsiString(PPyObject obj)
     return QByteArray(data, n);
 }
 
-QByteArray TPythonEngine::PyByteArrayAsAnsiString(PPyObject obj)
+QByteArray TPythonRunner::PyByteArrayAsAnsiString(PPyObject obj)
 {
     if (!PyByteArray_Check(obj))
         throw EPythonError(ConversionError("PyByteArrayAsAnsiString", "ByteArray"));
@@ -535,13 +606,13 @@ QByteArray TPythonEngine::PyByteArrayAsAnsiString(PPyObject obj)
 
 // ---------------------------------------------------------------- singletons and containers
 
-TPyRef TPythonEngine::ReturnNone() { return TPyRef::Borrow(*this, Py_None); }
+TPyRef TPythonRunner::ReturnNone() { return TPyRef::Borrow(*this, Py_None); }
 
-TPyRef TPythonEngine::ReturnTrue() { return TPyRef::Borrow(*this, Py_True); }
+TPyRef TPythonRunner::ReturnTrue() { return TPyRef::Borrow(*this, Py_True); }
 
-TPyRef TPythonEngine::ReturnFalse() { return TPyRef::Borrow(*this, Py_False); }
+TPyRef TPythonRunner::ReturnFalse() { return TPyRef::Borrow(*this, Py_False); }
 
-TPyRef TPythonEngine::NewContainer(PPyObject obj, const char* what)
+TPyRef TPythonRunner::NewContainer(PPyObject obj, const char* what)
 {
     if (!obj) {
         PyErr_Clear();
@@ -550,7 +621,7 @@ TPyRef TPythonEngine::NewContainer(PPyObject obj, const char* what)
     return TPyRef::Steal(*this, obj);
 }
 
-TPyRef TPythonEngine::ConvertedItem(TPyRef item)
+TPyRef TPythonRunner::ConvertedItem(TPyRef item)
 {
     // A value the runtime could not make must not leave a hole in the container.
     if (!item) {
@@ -562,7 +633,7 @@ TPyRef TPythonEngine::ConvertedItem(TPyRef item)
 
 // A new tuple or list of n items made by item(i); a null item, or one whose
 // conversion throws, fails the whole container instead of leaving a hole.
-TPyRef TPythonEngine::NewSequence(bool tuple, Py_ssize_t n, const std::function<TPyRef(Py_ssize_t)>& item)
+TPyRef TPythonRunner::NewSequence(bool tuple, Py_ssize_t n, const std::function<TPyRef(Py_ssize_t)>& item)
 {
     TPyRef seq = tuple ? NewContainer(PyTuple_New(n), "tuple") : NewContainer(PyList_New(n), "list");
     for (Py_ssize_t i = 0; i < n; ++i) {
@@ -576,7 +647,7 @@ TPyRef TPythonEngine::NewSequence(bool tuple, Py_ssize_t n, const std::function<
     return seq;
 }
 
-TPyRef TPythonEngine::MakePySequence(bool tuple, const std::vector<PPyObject>& objects)
+TPyRef TPythonRunner::MakePySequence(bool tuple, const std::vector<PPyObject>& objects)
 {
     return NewSequence(tuple, static_cast<Py_ssize_t>(objects.size()), [&](Py_ssize_t i) {
         // A null slot would crash whoever reads the container; it holds None instead.
@@ -585,21 +656,21 @@ TPyRef TPythonEngine::MakePySequence(bool tuple, const std::vector<PPyObject>& o
     });
 }
 
-TPyRef TPythonEngine::MakePyTuple(const std::vector<PPyObject>& objects) { return MakePySequence(true, objects); }
+TPyRef TPythonRunner::MakePyTuple(const std::vector<PPyObject>& objects) { return MakePySequence(true, objects); }
 
-TPyRef TPythonEngine::MakePyList(const std::vector<PPyObject>& objects) { return MakePySequence(false, objects); }
+TPyRef TPythonRunner::MakePyList(const std::vector<PPyObject>& objects) { return MakePySequence(false, objects); }
 
-TPyRef TPythonEngine::ArrayToPyTuple(const QVariantList& items)
+TPyRef TPythonRunner::ArrayToPyTuple(const QVariantList& items)
 {
     return NewSequence(true, items.size(), [&](Py_ssize_t i) { return VarRecAsPyObject(items.at(i)); });
 }
 
-TPyRef TPythonEngine::ArrayToPyList(const QVariantList& items)
+TPyRef TPythonRunner::ArrayToPyList(const QVariantList& items)
 {
     return NewSequence(false, items.size(), [&](Py_ssize_t i) { return VarRecAsPyObject(items.at(i)); });
 }
 
-TPyRef TPythonEngine::ArrayToPyDict(const QVariantList& items)
+TPyRef TPythonRunner::ArrayToPyDict(const QVariantList& items)
 {
     if (items.size() % 2 != 0)
         throw platform::Exception(QStringLiteral("You must provide an even number of arguments"));
@@ -615,17 +686,17 @@ TPyRef TPythonEngine::ArrayToPyDict(const QVariantList& items)
     return d;
 }
 
-TPyRef TPythonEngine::StringsToPyList(const QStringList& strings)
+TPyRef TPythonRunner::StringsToPyList(const QStringList& strings)
 {
     return NewSequence(false, strings.size(), [&](Py_ssize_t i) { return PyUnicodeFromString(strings.at(i)); });
 }
 
-TPyRef TPythonEngine::StringsToPyTuple(const QStringList& strings)
+TPyRef TPythonRunner::StringsToPyTuple(const QStringList& strings)
 {
     return NewSequence(true, strings.size(), [&](Py_ssize_t i) { return PyUnicodeFromString(strings.at(i)); });
 }
 
-void TPythonEngine::PyListToStrings(PPyObject list, QStringList& strings, bool ClearStrings)
+void TPythonRunner::PyListToStrings(PPyObject list, QStringList& strings, bool ClearStrings)
 {
     if (!PyList_Check(list))
         throw EPythonError(QStringLiteral("the python object is not a list"));
@@ -636,7 +707,7 @@ void TPythonEngine::PyListToStrings(PPyObject list, QStringList& strings, bool C
         strings << PyObjectAsString(PyList_GetItem(list, i));
 }
 
-void TPythonEngine::PyTupleToStrings(PPyObject tuple, QStringList& strings)
+void TPythonRunner::PyTupleToStrings(PPyObject tuple, QStringList& strings)
 {
     if (!PyTuple_Check(tuple))
         throw EPythonError(QStringLiteral("the python object is not a tuple"));
@@ -646,7 +717,7 @@ void TPythonEngine::PyTupleToStrings(PPyObject tuple, QStringList& strings)
         strings << PyObjectAsString(PyTuple_GetItem(tuple, i));
 }
 
-TPyRef TPythonEngine::SetToList(const void* data, int ASize)
+TPyRef TPythonRunner::SetToList(const void* data, int ASize)
 {
     TPyRef l = NewContainer(PyList_New(0), "list");
     const auto* bytes = static_cast<const unsigned char*>(data);
@@ -657,7 +728,7 @@ TPyRef TPythonEngine::SetToList(const void* data, int ASize)
     return l;
 }
 
-void TPythonEngine::ListToSet(PPyObject List, void* data, int ASize)
+void TPythonRunner::ListToSet(PPyObject List, void* data, int ASize)
 {
     auto* bytes = static_cast<unsigned char*>(data);
     std::memset(bytes, 0, static_cast<std::size_t>(ASize));
@@ -675,14 +746,14 @@ void TPythonEngine::ListToSet(PPyObject List, void* data, int ASize)
     }
 }
 
-QVariant TPythonEngine::GetSequenceItem(PPyObject sequence, Py_ssize_t idx)
+QVariant TPythonRunner::GetSequenceItem(PPyObject sequence, Py_ssize_t idx)
 {
     return PyObjectAsVariant(StealOrRaise(PySequence_GetItem(sequence, idx)).Get());
 }
 
 // ---------------------------------------------------------------- variants
 
-TPyRef TPythonEngine::VariantAsPyObject(const QVariant& V)
+TPyRef TPythonRunner::VariantAsPyObject(const QVariant& V)
 {
     if (!V.isValid() || V.isNull())
         return ReturnNone();
@@ -742,7 +813,7 @@ TPyRef TPythonEngine::VariantAsPyObject(const QVariant& V)
     }
 }
 
-QVariant TPythonEngine::PyObjectAsVariant(PPyObject obj)
+QVariant TPythonRunner::PyObjectAsVariant(PPyObject obj)
 {
     if (!obj || obj == Py_None)
         return QVariant();
@@ -807,7 +878,7 @@ QVariant TPythonEngine::PyObjectAsVariant(PPyObject obj)
     return QVariant();
 }
 
-QVariant TPythonEngine::EvalPyFunction(PPyObject pyfunc, const QVariantList& args)
+QVariant TPythonRunner::EvalPyFunction(PPyObject pyfunc, const QVariantList& args)
 {
     const TPyRef a = ArrayToPyTuple(args);
     return PyObjectAsVariant(StealOrRaise(PyObject_Call(pyfunc, a.Get(), nullptr)).Get());
