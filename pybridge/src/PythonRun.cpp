@@ -50,25 +50,20 @@ TPythonRunner::TPythonRunner(TComponent* AOwner) : TPythonInterface(AOwner), FTr
 
 TPythonRunner::~TPythonRunner() = default;
 
-void TPythonRunner::SetGlobalVars(PPyObject Value)
+void TPythonRunner::SetDictionary(TPyRef& slot, PPyObject Value, const char* property)
 {
-    FGlobalVars.Reset();
+    slot.Reset();
     if (!Value)
         return;
     if (!PyDict_Check(Value))
-        throw platform::Exception(QStringLiteral("You must set a Python dictionary in the GlobalVars property"));
-    FGlobalVars = TPyRef::Borrow(*this, Value);
+        throw platform::Exception(
+            QStringLiteral("You must set a Python dictionary in the %1 property").arg(QLatin1String(property)));
+    slot = TPyRef::Borrow(*this, Value);
 }
 
-void TPythonRunner::SetLocalVars(PPyObject Value)
-{
-    FLocalVars.Reset();
-    if (!Value)
-        return;
-    if (!PyDict_Check(Value))
-        throw platform::Exception(QStringLiteral("You must set a Python dictionary in the LocalVars property"));
-    FLocalVars = TPyRef::Borrow(*this, Value);
-}
+void TPythonRunner::SetGlobalVars(PPyObject Value) { SetDictionary(FGlobalVars, Value, "GlobalVars"); }
+
+void TPythonRunner::SetLocalVars(PPyObject Value) { SetDictionary(FLocalVars, Value, "LocalVars"); }
 
 void TPythonRunner::InitDateTimeTypes()
 {

@@ -165,6 +165,10 @@ protected:
 private:
     friend struct TPythonEngineTestSeam;
 
+    // Holds a dictionary (one more reference) or null; anything else raises
+    // "You must set a Python dictionary in the <property> property".
+    void SetDictionary(TPyRef& slot, PPyObject Value, const char* property);
+
     void SyntaxDetails(EPySyntaxError& E, PPyObject errType, PPyObject errValue, const QString& typeText,
                        const QString& valueText);
     QByteArray StringsToCommand(const QStringList& strings) const;
