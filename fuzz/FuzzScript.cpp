@@ -8,6 +8,7 @@
 
 #include "app/ScriptFile.h"
 #include "editor/LineBuffer.h"
+#include "editor/TextLoader.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -59,7 +60,7 @@ void CheckApplicationReader(const Files& files, const QByteArray& bytes)
     std::fclose(f);
 
     const QByteArray body = bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes;
-    const bool utf8 = TLineBuffer::ValidUtf8Prefix(body.constData(), body.size(), false) == body.size();
+    const bool utf8 = platform::ValidUtf8Prefix(body.constData(), body.size(), false) == body.size();
     std::optional<QString> text;
     try {
         text = LoadScriptFile(files.opened);
@@ -89,27 +90,29 @@ void CheckApplicationReader(const Files& files, const QByteArray& bytes)
 void CheckBufferReader(const QByteArray& bytes, std::optional<TEncoding> encoding)
 {
     TLineBuffer b;
+    editor::TTextLoader loader;
     QBuffer in;
     in.setData(bytes);
     in.open(QIODevice::ReadOnly);
     try {
-        b.LoadFromStream(in, encoding);
+        loader.LoadFromStream(b, in, encoding);
     } catch (const editor::EEncodingError&) {
         return;
     }
     const QString loaded = b.GetText();
-    const QString detail = QStringLiteral("read as %1, asked %2:\n").arg(int(b.Encoding())).arg(encoding ? int(*encoding) : -1)
+    const QString detail = QStringLiteral("read as %1, asked %2:\n").arg(int(loader.Encoding())).arg(encoding ? int(*encoding) : -1)
         + loaded;
     QBuffer out;
     out.open(QIODevice::WriteOnly);
-    Check(b.SaveToStream(out), "saving in the encoding just read was refused", detail);
+    Check(loader.SaveToStream(b, out), "saving in the encoding just read was refused", detail);
     TLineBuffer again;
+    editor::TTextLoader againLoader;
     QBuffer back;
     back.setData(out.data());
     back.open(QIODevice::ReadOnly);
-    again.LoadFromStream(back, encoding);
+    againLoader.LoadFromStream(again, back, encoding);
     Check(again.GetText() == loaded, "the buffer's saved text reads back otherwise", detail);
-    Check(again.Encoding() == b.Encoding() && again.WriteBOM() == b.WriteBOM(),
+    Check(againLoader.Encoding() == loader.Encoding() && againLoader.WriteBOM() == loader.WriteBOM(),
           "the buffer's saved text reads back in another encoding", detail);
 }
 

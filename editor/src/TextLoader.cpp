@@ -44,31 +44,4 @@ void TTextLoader::SetText(TLineBuffer& lines, const QString& text)
         FFileFormat = format;
 }
 
-// --- TLineBuffer's forwarding members --------------------------------------
-
-void TLineBuffer::TLoaderDelete::operator()(TTextLoader* loader) const noexcept { delete loader; }
-
-TTextLoader& TLineBuffer::Loader() const
-{
-    if (!FLoader)
-        FLoader.reset(new TTextLoader);
-    return *FLoader;
-}
-
-void TLineBuffer::LoadFromStream(QIODevice& stream, std::optional<TEncoding> encoding)
-{
-    Loader().LoadFromStream(*this, stream, encoding);
-}
-
-bool TLineBuffer::SaveToStream(QIODevice& stream, std::optional<TEncoding> encoding)
-{
-    return Loader().SaveToStream(*this, stream, encoding);
-}
-
-TEncoding TLineBuffer::Encoding() const { return Loader().Encoding(); }
-void TLineBuffer::SetEncoding(TEncoding value) { Loader().SetEncoding(value); }
-bool TLineBuffer::WriteBOM() const { return Loader().WriteBOM(); }
-void TLineBuffer::SetWriteBOM(bool value) { Loader().SetWriteBOM(value); }
-void TLineBuffer::SetFileFormat(TTextFileFormat value) { Loader().SetFileFormat(value); }
-
 } // namespace editor

@@ -356,11 +356,8 @@ void TDynamicDll::ReadLoadedRuntimeVersion()
     auto getVersion = reinterpret_cast<TGetVersion>(ImportSymbol("Py_GetVersion"));
     const wchar_t* p = fullPath();
     SetDllName(QFileInfo(p ? QString::fromWCharArray(p) : QString()).fileName());
-    QString version = QString::fromUtf8(getVersion());
-    const qsizetype blank = version.indexOf(u' ');
-    if (blank >= 0)
-        version.truncate(blank);
-    version = (version.size() < 4 || version.at(3) == u'.') ? version.left(3) : version.left(4);
+    const TRuntimeVersion v = ParseRuntimeVersion(QString::fromUtf8(getVersion()));
+    const QString version = v.Ok ? QStringLiteral("%1.%2").arg(v.Major).arg(v.Minor) : QString();
     for (const TPythonVersionProp& row : KnownPythonVersions) {
         if (version == QLatin1String(row.RegVersion)) {
             FRegVersion = QString::fromLatin1(row.RegVersion);

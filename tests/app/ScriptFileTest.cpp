@@ -1,5 +1,6 @@
 #include "app/ScriptFile.h"
 #include "editor/LineBuffer.h"
+#include "editor/TextLoader.h"
 #include "platform/FileIO.h"
 #include "platform/TextLines.h"
 
@@ -67,7 +68,7 @@ QStringList BufferLines(const QByteArray& bytes)
     QByteArray copy = bytes;
     QBuffer dev(&copy);
     dev.open(QIODevice::ReadOnly);
-    b.LoadFromStream(dev);
+    editor::TTextLoader().LoadFromStream(b, dev);
     QStringList lines;
     for (int i = 0; i < b.Count(); ++i)
         lines << b.Get(i);
@@ -93,13 +94,14 @@ TEST(ScriptFileAndLineBuffer, ReadEachOthersFilesAsTheSameLines)
         // The buffer writes in each of its line-break styles, the document reads.
         for (editor::TTextFileFormat format : {editor::sffDos, editor::sffUnix, editor::sffMac}) {
             editor::TLineBuffer b;
+            editor::TTextLoader loader;
             b.SetText(text);
-            b.SetFileFormat(format);
-            b.SetWriteBOM(true);
-            b.SetEncoding(editor::TEncoding::UTF8);
+            loader.SetFileFormat(format);
+            loader.SetWriteBOM(true);
+            loader.SetEncoding(editor::TEncoding::UTF8);
             QFile out(path);
             ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            ASSERT_TRUE(b.SaveToStream(out));
+            ASSERT_TRUE(loader.SaveToStream(b, out));
             out.close();
             const QString read = LoadScriptFile(path);
             EXPECT_EQ(platform::SplitLines(read, platform::kCrLfBreaks, platform::TFinalBreak::StartsEmptyLine),

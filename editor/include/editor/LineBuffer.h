@@ -68,8 +68,6 @@ Q_DECLARE_TYPEINFO(editor::TLineRecord, Q_RELOCATABLE_TYPE);
 
 namespace editor {
 
-class TTextLoader;
-
 class TLineBuffer {
 public:
     using TTextWidthFunc = std::function<int(const QString&)>;
@@ -136,26 +134,11 @@ public:
     TPutEvent OnPut;
     TNotifyEvent OnCleared;
 
-    // Loading and saving belong to TTextLoader. These forward to a loader of
-    // the buffer's own, for callers that still load and save through it.
-    void LoadFromStream(QIODevice& stream, std::optional<TEncoding> encoding = std::nullopt);
-    bool SaveToStream(QIODevice& stream, std::optional<TEncoding> encoding = std::nullopt);
-    TEncoding Encoding() const;
-    void SetEncoding(TEncoding value);
-    bool WriteBOM() const;
-    void SetWriteBOM(bool value);
-    void SetFileFormat(TTextFileFormat value);
-    static qsizetype ValidUtf8Prefix(const char* data, qsizetype size, bool truncatedOk)
-    {
-        return platform::ValidUtf8Prefix(data, size, truncatedOk);
-    }
-
 private:
     static TLineRecord NewRecord(const QString& s) { return TLineRecord{s, kRangeNotScanned, -1, sfTextWidthUnknown}; }
     TLineRecord& Rec(int index) { return FList[index]; }
     const TLineRecord& Rec(int index) const { return FList[index]; }
     bool HasObjects() const { return FObjects.Capacity() > 0; }
-    TTextLoader& Loader() const;
     void ListIndexError(int index) const;
     void SetUpdateState(bool updating);
     void ComputeCharIndexes() const;
@@ -172,11 +155,6 @@ private:
     mutable bool FCharIndexesAreValid = false;
     bool FTrailingLineBreak = false;
     int FUpdateCount = 0;
-    struct TLoaderDelete {
-        void operator()(TTextLoader* loader) const noexcept;
-    };
-    // Made by the first forwarding member used.
-    mutable std::unique_ptr<TTextLoader, TLoaderDelete> FLoader;
 };
 
 // Holds one begin/end update pair of a buffer: the changes made while it

@@ -45,10 +45,6 @@ public:
     void SetDefaultEncoding(TEncoding value) { FDefaultEncoding = value; }
 
     static QByteArray Preamble(TEncoding encoding) { return platform::Preamble(encoding); }
-    static qsizetype ValidUtf8Prefix(const char* data, qsizetype size, bool truncatedOk)
-    {
-        return platform::ValidUtf8Prefix(data, size, truncatedOk);
-    }
 
     TInfoLossEvent OnInfoLoss;
 
