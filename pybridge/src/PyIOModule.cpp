@@ -153,7 +153,8 @@ PPyObject pyio_read(PPyObject, PPyObject)
         if (!e.RedirectIO())
             return e.ReturnNone();
         TPythonInputOutput* io = IOOf(e);
-        if (!io)
+        // Closed input reads as the end of the file: input() raises EOFError.
+        if (!io || io->InputClosed())
             return TPyRef::Steal(e, e.PyUnicode_FromString(""));
         // An input box belongs to the user-interface thread; from any other
         // thread the request would never be answered.

@@ -54,6 +54,7 @@ void TPythonInputOutput::WriteFrom(const QString& S, quintptr Writer) { WriteTex
 
 void TPythonInputOutput::WriteText(const QString& S, quintptr Writer, bool Queued)
 {
+    FWriteCount.fetch_add(1, std::memory_order_relaxed);
     QMutexLocker lock(&FLock);
     FLine_Buffer = FLinesPerThread.at(WriterEntry(Writer)).Text;
     if (FRawOutput) {

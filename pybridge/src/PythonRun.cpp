@@ -112,8 +112,20 @@ void TPythonRunner::ClearDateTimeTypes()
     FPyDateTime_DateTimeTZType = nullptr;
 }
 
-TPyRef TPythonRunner::Run_CommandAsObjectWithDict(const QByteArray& command, int mode, PPyObject locals,
-                                                  PPyObject globals, const QString& FileName)
+TPyRef TPythonRunner::CompileCode(const QByteArray& command, int mode, const QString& FileName)
+{
+    RequireInitialized();
+    FTraceback->Clear();
+    CheckError(false);
+    const QByteArray fileName = EncodeString(FileName);
+    const QByteArray cmd = NormalizeLineBreaks(command);
+    TPyRef code = StealOrRaise(Py_CompileString(cmd.constData(), fileName.constData(), mode));
+    if (!code)
+        throw EPythonError(QStringLiteral("Run_CommandAsObject: could not compile the code"));
+    return code;
+}
+
+TPyRef TPythonRunner::EvalCode(PPyObject code, PPyObject locals, PPyObject globals)
 {
     RequireInitialized();
     FTraceback->Clear();
@@ -132,12 +144,7 @@ TPyRef TPythonRunner::Run_CommandAsObjectWithDict(const QByteArray& command, int
             CheckError(false);
     }
     try {
-        const QByteArray fileName = EncodeString(FileName);
-        const QByteArray cmd = NormalizeLineBreaks(command);
-        const TPyRef code = StealOrRaise(Py_CompileString(cmd.constData(), fileName.constData(), mode));
-        if (!code)
-            throw EPythonError(QStringLiteral("Run_CommandAsObject: could not compile the code"));
-        return StealOrRaise(PyEval_EvalCode(code.Get(), g, l));
+        return StealOrRaise(PyEval_EvalCode(code, g, l));
     } catch (const EPythonError&) {
         throw;
     } catch (const platform::Exception&) {
@@ -145,6 +152,13 @@ TPyRef TPythonRunner::Run_CommandAsObjectWithDict(const QByteArray& command, int
             CheckError(false);
         throw;
     }
+}
+
+TPyRef TPythonRunner::Run_CommandAsObjectWithDict(const QByteArray& command, int mode, PPyObject locals,
+                                                  PPyObject globals, const QString& FileName)
+{
+    const TPyRef code = CompileCode(command, mode, FileName);
+    return EvalCode(code.Get(), locals, globals);
 }
 
 TPyRef TPythonRunner::Run_CommandAsObject(const QByteArray& command, int mode, const QString& FileName)

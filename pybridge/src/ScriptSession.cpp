@@ -2,6 +2,7 @@
 
 #include "pybridge/PyRef.h"
 #include "pybridge/PythonEngine.h"
+#include "pybridge/PythonIO.h"
 
 #include "platform/ThreadSignalTimer.h"
 
@@ -168,7 +169,7 @@ TScriptSession::~TScriptSession()
         gTickSession = nullptr;
     Acquire();
     // A finalised interpreter has freed the functions already.
-    for (TPyRef* f : RunFunctions()) {
+    for (TPyRef* f : HeldObjects()) {
         if (*f && !FEngine.Initialized())
             (void)f->Release();
         f->Reset();
@@ -237,7 +238,7 @@ void TScriptSession::SetRunning(bool running)
     if (!FTimer)
         return;
     if (running)
-        FTimer->Start(TickInterval());
+        FTimer->Start(FTickInterval);
     else
         FTimer->Stop();
 }
@@ -308,6 +309,22 @@ void TScriptSession::RegisterSource(const QString& fileName, const QByteArray& s
     if (FEngine.PyErr_Occurred())
         FEngine.CheckError(false);
     FEngine.StealOrRaise(FEngine.PyObject_CallObject(FRegisterSource.Get(), args.Get()));
+}
+
+TPyRef TScriptSession::CompileScript(const QByteArray& source, const QString& fileName)
+{
+    if (!FScriptCode || source != FScriptSource || fileName != FScriptFile) {
+        auto* io = dynamic_cast<TPythonInputOutput*>(FEngine.IO());
+        const quint64 writes = io ? io->WriteCount() : 0;
+        FScriptCode.Reset();
+        TPyRef code = FEngine.CompileCode(source, file_input, fileName);
+        if (io && io->WriteCount() != writes)
+            return code;
+        FScriptCode = std::move(code);
+        FScriptSource = source;
+        FScriptFile = fileName;
+    }
+    return TPyRef::Borrow(FEngine, FScriptCode.Get());
 }
 
 void TScriptSession::CallHook(const TPyRef& hook) noexcept
@@ -450,7 +467,7 @@ bool TScriptSession::Shutdown(std::chrono::milliseconds wait)
     if (!FAttached)
         return true;
     Acquire();
-    for (TPyRef* f : RunFunctions())
+    for (TPyRef* f : HeldObjects())
         f->Reset();
     try {
         TPyRef vars = TPyRef::Steal(FEngine, FEngine.PyDict_New());

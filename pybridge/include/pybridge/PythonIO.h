@@ -45,6 +45,14 @@ public:
     bool RawOutput() const { return FRawOutput; }
     void SetRawOutput(bool Value) { FRawOutput = Value; }
 
+    // Standard input reads as an empty file (as python3 < /dev/null):
+    // nothing asks the user, and input() raises EOFError.
+    bool InputClosed() const { return FInputClosed; }
+    void SetInputClosed(bool Value) { FInputClosed = Value; }
+    // Writes so far, counted per call: a caller sees whether something was
+    // written while it waited.
+    quint64 WriteCount() const { return FWriteCount.load(std::memory_order_relaxed); }
+
     TSendDataEvent OnSendData;
     TReceiveDataEvent OnReceiveData;
     TSendUniDataEvent OnSendUniData;
@@ -104,6 +112,8 @@ protected:
     int FMaxLineLength = 256;
     bool FUnicodeIO = false;
     bool FRawOutput = false;
+    bool FInputClosed = false;
+    std::atomic<quint64> FWriteCount{0};
 
     std::atomic<qsizetype> FQueuedCount{0};
 

@@ -63,6 +63,11 @@ public:
     PPyObject GetMainModule() const; // borrowed
 
     // Running code. The results are new references; locals and globals are borrowed.
+    // Compiles without running anything: the code object, or the error
+    // (EPySyntaxError with its line and columns) thrown.
+    TPyRef CompileCode(const QByteArray& command, int mode, const QString& FileName = QStringLiteral("<string>"));
+    // Runs a code object in the given dictionaries, or the execution module's.
+    TPyRef EvalCode(PPyObject code, PPyObject locals = nullptr, PPyObject globals = nullptr);
     TPyRef Run_CommandAsObjectWithDict(const QByteArray& command, int mode, PPyObject locals,
                                        PPyObject globals, const QString& FileName = QStringLiteral("<string>"));
     TPyRef Run_CommandAsObject(const QByteArray& command, int mode,

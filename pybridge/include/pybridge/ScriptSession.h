@@ -80,6 +80,13 @@ public:
     // its lines. Call during a run.
     void RegisterSource(const QString& fileName, const QByteArray& source);
 
+    // The script's code object (call during a run); a compile error is
+    // thrown (EPySyntaxError). The same text and name as the last time give
+    // the last code object again without compiling: a run of a small script
+    // otherwise spends a good part of its time there. A compile that wrote
+    // something (a SyntaxWarning) is not kept, so the warning shows at every run.
+    TPyRef CompileScript(const QByteArray& source, const QString& fileName);
+
     // Ends the session for good: takes the lock, waits up to `wait` for the
     // script's non-daemon threads and returns whether none is left. When one
     // is, the exit handlers are run here, since the interpreter must then
@@ -96,7 +103,11 @@ public:
     // handlers, which a finalisation would otherwise have run.
     void RunExitHandlers();
 
-    static std::chrono::milliseconds TickInterval() { return std::chrono::milliseconds(20); }
+    // How often a run's tick comes: the longest the host's events wait while
+    // a script runs. Takes effect at the next run.
+    std::chrono::milliseconds TickInterval() const { return FTickInterval; }
+    void SetTickInterval(std::chrono::milliseconds interval) { FTickInterval = interval; }
+    static std::chrono::milliseconds DefaultTickInterval() { return std::chrono::milliseconds(20); }
     static int TickSignal();
 
     // What the interpreter calls for the tick signal (the runtime's calling form).
@@ -129,11 +140,17 @@ private:
     bool FAttached = false;
     bool FShutDown = false;
     bool FThreadsLeft = false;
+    std::chrono::milliseconds FTickInterval = DefaultTickInterval();
     PyThreadState* FSavedState = nullptr;
     TPyRef FRegisterSource;
     TPyRef FBeginRun;
     TPyRef FEndRun;
-    std::array<TPyRef*, 3> RunFunctions() { return {&FRegisterSource, &FBeginRun, &FEndRun}; }
+    // The last script compiled, and the text and name it came from.
+    TPyRef FScriptCode;
+    QByteArray FScriptSource;
+    QString FScriptFile;
+    // Everything the session holds in the interpreter.
+    std::array<TPyRef*, 4> HeldObjects() { return {&FRegisterSource, &FBeginRun, &FEndRun, &FScriptCode}; }
     std::atomic<bool> FRunning{false};
     std::atomic<bool> FStopRequested{false};
     bool FStopRaised = false;
