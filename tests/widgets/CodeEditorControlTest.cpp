@@ -12,9 +12,11 @@
 #include <QInputMethodEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTest>
+#include <QToolTip>
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -475,6 +477,130 @@ TEST_F(Control, BookmarksArePaintedInTheMarksBand)
     EXPECT_FALSE(HasColor(image, marks(2), mark));
     w.Engine().ClearBookmark(3);
     EXPECT_FALSE(HasColor(Render(), marks(1), mark));
+}
+
+// Strong red, as the error marker and its underline are drawn.
+int RedPixels(const QImage& image, QRect r)
+{
+    r &= image.rect();
+    int n = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x) {
+            const QColor c(image.pixel(x, y));
+            n += c.red() >= 150 && c.green() <= 90 && c.blue() <= 90;
+        }
+    return n;
+}
+
+// The error mark: a red marker on its line's first row in the marks band, a
+// red wave under the marked characters only (across wrapped rows too), the
+// message as their tool tip; setting and clearing it move nothing.
+TEST_F(Control, ErrorMarkIsPaintedUnderItsCharactersAndMovesNothing)
+{
+    w.show();
+    QStringList lines;
+    for (int i = 1; i <= 200; ++i)
+        lines << QStringLiteral("value_%1 = f(x").arg(i, 3, 10, QChar(u'0'));
+    w.SetLines(lines);
+    w.Engine().SetTopLine(40);
+    w.Engine().SetLeftChar(3);
+    w.Engine().SetSelection({2, 41}, {5, 43});
+    auto state = [&] {
+        const editor::TCustomCodeEditor& e = w.Engine();
+        return std::vector<int>{e.CaretX(), e.CaretY(), e.BlockBegin().Char, e.BlockBegin().Line, e.BlockEnd().Char,
+            e.BlockEnd().Line, e.TopLine(), e.LeftChar(), w.verticalScrollBar()->value(),
+            w.horizontalScrollBar()->value()};
+    };
+    const std::vector<int> before = state();
+    ASSERT_EQ(w.Engine().LeftChar(), 3);
+    // What is painted after a change: only the marked line's row.
+    struct PaintSpy : QObject {
+        QRegion painted;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Paint)
+                painted += static_cast<QPaintEvent*>(e)->region();
+            return false;
+        }
+    } spy;
+    QApplication::processEvents();
+    w.viewport()->installEventFilter(&spy);
+    const int lh = w.Grid().LineHeight();
+    const QRect row2(0, 2 * lh, w.viewport()->width(), lh);
+    // "f(" of line 42, the third row shown.
+    const QString message = QStringLiteral("'(' was never closed");
+    w.SetErrorMark({42, 13, 15, message});
+    EXPECT_EQ(state(), before);
+    QApplication::processEvents();
+    EXPECT_EQ(spy.painted, QRegion(row2));
+    ASSERT_TRUE(w.ErrorMark().has_value());
+    EXPECT_EQ(w.ErrorMark()->Line, 42);
+
+    QImage image = Render();
+    widgets::TEditorGutter& g = w.Gutter();
+    const qreal cw = w.Grid().CellWidth();
+    const int textWidth = w.viewport()->width() - w.TextLeft();
+    auto marks = [&](int row) { return QRect(g.BandLeft(g.gbMarks), row * lh, g.BandWidth(g.gbMarks), lh); };
+    // Cells [c1, c2) of a screen row, from the row's first cell shown.
+    auto cells = [&](int row, qreal c1, qreal c2) {
+        return QRect(int(w.TextLeft() + c1 * cw) + 1, row * lh, int((c2 - c1) * cw) - 2, lh);
+    };
+    EXPECT_GT(RedPixels(image, marks(2)), 0);
+    EXPECT_EQ(RedPixels(image, marks(1)) + RedPixels(image, marks(3)), 0);
+    EXPECT_GT(RedPixels(image, cells(2, 10, 11)), 0);
+    EXPECT_GT(RedPixels(image, cells(2, 11, 12)), 0);
+    EXPECT_EQ(RedPixels(image, cells(2, 0, 10)), 0);
+    EXPECT_EQ(RedPixels(image, cells(2, 12, 30)), 0);
+    EXPECT_EQ(RedPixels(image, QRect(w.TextLeft(), 0, textWidth, 2 * lh)), 0);
+    EXPECT_EQ(RedPixels(image, QRect(w.TextLeft(), 3 * lh, textWidth, w.viewport()->height())), 0);
+
+    // The tool tip over the marker and the characters, none elsewhere.
+    auto tip = [&](QPoint viewportPoint) {
+        const QPoint at = w.viewport()->mapTo(&w, viewportPoint);
+        QHelpEvent help(QEvent::ToolTip, at, w.mapToGlobal(at));
+        QApplication::sendEvent(&w, &help);
+        return help.isAccepted() && QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    EXPECT_EQ(tip(marks(2).center()), message);
+    EXPECT_EQ(tip(cells(2, 11, 12).center()), message);
+    EXPECT_EQ(tip(cells(2, 5, 6).center()), QString());
+    EXPECT_EQ(tip(marks(3).center()), QString());
+    QToolTip::hideText();
+
+    spy.painted = QRegion();
+    w.ClearErrorMark();
+    EXPECT_EQ(state(), before);
+    QApplication::processEvents();
+    EXPECT_EQ(spy.painted, QRegion(row2));
+    w.viewport()->removeEventFilter(&spy);
+    EXPECT_FALSE(w.ErrorMark().has_value());
+    EXPECT_EQ(RedPixels(Render(), w.viewport()->rect()), 0);
+
+    // Wrapped: the wave follows the marked characters onto the next row;
+    // the marker stands on the line's first row.
+    QString longLine;
+    for (int i = 0; i < 40; ++i)
+        longLine += QStringLiteral("word%1 ").arg(i % 10);
+    w.SetLines({longLine, QStringLiteral("short")});
+    w.SetWordWrap(true);
+    const editor::TWrapRows* wrap = w.Engine().WrapRows();
+    ASSERT_NE(wrap, nullptr);
+    const int end = wrap->RowEnd(0, 0);
+    ASSERT_EQ(wrap->RowStart(0, 1), end);
+    // Two characters before the row's end, three after it.
+    w.SetErrorMark({1, end - 1, end + 4, message});
+    image = Render();
+    EXPECT_GT(RedPixels(image, marks(0)), 0);
+    EXPECT_EQ(RedPixels(image, marks(1)), 0);
+    EXPECT_GT(RedPixels(image, cells(0, end - 2, end)), 0);
+    EXPECT_EQ(RedPixels(image, cells(0, 0, end - 2)), 0);
+    EXPECT_EQ(RedPixels(image, QRect(int(w.TextLeft() + end * cw) + 1, 0, textWidth, lh)), 0);
+    EXPECT_GT(RedPixels(image, cells(1, 0, 3)), 0);
+    EXPECT_EQ(RedPixels(image, cells(1, 3, end)), 0);
+    // A whole new text takes the mark away.
+    w.SetText(QStringLiteral("x"));
+    EXPECT_FALSE(w.ErrorMark().has_value());
+    w.hide();
 }
 
 TEST_F(Control, FoldBandClicksCollapseAndExpand)

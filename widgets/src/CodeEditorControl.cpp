@@ -14,6 +14,7 @@
 #include <QClipboard>
 #include <QCursor>
 #include <QToolTip>
+#include <QHelpEvent>
 #include <QContextMenuEvent>
 #include <QDateTime>
 #include <QDrag>
@@ -30,9 +31,13 @@
 using editor::TBufferCoord;
 
 TCustomCodeEditorControl::TCustomCodeEditorControl(QWidget* parent)
-    : QAbstractScrollArea(parent), FEngine(std::make_unique<editor::TCodeEditor>())
+    : QAbstractScrollArea(parent), FEngine(std::make_unique<editor::TCodeEditor>()), FErrorMarker(FEngine->Lines())
 {
     FEngine->SetView(this);
+    FErrorMarker.OnChanged = [this](int oldLine, int newLine) {
+        UpdateLineRows(oldLine);
+        UpdateLineRows(newLine);
+    };
     widgets::AttachCodeEditorAccessible(this); // screen readers read and follow the text
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
@@ -268,6 +273,45 @@ void TCustomCodeEditorControl::UpdateGutterWidth()
     }
 }
 
+void TCustomCodeEditorControl::UpdateLineRows(int line)
+{
+    if (line < 1 || line > FEngine->Lines().Count())
+        return;
+    const editor::TWrapRows* wrap = FEngine->WrapRows();
+    const int lh = FGrid.LineHeight();
+    const int first = FEngine->BufferToDisplayPos({1, line}).Row - FEngine->TopLine();
+    const int rows = wrap ? wrap->RowsOfLine(line - 1) : 1;
+    const int y1 = std::max(0, first * lh);
+    const int y2 = int(std::min<qint64>(viewport()->height(), qint64(first + rows) * lh));
+    if (y2 > y1)
+        viewport()->update(0, y1, viewport()->width(), y2 - y1);
+}
+
+bool TCustomCodeEditorControl::ErrorMarkAt(QPoint at, QRect* area) const
+{
+    const std::optional<editor::TErrorMark>& mark = FErrorMarker.Mark();
+    if (!mark || !viewport()->rect().contains(at))
+        return false;
+    const int row = RowAt(at.y());
+    const int lh = FGrid.LineHeight();
+    const int y = (row - FEngine->TopLine()) * lh;
+    if (FGutter.BandAt(at.x()) == widgets::TEditorGutter::gbMarks) {
+        const widgets::TRowSpan span = widgets::RowSpanAt(*FEngine, row);
+        *area = QRect(FGutter.BandLeft(FGutter.gbMarks), y, FGutter.BandWidth(FGutter.gbMarks), lh);
+        return span.Line == mark->Line && span.RowInLine == 0;
+    }
+    if (at.x() < TextLeft())
+        return false;
+    for (const QRectF& cell : widgets::ErrorMarkCells(*FEngine, FGrid, *mark, TextLeft(), row, row)) {
+        const QRect r = cell.translated(0, y).toAlignedRect();
+        if (r.contains(at)) {
+            *area = r;
+            return true;
+        }
+    }
+    return false;
+}
+
 void TCustomCodeEditorControl::UpdateScrollBars()
 {
     FSyncingScroll = true;
@@ -484,6 +528,9 @@ void TCustomCodeEditorControl::paintEvent(QPaintEvent*)
         ScanUpTo((lastShown.Line > 0 ? lastShown.Line : FEngine->Lines().Count()) - 1);
     }
     widgets::PaintTextRows(p, *FEngine, FHighlighter, FGrid, colors, left, textArea.width(), first, last);
+    if (const std::optional<editor::TErrorMark>& mark = FErrorMarker.Mark())
+        widgets::PaintErrorUnderline(p, widgets::ErrorMarkCells(*FEngine, FGrid, *mark, left, first, last),
+                                     FGutter.ErrorColor);
     if (FEngine->WordWrap() && FEngine->HasOption(editor::eoWrapWithRightEdge)) {
         // The column the rows wrap at.
         const int x = left + int(FRightEdge * FGrid.CellWidth());
@@ -515,7 +562,8 @@ void TCustomCodeEditorControl::paintEvent(QPaintEvent*)
         p.fillRect(QRect(d.x(), d.y(), 2, lh), colors.Foreground);
     }
     p.setClipping(false);
-    FGutter.Paint(p, *FEngine, first, last, lh, viewport()->height());
+    FGutter.Paint(p, *FEngine, first, last, lh, viewport()->height(),
+                  FErrorMarker.Mark() ? FErrorMarker.Mark()->Line : 0);
 }
 
 void TCustomCodeEditorControl::RestartCaret()
@@ -596,6 +644,16 @@ bool TCustomCodeEditorControl::EditorWantsKey(const QKeyEvent* e) const
 
 bool TCustomCodeEditorControl::event(QEvent* e)
 {
+    // The viewport leaves its tool tips to the control, in its coordinates.
+    if (e->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(e);
+        QRect area;
+        if (ErrorMarkAt(viewport()->mapFrom(this, help->pos()), &area) && !FErrorMarker.Mark()->Message.isEmpty()) {
+            // Hidden again when the mouse leaves the marker or the characters.
+            QToolTip::showText(help->globalPos(), FErrorMarker.Mark()->Message, viewport(), area);
+            return true;
+        }
+    }
     if (e->type() == QEvent::ShortcutOverride) {
         auto* key = static_cast<QKeyEvent*>(e);
         if (!KeyBelongsToWindow(key) && EditorWantsKey(key)) {

@@ -78,8 +78,13 @@ QColor TEditorGutter::ChangeColor(unsigned changeFlags)
     return QColor();
 }
 
+QRect TEditorGutter::MarkRect(int y, int lineHeight) const
+{
+    return QRect(FLeft[gbMarks] + 1, y + 1, kMarksWidth - 2, std::min(lineHeight - 2, kMarksWidth - 2));
+}
+
 void TEditorGutter::Paint(QPainter& p, const editor::TCustomCodeEditor& e, int firstRow, int lastRow,
-    int lineHeight, int height) const
+    int lineHeight, int height, int errorLine) const
 {
     p.fillRect(0, 0, Width(), height, Background);
     p.setFont(FFont);
@@ -108,11 +113,22 @@ void TEditorGutter::Paint(QPainter& p, const editor::TCustomCodeEditor& e, int f
         for (int i = 0; i < 10; ++i) {
             if (marks[i] != line)
                 continue;
-            const QRect r(FLeft[gbMarks] + 1, y + 1, kMarksWidth - 2, std::min(lineHeight - 2, kMarksWidth - 2));
+            const QRect r = MarkRect(y, lineHeight);
             p.fillRect(r, QColor(30, 100, 200));
             p.setPen(Qt::white);
             p.drawText(r, Qt::AlignCenter, QString::number(i));
             break;
+        }
+        if (line == errorLine) {
+            const QRect r = MarkRect(y, lineHeight);
+            p.save();
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(Qt::NoPen);
+            p.setBrush(ErrorColor);
+            p.drawEllipse(r);
+            p.restore();
+            p.setPen(Qt::white);
+            p.drawText(r, Qt::AlignCenter, QStringLiteral("!"));
         }
         p.setPen(NumberColor);
         p.drawText(QRect(FLeft[gbNumbers], y, BandWidth(gbNumbers) - 4, lineHeight), Qt::AlignRight | Qt::AlignVCenter,

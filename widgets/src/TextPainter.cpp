@@ -1,14 +1,17 @@
 #include "widgets/TextPainter.h"
 
 #include "editor/CodeEditor.h"
+#include "editor/ErrorMark.h"
 #include "editor/TextColumns.h"
 #include "editor/WrapRows.h"
 #include "widgets/TextGrid.h"
 
 #include <QPainter>
+#include <QPolygon>
 
 #include <array>
 #include <climits>
+#include <cmath>
 #include <vector>
 
 namespace widgets {
@@ -296,6 +299,61 @@ void PaintTextRows(QPainter& p, const editor::TCustomCodeEditor& e, editor::TCus
                 DrawSpecialMark(p, QStringLiteral("\u00B6"), QRectF(xOf(end), y, cw, lh), baseline, specialColor, pen);
         }
     }
+}
+
+std::vector<QRectF> ErrorMarkCells(const editor::TCustomCodeEditor& e, const TFontGrid& grid,
+    const editor::TErrorMark& mark, int left, int firstRow, int lastRow)
+{
+    std::vector<QRectF> out;
+    const editor::TLineBuffer& lines = e.Lines();
+    if (mark.Line < 1 || mark.Line > lines.Count())
+        return out;
+    const QString& text = lines.GetRef(mark.Line - 1);
+    const editor::TMarkSpan marked = editor::MarkSpan(mark, text);
+    const qreal cw = grid.CellWidth();
+    const int lh = grid.LineHeight();
+    const int leftCol = e.WrapRows() ? 0 : e.LeftChar() - 1;
+    const int tab = e.TabWidth();
+    // The line's rows from its first; a line hidden in a fold has none.
+    for (int row = std::max(firstRow, e.BufferToDisplayPos({1, mark.Line}).Row); row <= lastRow; ++row) {
+        const TRowSpan span = RowSpanAt(e, row);
+        if (span.Line != mark.Line)
+            break;
+        // The cell past the text belongs to the line's last row.
+        const int rowEnd = span.LastOfLine ? INT_MAX : span.End;
+        const int from = std::max(marked.From, span.Start);
+        const int to = std::min(marked.To, rowEnd);
+        if (to <= from)
+            continue;
+        const QStringView piece = QStringView(text).mid(span.Start, span.End - span.Start);
+        const int c1 = editor::text::DisplayColumn(piece, from - span.Start, tab);
+        const int c2 = editor::text::DisplayColumn(piece, to - span.Start, tab);
+        out.emplace_back(left + (c1 - leftCol) * cw, (row - firstRow) * lh, (c2 - c1) * cw, lh);
+    }
+    return out;
+}
+
+void PaintErrorUnderline(QPainter& p, const std::vector<QRectF>& cells, const QColor& color)
+{
+    if (cells.empty())
+        return;
+    // Up and down two pixels every two across, on the row's last three
+    // pixel rows; drawn aliased so it stays inside its cells.
+    constexpr int kStep = 2;
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(QPen(color, 0));
+    QPolygon wave;
+    for (const QRectF& r : cells) {
+        const int left = int(std::lround(r.left()));
+        const int right = int(std::lround(r.right())) - 1;
+        const int low = int(std::lround(r.bottom())) - 1;
+        wave.clear();
+        for (int x = left, i = 0; x < right + kStep; x += kStep, ++i)
+            wave << QPoint(std::min(x, right), i % 2 ? low - kStep : low);
+        p.drawPolyline(wave);
+    }
+    p.restore();
 }
 
 } // namespace widgets

@@ -7,8 +7,10 @@
 #include <QPoint>
 
 #include <memory>
+#include <optional>
 
 #include "editor/CodeEditor.h"
+#include "editor/ErrorMark.h"
 #include "editor/HtmlExport.h"
 #include "widgets/EditorGutter.h"
 #include "widgets/TextGrid.h"
@@ -55,6 +57,16 @@ public:
     const widgets::TFontGrid& Grid() const { return FGrid; }
     widgets::TEditorGutter& Gutter() { return FGutter; }
     qreal SelectionAlpha() const { return FSelectionAlpha; }
+
+    // The line where Python reported an error: a red marker in the gutter,
+    // a wavy red underline under the marked characters and the message as
+    // their tool tip. It stays on its text line while lines are inserted or
+    // deleted above it, and goes with the line or a new text. Setting and
+    // clearing repaint the rows concerned only; caret, selection and scroll
+    // position stay as they are.
+    void SetErrorMark(const editor::TErrorMark& mark) { FErrorMarker.Set(mark); }
+    void ClearErrorMark() { FErrorMarker.Clear(); }
+    std::optional<editor::TErrorMark> ErrorMark() const { return FErrorMarker.Mark(); }
 
     // Puts the caret at the start of a 1-based line and brings it into view.
     void GotoLine(int line);
@@ -127,6 +139,11 @@ private:
     int RowAt(int y) const;
     QRect CaretRect() const;
     void UpdateGutterWidth();
+    // Repaints the rows of a 1-based line that are in view.
+    void UpdateLineRows(int line);
+    // The error mark's gutter marker or underlined cells under a viewport
+    // point, and the area they take.
+    bool ErrorMarkAt(QPoint viewportPoint, QRect* area) const;
     // Highlighter ranges of a large text: the lines on screen at once, the
     // rest in idle time; the engine gets the highlighter when all are done.
     void ScanUpTo(int lineIndex);
@@ -134,6 +151,8 @@ private:
     bool ScanPending() const { return FScanTimer.isActive(); }
 
     std::unique_ptr<editor::TCodeEditor> FEngine;
+    // Follows the engine's lines, so it comes after the engine.
+    editor::TErrorMarker FErrorMarker;
     widgets::TFontGrid FGrid;
     widgets::TEditorGutter FGutter;
     qreal FSelectionAlpha = 0.4;

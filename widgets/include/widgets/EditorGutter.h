@@ -1,8 +1,9 @@
 #pragma once
-// The editor's gutter, left to right: marks band (bookmarks 0-9), line
-// numbers, fold band, change-tracking band and a margin.
+// The editor's gutter, left to right: marks band (bookmarks 0-9 and the
+// error mark), line numbers, fold band, change-tracking band and a margin.
 #include <QColor>
 #include <QFont>
+#include <QRect>
 
 class QPainter;
 namespace editor {
@@ -30,11 +31,16 @@ public:
     static QColor ChangeColor(unsigned changeFlags);
     QColor Background = QColor(240, 240, 240);
     QColor NumberColor = QColor(128, 128, 128);
+    QColor ErrorColor = QColor(215, 30, 30);
+
+    // Where a line's bookmark or error marker is drawn, on a row at y.
+    QRect MarkRect(int y, int lineHeight) const;
 
     // Paints the rows firstRow..lastRow (1-based display rows) of the editor,
-    // row r at y = (r - firstRow) * lineHeight.
+    // row r at y = (r - firstRow) * lineHeight. errorLine (1-based, 0 for
+    // none) gets the error marker, over a bookmark of the same line.
     void Paint(QPainter& p, const editor::TCustomCodeEditor& e, int firstRow, int lastRow, int lineHeight,
-        int height) const;
+        int height, int errorLine = 0) const;
 
 private:
     void Layout();

@@ -5,10 +5,13 @@
 #include <QColor>
 #include <QRect>
 
+#include <vector>
+
 class QPainter;
 namespace editor {
 class TCustomCodeEditor;
 class TCustomHighlighter;
+struct TErrorMark;
 }
 
 namespace widgets {
@@ -39,6 +42,15 @@ TRowSpan RowSpanAt(const editor::TCustomCodeEditor& e, int row);
 // scanning a large text's ranges (the rows painted are scanned).
 void PaintTextRows(QPainter& p, const editor::TCustomCodeEditor& e, editor::TCustomHighlighter* h, const TFontGrid& grid, const TTextColors& colors,
     int left, int width, int firstRow, int lastRow);
+
+// The cells of the error mark's characters on the rows firstRow..lastRow,
+// one rectangle a full row high for each row the characters fall on, placed
+// as PaintTextRows places the text. Painting and the tool tip's hit test
+// both use these.
+std::vector<QRectF> ErrorMarkCells(const editor::TCustomCodeEditor& e, const TFontGrid& grid,
+    const editor::TErrorMark& mark, int left, int firstRow, int lastRow);
+// A wavy line along the bottom of each rectangle.
+void PaintErrorUnderline(QPainter& p, const std::vector<QRectF>& cells, const QColor& color);
 
 // The selected display columns [from, to) of a line, to -1 meaning the whole
 // row; false when nothing on the line is selected.
