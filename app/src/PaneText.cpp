@@ -7,7 +7,10 @@
 void SetMemoText(QPlainTextEdit* pane, const QString& text)
 {
     using namespace platform;
-    pane->setPlainText(JoinLines(SplitLines(text, lbCR | lbLF | lbLS, TFinalBreak::StartsEmptyLine), u"\n"));
+    const QString shown = JoinLines(SplitLines(text, lbCR | lbLF | lbLS, TFinalBreak::StartsEmptyLine), u"\n");
+    // The same text again leaves the pane as it is, scroll position included.
+    if (pane->toPlainText() != shown)
+        pane->setPlainText(shown);
 }
 
 int TracebackLine(QStringView text, QStringView fileName)

@@ -7,6 +7,7 @@
 #include "app/FileDrop.h"
 #include "app/FindBar.h"
 #include "app/JsonFormat.h"
+#include "app/LiveRun.h"
 #include "app/ScriptFile.h"
 #include "SDIShared.h"
 #include "app/TestRun.h"
@@ -164,6 +165,7 @@ QIcon ImageListIcon(int index)
         {15, "media-playback-start", QStyle::SP_MediaPlay},
         {16, "media-playback-start", QStyle::SP_MediaPlay},
         {17, "media-playback-stop", QStyle::SP_MediaStop},
+        {18, "view-refresh", QStyle::SP_BrowserReload},
     };
     for (const Entry& e : entries) {
         if (e.index != index)
@@ -225,8 +227,10 @@ TSDIAppForm::TSDIAppForm(QWidget* parent) : QMainWindow(parent)
     // A settings store that cannot be read leaves the editor as it starts.
     RunGuarded([this] { LoadViewSettings(); }, this);
     RunGuarded([this] { LoadPythonSettings(); }, this);
+    RunGuarded([this] { LoadLiveSettings(); }, this);
     FormCreate();
     BuildJournal();
+    FollowEditsForLive();
 }
 
 TSDIAppForm::~TSDIAppForm()
@@ -349,7 +353,8 @@ void TSDIAppForm::BuildActions()
                             QStringLiteral("バージョン情報|プログラム情報，バージョン番号，著作権の表示"), {}, -1,
                             QStringLiteral("ヘルプ"));
     const QString test = QStringLiteral("テスト");
-    TestRun1 = MakeAction(QStringLiteral("TestRun1"), QStringLiteral("実行(&R)"), SRunHint, {}, 15, test);
+    TestRun1 = MakeAction(QStringLiteral("TestRun1"), QStringLiteral("実行(&R)"), SRunHint, QKeySequence(Qt::Key_F5),
+                          15, test);
     TestStop1 = MakeAction(QStringLiteral("TestStop1"), QStringLiteral("中止(&S)"), SStopHint,
                            QKeySequence(Qt::Key_Escape), 17, test);
     TestStop1->setEnabled(false);
@@ -378,6 +383,7 @@ void TSDIAppForm::BuildActions()
     connect(EditCopy1, &QAction::triggered, this, [this] { EditAction(&QPlainTextEdit::copy); });
     connect(EditPaste1, &QAction::triggered, this, [this] { EditAction(&QPlainTextEdit::paste); });
     BuildSearchActions();
+    BuildLive();
 }
 
 void TSDIAppForm::BuildSearchActions()
@@ -444,6 +450,7 @@ void TSDIAppForm::BuildMenus()
     T1->setObjectName(QStringLiteral("T1"));
     T1->addAction(TestRun1);
     T1->addAction(TestStop1);
+    T1->addAction(TestLive1);
 
     Help1 = bar->addMenu(QStringLiteral("ヘルプ(&H)"));
     Help1->setObjectName(QStringLiteral("Help1"));
@@ -491,6 +498,7 @@ void TSDIAppForm::BuildToolBar()
     SpinEdit1->setValue(1);
     SpinEdit1->setFixedWidth(47);
     ToolBar1->addWidget(SpinEdit1);
+    ToolButton6 = button("ToolButton6", TestLive1);
 }
 
 void TSDIAppForm::BuildPanes()
@@ -777,6 +785,14 @@ void TSDIAppForm::closeEvent(QCloseEvent* event)
         // The run ends first; then the window closes as usual, asking about
         // unsaved changes.
         event->ignore();
+        // A live run is only a preview: it is abandoned without a question.
+        if (FLive->Running() && !fRunningShown) {
+            if (fAfterRun == TAfterRun::arNothing)
+                fAfterRun = TAfterRun::arClose;
+            fLiveStoppedByKey = true;
+            StopRun();
+            return;
+        }
         platform::MessageRequest ask;
         ask.owner = this;
         ask.text = SStopBeforeClose;

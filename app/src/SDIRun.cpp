@@ -6,6 +6,7 @@
 #include "app/CallNote.h"
 #include "app/ErrorBox.h"
 #include "app/JsonFormat.h"
+#include "app/LiveRun.h"
 #include "app/PaneText.h"
 #include "app/RecoveryJournal.h"
 #include "app/TestRun.h"
@@ -145,7 +146,9 @@ void TSDIAppForm::BuildBridge()
     FSession->OnTick = [this] {
         // A run short enough to end before its first tick never changes the
         // window; a longer one shows that it runs before any event is handled.
-        if (!fRunningShown)
+        // A live run shows it only once it has taken a while: typing starts
+        // short runs all the time, and the toolbar must not blink with them.
+        if (!fRunningShown && (!FLive->Running() || MonotonicMilliseconds() - fLiveStartedAt >= kLiveRunShownAfterMs))
             ShowRunningState(true);
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     };
@@ -162,26 +165,18 @@ void TSDIAppForm::StopRun()
 
 void TSDIAppForm::ToolButton5Click()
 {
-    // While a run is in progress the run button is the stop button.
+    // While a run is in progress the run button is the stop button. A live
+    // run that does not show as running gives way to a full run instead.
     if (IsRunning()) {
+        if (FLive->Running() && !fRunningShown)
+            fRunAfterLive = true;
         StopRun();
         return;
     }
     // A close asked for during the run goes ahead once it is over, however it ended.
-    const platform::TScopeExit closeAfterRun([this] {
-        switch (std::exchange(fAfterRun, TAfterRun::arNothing)) {
-        case TAfterRun::arEndBySignal:
-            QTimer::singleShot(0, this, [this] { EndBySignal(); });
-            break;
-        case TAfterRun::arClose:
-            QTimer::singleShot(0, this, &QWidget::close);
-            break;
-        case TAfterRun::arNothing:
-            break;
-        }
-    });
+    const platform::TScopeExit closeAfterRun([this] { FinishAfterRun(); });
     try {
-        RunScript();
+        RunScript(TRunKind::rkButton);
     } catch (const pybridge::EPyKeyboardInterrupt&) {
         // A stop the user asked for is no error: its traceback is in the pane.
         if (!FSession->StopRequested())
@@ -203,18 +198,41 @@ void TSDIAppForm::ToolButton5Click()
     }
 }
 
-void TSDIAppForm::RunScript()
+void TSDIAppForm::FinishAfterRun()
 {
+    switch (std::exchange(fAfterRun, TAfterRun::arNothing)) {
+    case TAfterRun::arEndBySignal:
+        QTimer::singleShot(0, this, [this] { EndBySignal(); });
+        break;
+    case TAfterRun::arClose:
+        QTimer::singleShot(0, this, &QWidget::close);
+        break;
+    case TAfterRun::arNothing:
+        break;
+    }
+}
+
+void TSDIAppForm::RunScript(TRunKind kind)
+{
+    const bool live = kind == TRunKind::rkLive;
     // Whatever the run printed is in the pane when the click is over, also
     // when it ended with an error.
     const platform::TScopeExit showOutput([this] { ShowRunOutput(); });
     // The number is the one shown when the button was pressed.
     const qint64 n = SpinEdit1->text().trimmed().toLongLong();
-    // A note about the last run does not outlive it.
-    statusBar()->clearMessage();
-    Memo1->clear();
-    PythonGUIInputOutput->FlushDisplay();
-    mePythonOutput->clear();
+    auto clearPanes = [this](bool result) {
+        if (result)
+            Memo1->clear();
+        PythonGUIInputOutput->FlushDisplay();
+        mePythonOutput->clear();
+    };
+    // A note about the last run does not outlive it. A live run keeps the
+    // panes until its script has compiled: a half-typed line leaves the last
+    // outcome in view.
+    if (!live) {
+        statusBar()->clearMessage();
+        clearPanes(true);
+    }
     if (!PythonEngine->IsHandleValid()) {
         PythonEngine->SetUseLastKnownVersion(false);
         PythonEngine->SetVenvPythonExe(fEnvironment ? fEnvironment->PythonExe : QString());
@@ -250,12 +268,20 @@ void TSDIAppForm::RunScript()
         FSession->RegisterSource(SScriptFile, script);
         FSession->RegisterSource(SCallFile, call);
     }
-    PythonEngine->ExecString(script, SScriptFile);
+    // Compiled before anything runs: a script with a syntax error runs no line.
+    const pybridge::TPyRef code = FSession->Attached()
+                                      ? FSession->CompileScript(script, SScriptFile)
+                                      : PythonEngine->CompileCode(script, pybridge::file_input, SScriptFile);
+    if (live) {
+        fLiveCompiled = true;
+        clearPanes(false);
+    }
+    PythonEngine->EvalCode(code.Get());
     PythonEngine->ExecString(data, SDataFile);
     pybridge::TPyRef result = PythonEngine->EvalString(call, SCallFile);
-    const QString text = PythonEngine->PyObjectAsString(result.Get());
+    const QString text = FormatJsonResult(PythonEngine->PyObjectAsString(result.Get()));
     result.Reset();
-    SetMemoText(Memo1, FormatJsonResult(text));
+    SetMemoText(Memo1, text);
 }
 
 void TSDIAppForm::ShowRunningState(bool running)

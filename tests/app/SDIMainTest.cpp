@@ -392,10 +392,15 @@ TEST_F(Workbench, LayoutAndMenus)
     EXPECT_EQ(form->File1->title(), QStringLiteral("ファイル(&F)"));
     EXPECT_EQ(form->idR->title(), QStringLiteral("最近使ったファイル"));
     EXPECT_FALSE(form->Help1->menuAction()->isVisible());
-    // The test menu runs and stops the script; Esc stops.
-    ASSERT_EQ(form->T1->actions().size(), 2);
+    // The test menu runs and stops the script and turns live mode on and
+    // off (off at first); F5 runs, Esc stops, F6 switches live mode.
+    ASSERT_EQ(form->T1->actions().size(), 3);
     EXPECT_EQ(form->T1->actions().at(0)->text(), QStringLiteral("実行(&R)"));
     EXPECT_EQ(form->T1->actions().at(1)->text(), QStringLiteral("中止(&S)"));
+    EXPECT_EQ(form->T1->actions().at(2)->text(), QStringLiteral("ライブ実行(&L)"));
+    EXPECT_FALSE(form->TestLive1->isChecked());
+    EXPECT_EQ(form->TestRun1->shortcut(), QKeySequence(Qt::Key_F5));
+    EXPECT_EQ(form->TestLive1->shortcut(), QKeySequence(Qt::Key_F6));
     EXPECT_EQ(form->TestStop1->shortcut(), QKeySequence(Qt::Key_Escape));
     EXPECT_FALSE(form->TestStop1->isEnabled());
     EXPECT_EQ(form->FileNew1->shortcut(), QKeySequence(QStringLiteral("Ctrl+N")));

@@ -7,7 +7,8 @@ class QPlainTextEdit;
 
 // Replaces a pane's whole text. Every CR LF, lone CR, lone LF or U+2028 is one
 // break; a break at the end leaves an empty last line, so that reading the
-// lines back joined by CR LF restores the text.
+// lines back joined by CR LF restores the text. The same text as the pane's
+// leaves the pane alone (scroll position included).
 void SetMemoText(QPlainTextEdit* pane, const QString& text);
 
 // The line number of the last frame in a traceback (or syntax error report)

@@ -35,6 +35,7 @@ class TOutputCapture;
 }
 class TCodeEditor;
 class TFindBar;
+class TLiveSchedule;
 class TRecoveryJournal;
 namespace editor {
 class TPythonHighlighter;
@@ -56,7 +57,7 @@ public:
     THeaderControl(const QString& section, QWidget* parent);
 };
 
-// The toolbar and menu pictures by their list index (0, 1, 2, 6, 7, 8, 15, 16).
+// The toolbar and menu pictures by their list index (0, 1, 2, 6, 7, 8, 15, 16, 17, 18).
 QIcon ImageListIcon(int index);
 
 class TSDIAppForm : public QMainWindow {
@@ -108,6 +109,16 @@ public:
     // The window closed for a signal (possibly before the event loop ran).
     bool EndedBySignal() const { return fEndingBySignal; }
 
+    // Live mode: the chosen function runs a pause after every edit, and the
+    // panes show its outcome; errors mark their line instead of opening a
+    // box. The first time it is turned on a note explains that the script
+    // really runs (Cancel leaves it off); the choice is stored with the settings.
+    void SetLiveMode(bool on);
+    bool LiveMode() const;
+    TLiveSchedule& Live() { return *FLive; }
+    // What the end of the pause does: a live run of the editor's text now.
+    void RunLive();
+
     // The editor's whole text: lines joined by CR LF, no break after the last.
     QString EditorText() const;
     void SetEditorText(const QString& text);
@@ -157,6 +168,8 @@ public:
     QAction* SearchGotoLine1;
     QAction* ViewWordWrap1;
     QAction* FilePython1;
+    QAction* TestLive1;
+    QToolButton* ToolButton6;
 
     QMenu* File1;
     QMenu* idR;
@@ -210,7 +223,17 @@ private:
     void EditAction(void (QPlainTextEdit::*op)());
 
     void BuildBridge();
-    void RunScript();
+    enum class TRunKind { rkButton, rkLive };
+    void RunScript(TRunKind kind);
+    void BuildLive();
+    void LoadLiveSettings();
+    void FollowEditsForLive();
+    // What a close or a signal asked for during a run, once it is over.
+    void FinishAfterRun();
+    // A live run's errors: marked in the editor and told in the status bar.
+    void ShowLiveSyntaxError(const QString& message, int line, int column, int endLine, int endColumn);
+    void ShowLiveRunError(const QString& message);
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void ShowRunningState(bool running);
     // Finalises the interpreter while everything it refers to still exists.
     void ShutdownRuntime();
@@ -240,6 +263,15 @@ private:
     // A restored text counts as modified until it is saved, whatever it holds.
     bool fRestored = false;
     bool fRunningShown = false;
+    // Live mode's timing; a child of the window.
+    TLiveSchedule* FLive = nullptr;
+    // A key was pressed in the editor during the live run: it is abandoned.
+    bool fLiveStoppedByKey = false;
+    // The run button was pressed during a live run: a full run follows it.
+    bool fRunAfterLive = false;
+    // The live run's script compiled: a syntax error after it is the run's own.
+    bool fLiveCompiled = false;
+    qint64 fLiveStartedAt = 0;
     std::optional<TPythonEnvironment> fEnvironment;
     QString fFilePath;
     QString fSysScript;
