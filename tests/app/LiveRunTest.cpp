@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QElapsedTimer>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -216,4 +217,24 @@ TEST_F(LiveRun, OffRunsNothingAndTheChoiceIsStored)
     EXPECT_TRUE(form->LiveMode());
     EXPECT_TRUE(noBox.messages.empty());
     EXPECT_EQ(reg.ReadInteger(QStringLiteral("Enabled")), 1);
+}
+
+// A result of the same shape replaces the old one in place: both panes keep
+// their scroll position.
+TEST_F(LiveRun, PanesKeepTheirPlaceWhenTheResultKeepsItsShape)
+{
+    auto script = [](const QString& value) {
+        return QStringLiteral("for i in range(300):\r\n    print('line', i, '%1')\r\n"
+                              "def func1(*a):\r\n    return '\\n'.join('row %d %1' % i for i in range(300))")
+            .arg(value);
+    };
+    Edit(script(QStringLiteral("a")));
+    ASSERT_EQ(form->Memo1->blockCount(), 300);
+    form->Memo1->verticalScrollBar()->setValue(120);
+    form->mePythonOutput->verticalScrollBar()->setValue(80);
+    Edit(script(QStringLiteral("b")));
+    EXPECT_TRUE(Result().startsWith(QStringLiteral("row 0 b")));
+    EXPECT_EQ(form->Memo1->verticalScrollBar()->value(), 120);
+    EXPECT_EQ(form->mePythonOutput->verticalScrollBar()->value(), 80);
+    EXPECT_TRUE(Output().contains(QStringLiteral("line 299 b")));
 }

@@ -186,6 +186,12 @@ const TCase kCases[] = {
      "warnings.warn('old api', DeprecationWarning)\n"
      "warnings.warn('careful')\n"
      "warnings.warn('careful')\n"},
+    // Compiled once while the text stays the same, but warned about at every run.
+    {"a compile-time warning",
+     "def func1(*a): return 'ok'\n"
+     "x = 1\n"
+     "if x is 1:\n"
+     "    print('one')\n"},
     {"sys.exit with a message",
      "import sys\n"
      "print('checking')\n"
