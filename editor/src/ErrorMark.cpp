@@ -78,14 +78,20 @@ void TErrorMarker::LinesDeleted(int index, int count)
     Change(m);
 }
 
-void TErrorMarker::Change(std::optional<TErrorMark> mark)
+void TErrorMarker::Change(const std::optional<TErrorMark>& mark)
 {
     if (mark == FMark)
         return;
     const int oldLine = FMark ? FMark->Line : 0;
-    FMark = std::move(mark);
+    const int newLine = mark ? mark->Line : 0;
+    // Assigned member by member: GCC 14 at -O3 takes a moved optional's
+    // field for uninitialised.
+    if (mark)
+        FMark.emplace(*mark);
+    else
+        FMark.reset();
     if (OnChanged)
-        OnChanged(oldLine, FMark ? FMark->Line : 0);
+        OnChanged(oldLine, newLine);
 }
 
 } // namespace editor

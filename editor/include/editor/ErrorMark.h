@@ -58,7 +58,7 @@ public:
 private:
     void LinesInserted(int index, int count);
     void LinesDeleted(int index, int count);
-    void Change(std::optional<TErrorMark> mark);
+    void Change(const std::optional<TErrorMark>& mark);
 
     TLineBuffer& FLines;
     std::optional<TErrorMark> FMark;
