@@ -3,7 +3,7 @@
 // paint while live runs keep starting and being stopped by the typing.
 #include "app/LiveRun.h"
 #include "app/SDIMain.h"
-#include "app/Startup.h"
+#include "WorkbenchMain.h"
 #include "platform/Registry.h"
 #include "widgets/CodeEditorControl.h"
 
@@ -204,17 +204,5 @@ BENCHMARK(BM_LiveKeystrokeToPaint)->Arg(20)->Arg(300)->Unit(benchmark::kMillisec
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir dir;
-    qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toUtf8());
-    qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toUtf8());
-    QApplication app(argc, argv);
-    PrepareApplication(app);
-    gForm = CreateWorkbench();
-    gForm->show();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    delete gForm;
-    return 0;
+    return RunWorkbenchBenchmarks(argc, argv, gForm);
 }

@@ -2,7 +2,7 @@
 // with the same work in a fresh process of the system's interpreter of the same version.
 #include "app/RecoveryJournal.h"
 #include "app/SDIMain.h"
-#include "app/Startup.h"
+#include "WorkbenchMain.h"
 #include "app/TestRun.h"
 #include "platform/Process.h"
 
@@ -237,20 +237,5 @@ BENCHMARK(BM_StopLatencyPureLoop)->Unit(benchmark::kMillisecond)->UseManualTime(
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir dir;
-    gDir = &dir;
-    qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toUtf8());
-    // The window's recovery journal is written here rather than in the user's
-    // state folder (the temporary folder is on the normal disk).
-    qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toUtf8());
-    QApplication app(argc, argv);
-    PrepareApplication(app);
-    gForm = CreateWorkbench();
-    gForm->show();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    delete gForm;
-    return 0;
+    return RunWorkbenchBenchmarks(argc, argv, gForm, &gDir);
 }
