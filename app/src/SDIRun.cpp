@@ -268,16 +268,19 @@ void TSDIAppForm::RunScript(TRunKind kind)
         FSession->RegisterSource(SScriptFile, script);
         FSession->RegisterSource(SCallFile, call);
     }
-    // Compiled before anything runs: a script with a syntax error runs no line.
-    const pybridge::TPyRef code = FSession->Attached()
-                                      ? FSession->CompileScript(script, SScriptFile)
-                                      : PythonEngine->CompileCode(script, pybridge::file_input, SScriptFile);
+    // Compiled before anything runs: a script with a syntax error runs no
+    // line. The session keeps the code of an unchanged text (the data's too).
+    auto compile = [this](const QByteArray& text, const QString& file) {
+        return FSession->Attached() ? FSession->CompileScript(text, file)
+                                    : PythonEngine->CompileCode(text, pybridge::file_input, file);
+    };
+    const pybridge::TPyRef code = compile(script, SScriptFile);
     if (live) {
         fLiveCompiled = true;
         clearPanes(false);
     }
     PythonEngine->EvalCode(code.Get());
-    PythonEngine->ExecString(data, SDataFile);
+    PythonEngine->EvalCode(compile(data, SDataFile).Get());
     pybridge::TPyRef result = PythonEngine->EvalString(call, SCallFile);
     const QString text = FormatJsonResult(PythonEngine->PyObjectAsString(result.Get()));
     result.Reset();

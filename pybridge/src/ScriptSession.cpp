@@ -6,6 +6,7 @@
 
 #include "platform/ThreadSignalTimer.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -313,18 +314,25 @@ void TScriptSession::RegisterSource(const QString& fileName, const QByteArray& s
 
 TPyRef TScriptSession::CompileScript(const QByteArray& source, const QString& fileName)
 {
-    if (!FScriptCode || source != FScriptSource || fileName != FScriptFile) {
-        auto* io = dynamic_cast<TPythonInputOutput*>(FEngine.IO());
-        const quint64 writes = io ? io->WriteCount() : 0;
-        FScriptCode.Reset();
-        TPyRef code = FEngine.CompileCode(source, file_input, fileName);
-        if (io && io->WriteCount() != writes)
-            return code;
-        FScriptCode = std::move(code);
-        FScriptSource = source;
-        FScriptFile = fileName;
+    // The name's slot, else a free one, else the first.
+    auto slot = std::find_if(FCompiled.begin(), FCompiled.end(),
+                             [&](const TCompiledText& c) { return c.Code && c.FileName == fileName; });
+    if (slot == FCompiled.end())
+        slot = std::find_if(FCompiled.begin(), FCompiled.end(), [](const TCompiledText& c) { return !c.Code; });
+    if (slot == FCompiled.end())
+        slot = FCompiled.begin();
+    if (slot->Code && slot->FileName == fileName && slot->Source == source)
+        return TPyRef::Borrow(FEngine, slot->Code.Get());
+    slot->Code.Reset();
+    auto* io = dynamic_cast<TPythonInputOutput*>(FEngine.IO());
+    const quint64 writes = io ? io->WriteCount() : 0;
+    TPyRef code = FEngine.CompileCode(source, file_input, fileName);
+    if (!io || io->WriteCount() == writes) {
+        slot->Code = TPyRef::Borrow(FEngine, code.Get());
+        slot->FileName = fileName;
+        slot->Source = source;
     }
-    return TPyRef::Borrow(FEngine, FScriptCode.Get());
+    return code;
 }
 
 void TScriptSession::CallHook(const TPyRef& hook) noexcept

@@ -80,11 +80,13 @@ public:
     // its lines. Call during a run.
     void RegisterSource(const QString& fileName, const QByteArray& source);
 
-    // The script's code object (call during a run); a compile error is
-    // thrown (EPySyntaxError). The same text and name as the last time give
-    // the last code object again without compiling: a run of a small script
-    // otherwise spends a good part of its time there. A compile that wrote
-    // something (a SyntaxWarning) is not kept, so the warning shows at every run.
+    // The code object of a text (call during a run); a compile error is
+    // thrown (EPySyntaxError). The same text under the same name as the last
+    // time gives the last code object again without compiling: a run of a
+    // small script otherwise spends a good part of its time there. A few
+    // names are kept apart (the script, the sample data). A compile that
+    // wrote something (a SyntaxWarning) is not kept, so the warning shows at
+    // every run.
     TPyRef CompileScript(const QByteArray& source, const QString& fileName);
 
     // Ends the session for good: takes the lock, waits up to `wait` for the
@@ -145,12 +147,19 @@ private:
     TPyRef FRegisterSource;
     TPyRef FBeginRun;
     TPyRef FEndRun;
-    // The last script compiled, and the text and name it came from.
-    TPyRef FScriptCode;
-    QByteArray FScriptSource;
-    QString FScriptFile;
+    // The last code compiled under each of a few file names (the script,
+    // the sample data), and the text it came from.
+    struct TCompiledText {
+        QString FileName;
+        QByteArray Source;
+        TPyRef Code;
+    };
+    std::array<TCompiledText, 3> FCompiled;
     // Everything the session holds in the interpreter.
-    std::array<TPyRef*, 4> HeldObjects() { return {&FRegisterSource, &FBeginRun, &FEndRun, &FScriptCode}; }
+    std::array<TPyRef*, 6> HeldObjects()
+    {
+        return {&FRegisterSource, &FBeginRun, &FEndRun, &FCompiled[0].Code, &FCompiled[1].Code, &FCompiled[2].Code};
+    }
     std::atomic<bool> FRunning{false};
     std::atomic<bool> FStopRequested{false};
     bool FStopRaised = false;
