@@ -187,6 +187,9 @@ void TSDIAppForm::SetLiveMode(bool on)
 
 void TSDIAppForm::ShowLiveSyntaxError(const QString& message, int line, int column, int endLine, int endColumn)
 {
+    // Turned off while the run ended: its outcome marks nothing.
+    if (!FLive->Enabled())
+        return;
     editor::TErrorMark mark;
     mark.Line = line;
     mark.Column = std::max(column, 1);
@@ -198,6 +201,8 @@ void TSDIAppForm::ShowLiveSyntaxError(const QString& message, int line, int colu
 
 void TSDIAppForm::ShowLiveRunError(const QString& message)
 {
+    if (!FLive->Enabled())
+        return;
     // The innermost frame of the script in the traceback the pane shows.
     int line = TracebackLine(mePythonOutput->toPlainText(), SScriptFile);
     if (line <= 0)
