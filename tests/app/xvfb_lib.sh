@@ -13,19 +13,7 @@ xvfb_cleanup() {
   rm -rf "$work"
 }
 trap xvfb_cleanup EXIT
-
-xvfb_start() {
-  Xvfb -displayfd 3 -screen 0 1400x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-  xvfb_pid=$!
-  for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-  [ -s "$work/display" ] || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-  DISPLAY=":$(head -n1 "$work/display")"
-  export DISPLAY
-  # The number is written as the server starts listening; a client may still
-  # be refused for a moment while other tests' servers come and go.
-  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
-  echo "Xvfb on $DISPLAY takes no clients"; cat "$work/xvfb.log"; exit 1
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../xvfb_start.sh"
 
 app_start() {
   XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" QT_QPA_PLATFORM=xcb "$1" >"$work/app.log" 2>&1 &

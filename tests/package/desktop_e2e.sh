@@ -25,11 +25,8 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; [ -f "$work/app.log" ] && cat "$work/app.log"; exit 1; }
 
-Xvfb -displayfd 3 -screen 0 1400x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { cat "$work/xvfb.log"; fail "Xvfb did not start"; }
-export DISPLAY=":$(head -n1 "$work/display")"
+. "$(dirname "${BASH_SOURCE[0]}")/../xvfb_start.sh"
+xvfb_start
 
 # Started from somewhere else than the program's folder, as a launcher does.
 start() {
