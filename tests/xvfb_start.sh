@@ -1,15 +1,16 @@
 # Sourced by the tests that need a real X server. xvfb_start starts one on a
 # display of its own and leaves $xvfb_pid and $DISPLAY set; $work is the
 # test's folder (the server's log goes there). The display number is picked
-# at random from a wide range rather than the lowest free one: a server of a
-# test that is just ending may still remove that number's socket after a new
-# server has taken it, and the new one's clients are then refused.
+# at random from a wide range rather than the lowest free one, so that tests
+# running side by side never meet on one number.
 xvfb_start() {
   local n
   for _ in $(seq 30); do
     n=$((100 + RANDOM % 9000))
     [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1400x800x24 -nolisten tcp 2>"$work/xvfb.log" &
+    # -noreset: without it the server resets when its last client leaves
+    # (the probe below), and a client connecting meanwhile is refused.
+    Xvfb ":$n" -screen 0 1400x800x24 -nolisten tcp -noreset 2>"$work/xvfb.log" &
     xvfb_pid=$!
     DISPLAY=":$n"
     export DISPLAY

@@ -48,5 +48,11 @@ wait_for_window() {
     kill -0 "$app_pid" 2>/dev/null || break
     sleep 0.1
   done
-  [ -n "$win" ] || { echo "no window titled Quorbel appeared"; cat "$work/app.log"; exit 1; }
+  if [ -z "$win" ]; then
+    echo "no window titled Quorbel appeared"
+    cat "$work/app.log"
+    kill -0 "$xvfb_pid" 2>/dev/null && echo "Xvfb on $DISPLAY still runs" || echo "Xvfb on $DISPLAY has ended"
+    cat "$work/xvfb.log"
+    exit 1
+  fi
 }
