@@ -270,9 +270,9 @@ void TSDIAppForm::RunScript(TRunKind kind)
     }
     // Compiled before anything runs: a script with a syntax error runs no
     // line. The session keeps the code of an unchanged text (the data's too).
-    auto compile = [this](const QByteArray& text, const QString& file) {
-        return FSession->Attached() ? FSession->CompileScript(text, file)
-                                    : PythonEngine->CompileCode(text, pybridge::file_input, file);
+    auto compile = [this](const QByteArray& text, const QString& file, int mode = pybridge::file_input) {
+        return FSession->Attached() ? FSession->CompileScript(text, file, mode)
+                                    : PythonEngine->CompileCode(text, mode, file);
     };
     const pybridge::TPyRef code = compile(script, SScriptFile);
     if (live) {
@@ -281,7 +281,8 @@ void TSDIAppForm::RunScript(TRunKind kind)
     }
     PythonEngine->EvalCode(code.Get());
     PythonEngine->EvalCode(compile(data, SDataFile).Get());
-    pybridge::TPyRef result = PythonEngine->EvalString(call, SCallFile);
+    // The call's text changes with the time stamp, once a second.
+    pybridge::TPyRef result = PythonEngine->EvalCode(compile(call, SCallFile, pybridge::eval_input).Get());
     const QString text = FormatJsonResult(PythonEngine->PyObjectAsString(result.Get()));
     result.Reset();
     SetMemoText(Memo1, text);

@@ -67,7 +67,8 @@ const char* const kRunHooks =
     "import io, linecache, sys, warnings\n"
     "def register_source(name, text):\n"
     "    lines = io.StringIO(text, newline=None).readlines()\n"
-    "    linecache.cache[name] = (len(text), None, lines, name)\n"
+    "    entry = linecache.cache[name] = (len(text), None, lines, name)\n"
+    "    return entry\n"
     "warnings.filterwarnings('default', category=DeprecationWarning, module=r'\\Z')\n"
     "_filters = list(warnings.filters)\n"
     "_mutated = getattr(warnings, '_filters_mutated', None)\n"
@@ -298,39 +299,76 @@ void TScriptSession::RequestStop()
         OnStopRequested();
 }
 
+namespace {
+
+// The slot of a name among a few: its own, else a free one, else the first.
+template <class TTable, class TKeep>
+auto SlotFor(TTable& table, const QString& fileName, TKeep kept)
+{
+    auto slot = std::find_if(table.begin(), table.end(),
+                             [&](const auto& s) { return kept(s) && s.FileName == fileName; });
+    if (slot == table.end())
+        slot = std::find_if(table.begin(), table.end(), [&](const auto& s) { return !kept(s); });
+    if (slot == table.end())
+        slot = table.begin();
+    return slot;
+}
+
+} // namespace
+
+bool TScriptSession::LineCacheHolds(const TRegisteredText& text) const
+{
+    TPythonEngine& e = FEngine;
+    PPyObject module = e.PyDict_GetItemString(e.PyImport_GetModuleDict(), "linecache");
+    if (!module)
+        return false;
+    const TPyRef cache = TPyRef::Steal(e, e.PyObject_GetAttrString(module, "cache"));
+    if (!cache) {
+        e.PyErr_Clear();
+        return false;
+    }
+    return e.PyDict_Check(cache.Get()) && e.PyDict_GetItem(cache.Get(), text.Name.Get()) == text.Entry.Get();
+}
+
 void TScriptSession::RegisterSource(const QString& fileName, const QByteArray& source)
 {
     if (!FRegisterSource)
         return;
+    auto slot = SlotFor(FRegistered, fileName, [](const TRegisteredText& r) { return bool(r.Entry); });
+    // Registering again costs a good part of a small run; the script may
+    // have emptied the cache, though.
+    if (slot->Entry && slot->FileName == fileName && slot->Source == source && LineCacheHolds(*slot))
+        return;
+    slot->Entry.Reset();
+    TPyRef name = FEngine.PyUnicodeFromString(fileName);
     const TPyRef args = FEngine.StealOrRaise(FEngine.PyTuple_New(2));
     // PyTuple_SetItem takes the item's reference, also when it fails.
-    FEngine.PyTuple_SetItem(args.Get(), 0, FEngine.PyUnicodeFromString(fileName).Release());
+    FEngine.PyTuple_SetItem(args.Get(), 0, TPyRef::Borrow(FEngine, name.Get()).Release());
     FEngine.PyTuple_SetItem(args.Get(), 1,
                             FEngine.PyUnicode_FromStringAndSize(source.constData(), source.size()));
     if (FEngine.PyErr_Occurred())
         FEngine.CheckError(false);
-    FEngine.StealOrRaise(FEngine.PyObject_CallObject(FRegisterSource.Get(), args.Get()));
+    TPyRef entry = FEngine.StealOrRaise(FEngine.PyObject_CallObject(FRegisterSource.Get(), args.Get()));
+    slot->FileName = fileName;
+    slot->Source = source;
+    slot->Name = std::move(name);
+    slot->Entry = std::move(entry);
 }
 
-TPyRef TScriptSession::CompileScript(const QByteArray& source, const QString& fileName)
+TPyRef TScriptSession::CompileScript(const QByteArray& source, const QString& fileName, int mode)
 {
-    // The name's slot, else a free one, else the first.
-    auto slot = std::find_if(FCompiled.begin(), FCompiled.end(),
-                             [&](const TCompiledText& c) { return c.Code && c.FileName == fileName; });
-    if (slot == FCompiled.end())
-        slot = std::find_if(FCompiled.begin(), FCompiled.end(), [](const TCompiledText& c) { return !c.Code; });
-    if (slot == FCompiled.end())
-        slot = FCompiled.begin();
-    if (slot->Code && slot->FileName == fileName && slot->Source == source)
+    auto slot = SlotFor(FCompiled, fileName, [](const TCompiledText& c) { return bool(c.Code); });
+    if (slot->Code && slot->FileName == fileName && slot->Source == source && slot->Mode == mode)
         return TPyRef::Borrow(FEngine, slot->Code.Get());
     slot->Code.Reset();
     auto* io = dynamic_cast<TPythonInputOutput*>(FEngine.IO());
     const quint64 writes = io ? io->WriteCount() : 0;
-    TPyRef code = FEngine.CompileCode(source, file_input, fileName);
+    TPyRef code = FEngine.CompileCode(source, mode, fileName);
     if (!io || io->WriteCount() == writes) {
         slot->Code = TPyRef::Borrow(FEngine, code.Get());
         slot->FileName = fileName;
         slot->Source = source;
+        slot->Mode = mode;
     }
     return code;
 }

@@ -312,6 +312,19 @@ TEST_F(RunControl, TracebacksShowTheScriptsLines)
     EXPECT_TRUE(out.contains(QStringLiteral("File \"<string>\", line 2, in func1"))) << out.toStdString();
     EXPECT_TRUE(out.contains(QStringLiteral("    return 1 / 0"))) << out.toStdString();
     EXPECT_TRUE(out.contains(QStringLiteral("func1('gn','topic','desc',"))) << out.toStdString();
+
+    // The same text is registered once; a script that emptied the line cache
+    // in one run has its lines (and the call's) back at the next.
+    const QString clears = QStringLiteral("import linecache\r\n"
+                                          "runs_seen = globals().get('runs_seen', 0) + 1\r\n"
+                                          "if runs_seen == 1:\r\n"
+                                          "    linecache.clearcache()\r\n"
+                                          "def func1(*a):\r\n"
+                                          "    return 1 / (2 - runs_seen)");
+    ASSERT_FALSE(Run(clears).has_value());
+    ASSERT_TRUE(Run(clears).has_value());
+    EXPECT_TRUE(Output().contains(QStringLiteral("    return 1 / (2 - runs_seen)"))) << Output().toStdString();
+    EXPECT_TRUE(Output().contains(QStringLiteral("func1('gn','topic','desc',"))) << Output().toStdString();
 }
 
 TEST_F(RunControl, ClosingDuringARunStopsItThenAsksAboutChanges)

@@ -77,7 +77,8 @@ public:
     static std::chrono::milliseconds ForceDelay() { return std::chrono::seconds(1); }
 
     // Makes a text known to the interpreter's line cache, so tracebacks show
-    // its lines. Call during a run.
+    // its lines. Call during a run. A text the cache still holds as it was
+    // registered is left there.
     void RegisterSource(const QString& fileName, const QByteArray& source);
 
     // The code object of a text (call during a run); a compile error is
@@ -87,7 +88,7 @@ public:
     // names are kept apart (the script, the sample data). A compile that
     // wrote something (a SyntaxWarning) is not kept, so the warning shows at
     // every run.
-    TPyRef CompileScript(const QByteArray& source, const QString& fileName);
+    TPyRef CompileScript(const QByteArray& source, const QString& fileName, int mode = file_input);
 
     // Ends the session for good: takes the lock, waits up to `wait` for the
     // script's non-daemon threads and returns whether none is left. When one
@@ -148,17 +149,32 @@ private:
     TPyRef FBeginRun;
     TPyRef FEndRun;
     // The last code compiled under each of a few file names (the script,
-    // the sample data), and the text it came from.
+    // the sample data, the call), and the text it came from.
     struct TCompiledText {
         QString FileName;
         QByteArray Source;
+        int Mode = 0;
         TPyRef Code;
     };
     std::array<TCompiledText, 3> FCompiled;
+    // The last text registered under each of a few names, the name as a
+    // Python text and the line cache's entry made for it.
+    struct TRegisteredText {
+        QString FileName;
+        QByteArray Source;
+        TPyRef Name;
+        TPyRef Entry;
+    };
+    std::array<TRegisteredText, 2> FRegistered;
+    // Whether the line cache still holds the entry registered.
+    bool LineCacheHolds(const TRegisteredText& text) const;
     // Everything the session holds in the interpreter.
-    std::array<TPyRef*, 6> HeldObjects()
+    std::array<TPyRef*, 10> HeldObjects()
     {
-        return {&FRegisterSource, &FBeginRun, &FEndRun, &FCompiled[0].Code, &FCompiled[1].Code, &FCompiled[2].Code};
+        return {&FRegisterSource,      &FBeginRun,         &FEndRun,
+                &FCompiled[0].Code,    &FCompiled[1].Code, &FCompiled[2].Code,
+                &FRegistered[0].Name,  &FRegistered[0].Entry,
+                &FRegistered[1].Name,  &FRegistered[1].Entry};
     }
     std::atomic<bool> FRunning{false};
     std::atomic<bool> FStopRequested{false};
