@@ -194,7 +194,7 @@ echo "cmake:  $(cmake --version | head -n1)"
 cat "$cache/versions.txt"
 
 # Release without sanitizers: the warnings of the newer compiler, at -O2 too.
-py_tests='testrun|pybridge|run_control|script_output|journal|signal|python_io|python_environment'
+py_tests='testrun|pybridge|run_control|live_run|script_output|journal|signal|python_io|python_environment'
 build_ok=false
 if wanted build || wanted tests; then
   step build in_root '
