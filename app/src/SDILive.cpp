@@ -86,6 +86,20 @@ private:
     int FLeft;
 };
 
+// The mark, with its text as the editor's description: a screen reader does
+// not see the underline.
+void ShowMark(TCustomCodeEditorControl* editor, const editor::TErrorMark& mark, const QString& text)
+{
+    editor->SetErrorMark(mark);
+    editor->setAccessibleDescription(text);
+}
+
+void ClearMark(TCustomCodeEditorControl* editor)
+{
+    editor->ClearErrorMark();
+    editor->setAccessibleDescription(QString());
+}
+
 } // namespace
 
 void TSDIAppForm::BuildLive()
@@ -182,7 +196,7 @@ void TSDIAppForm::SetLiveMode(bool on)
         fLiveStoppedByKey = true;
         StopRun();
     }
-    sePythonCode->ClearErrorMark();
+    ClearMark(sePythonCode);
 }
 
 void TSDIAppForm::ShowLiveSyntaxError(const QString& message, int line, int column, int endLine, int endColumn)
@@ -195,8 +209,9 @@ void TSDIAppForm::ShowLiveSyntaxError(const QString& message, int line, int colu
     mark.Column = std::max(column, 1);
     mark.EndColumn = endLine == line ? endColumn : 0;
     mark.Message = message;
-    sePythonCode->SetErrorMark(mark);
-    statusBar()->showMessage(SLiveSyntaxError.arg(line).arg(mark.Column).arg(message));
+    const QString text = SLiveSyntaxError.arg(line).arg(mark.Column).arg(message);
+    ShowMark(sePythonCode, mark, text);
+    statusBar()->showMessage(text);
 }
 
 void TSDIAppForm::ShowLiveRunError(const QString& message)
@@ -208,15 +223,16 @@ void TSDIAppForm::ShowLiveRunError(const QString& message)
     if (line <= 0)
         line = TracebackLine(message, SScriptFile);
     if (line <= 0) {
-        sePythonCode->ClearErrorMark();
+        ClearMark(sePythonCode);
         statusBar()->showMessage(message);
         return;
     }
     editor::TErrorMark mark;
     mark.Line = line;
     mark.Message = message;
-    sePythonCode->SetErrorMark(mark);
-    statusBar()->showMessage(SLiveRunError.arg(line).arg(message));
+    const QString text = SLiveRunError.arg(line).arg(message);
+    ShowMark(sePythonCode, mark, text);
+    statusBar()->showMessage(text);
 }
 
 void TSDIAppForm::RunLive()
@@ -258,7 +274,7 @@ void TSDIAppForm::RunLive()
             statusBar()->showMessage(SLiveNoRuntime);
             return;
         }
-        sePythonCode->ClearErrorMark();
+        ClearMark(sePythonCode);
         statusBar()->clearMessage();
     } catch (const pybridge::EPyKeyboardInterrupt&) {
         if (fLiveStoppedByKey && !FLive->LimitReached()) {

@@ -12,6 +12,7 @@
 #include "ScriptedDialogs.h"
 #include "TempStore.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QElapsedTimer>
 #include <QScrollBar>
@@ -121,6 +122,9 @@ TEST_F(LiveRun, ThePauseAfterAnEditShowsTheOutcomeOrMarksTheError)
         EXPECT_EQ(Result(), c.result);
         EXPECT_EQ(MarkedLine(), c.markedLine);
         EXPECT_TRUE(Status().contains(c.status)) << Status().toStdString();
+        // A screen reader reads the mark's text as the editor's description.
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(form->sePythonCode)->text(QAccessible::Description),
+                  c.markedLine ? Status() : QString());
         EXPECT_TRUE(Output().contains(c.output)) << Output().toStdString();
         EXPECT_FALSE(Output().contains(QStringLiteral("ran broken")));
     }
