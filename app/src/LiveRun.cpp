@@ -59,6 +59,7 @@ void TLiveSchedule::Retry()
 void TLiveSchedule::RunStarted()
 {
     FRunning = true;
+    FRunClock.start();
     ++FStarted;
     FLimitReached = false;
     FLimit.start(FSettings.TimeLimitMs);

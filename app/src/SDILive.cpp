@@ -57,11 +57,11 @@ int ReadSetting(platform::Registry& reg, const QString& name, int fallback)
 
 // A result pane during a live run: not repainted until the run is over, so
 // it never shows half an outcome; it keeps its scroll position when the new
-// text has as many lines as the old, and can have its old text back.
+// text has as many lines as the old.
 class TPaneKeeper {
 public:
     explicit TPaneKeeper(QPlainTextEdit* pane)
-        : FPane(pane), FText(pane->toPlainText()), FLines(pane->blockCount()),
+        : FPane(pane), FLines(pane->blockCount()),
           FTop(pane->verticalScrollBar()->value()), FLeft(pane->horizontalScrollBar()->value())
     {
         FPane->setUpdatesEnabled(false);
@@ -76,11 +76,9 @@ public:
     }
     TPaneKeeper(const TPaneKeeper&) = delete;
     TPaneKeeper& operator=(const TPaneKeeper&) = delete;
-    void Restore() { SetMemoText(FPane, FText); }
 
 private:
     QPlainTextEdit* FPane;
-    QString FText;
     int FLines;
     int FTop;
     int FLeft;
@@ -133,14 +131,21 @@ bool TSDIAppForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == sePythonCode && FLive && FLive->Enabled()
         && (event->type() == QEvent::KeyPress || event->type() == QEvent::InputMethod)) {
-        if (FLive->Running()) {
-            fLiveStoppedByKey = true;
-            StopRun();
-        }
+        AbandonLiveRun();
         FLive->Edited();
     }
     return QMainWindow::eventFilter(watched, event);
 }
+
+void TSDIAppForm::AbandonLiveRun()
+{
+    if (!FLive->Running())
+        return;
+    fLiveAbandoned = true;
+    StopRun();
+}
+
+void TSDIAppForm::ShowLiveChoice() { ShowChecked(TestLive1, FLive->Enabled()); }
 
 void TSDIAppForm::LoadLiveSettings()
 {
@@ -154,18 +159,14 @@ void TSDIAppForm::LoadLiveSettings()
     }
     FLive->SetSettings(settings);
     FLive->SetEnabled(on);
-    const QSignalBlocker quiet(TestLive1);
-    TestLive1->setChecked(on);
+    ShowLiveChoice();
 }
 
 bool TSDIAppForm::LiveMode() const { return FLive && FLive->Enabled(); }
 
 void TSDIAppForm::SetLiveMode(bool on)
 {
-    const platform::TScopeExit showChoice([this] {
-        const QSignalBlocker quiet(TestLive1);
-        TestLive1->setChecked(FLive->Enabled());
-    });
+    const platform::TScopeExit showChoice([this] { ShowLiveChoice(); });
     if (on == FLive->Enabled())
         return;
     platform::Registry reg(platform::HKEY_CURRENT_USER);
@@ -192,10 +193,7 @@ void TSDIAppForm::SetLiveMode(bool on)
         return;
     }
     // Off: no live run goes on, and its marks go.
-    if (FLive->Running()) {
-        fLiveStoppedByKey = true;
-        StopRun();
-    }
+    AbandonLiveRun();
     ClearMark(sePythonCode);
 }
 
@@ -245,9 +243,11 @@ void TSDIAppForm::RunLive()
         FLive->Retry();
         return;
     }
-    fLiveStoppedByKey = false;
+    fLiveAbandoned = false;
     fLiveCompiled = false;
-    fLiveStartedAt = MonotonicMilliseconds();
+    // Only the output pane changes before the run's outcome is known (the
+    // result pane is set at its end): its text is kept to be put back.
+    const QString lastOutput = mePythonOutput->toPlainText();
     TPaneKeeper result(Memo1);
     TPaneKeeper output(mePythonOutput);
     FLive->RunStarted();
@@ -258,8 +258,6 @@ void TSDIAppForm::RunLive()
         FLive->RunEnded();
         PythonGUIInputOutput->SetInputClosed(false);
         FSession->SetTickInterval(pybridge::TScriptSession::DefaultTickInterval());
-        if (fRunningShown)
-            ShowRunningState(false);
         if (std::exchange(fRunAfterLive, false) && fAfterRun == TAfterRun::arNothing)
             QTimer::singleShot(0, this, [this] { RunGuarded([this] { ToolButton5Click(); }, this); });
         FinishAfterRun();
@@ -269,18 +267,16 @@ void TSDIAppForm::RunLive()
         if (!PythonEngine->IsHandleValid()) {
             // The loader has said why; it would say so again at every pause.
             FLive->SetEnabled(false);
-            const QSignalBlocker quiet(TestLive1);
-            TestLive1->setChecked(false);
+            ShowLiveChoice();
             statusBar()->showMessage(SLiveNoRuntime);
             return;
         }
         ClearMark(sePythonCode);
         statusBar()->clearMessage();
     } catch (const pybridge::EPyKeyboardInterrupt&) {
-        if (fLiveStoppedByKey && !FLive->LimitReached()) {
+        if (fLiveAbandoned && !FLive->LimitReached()) {
             // Typing went on: the run is abandoned and the panes keep the last outcome.
-            result.Restore();
-            output.Restore();
+            SetMemoText(mePythonOutput, lastOutput);
             return;
         }
         FLive->Pause();
@@ -290,7 +286,7 @@ void TSDIAppForm::RunLive()
     } catch (const pybridge::EPySyntaxError& error) {
         if (!fLiveCompiled && error.EFileName == SScriptFile && error.ELineNumber > 0) {
             // Nothing ran: the panes keep the last outcome.
-            output.Restore();
+            SetMemoText(mePythonOutput, lastOutput);
             ShowLiveSyntaxError(error.EName + QStringLiteral(": ") + error.EValue, error.ELineNumber, error.EOffset,
                                 error.EEndLineNumber, error.EEndOffset);
             return;

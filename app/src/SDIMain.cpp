@@ -16,7 +16,6 @@
 #include "platform/OutputCapture.h"
 #include "platform/Process.h"
 #include "platform/Registry.h"
-#include "platform/ScopeExit.h"
 #include "pybridge/PythonEngine.h"
 #include "pybridge/PythonErrors.h"
 #include "pybridge/PythonIO.h"
@@ -45,7 +44,6 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QSignalBlocker>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
@@ -268,8 +266,7 @@ void TSDIAppForm::SetWordWrap(bool on)
 void TSDIAppForm::ShowWordWrap(bool on)
 {
     sePythonCode->SetWordWrap(on);
-    const QSignalBlocker quiet(ViewWordWrap1);
-    ViewWordWrap1->setChecked(on);
+    ShowChecked(ViewWordWrap1, on);
 }
 
 void TSDIAppForm::LoadViewSettings()
@@ -789,8 +786,7 @@ void TSDIAppForm::closeEvent(QCloseEvent* event)
         if (FLive->Running() && !fRunningShown) {
             if (fAfterRun == TAfterRun::arNothing)
                 fAfterRun = TAfterRun::arClose;
-            fLiveStoppedByKey = true;
-            StopRun();
+            AbandonLiveRun();
             return;
         }
         platform::MessageRequest ask;

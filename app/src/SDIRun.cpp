@@ -47,6 +47,9 @@ const QString SCallFile = QStringLiteral("<call>");
 // The unfinished line of the captured descriptors is kept under this writer,
 // apart from every thread's.
 constexpr quintptr DescriptorWriter = ~quintptr(0);
+// A live run shows the running state (stop button, status text) only once it
+// has taken this long: typing starts short runs all the time.
+constexpr qint64 kLiveRunShownAfterMs = 250;
 
 } // namespace
 
@@ -148,7 +151,7 @@ void TSDIAppForm::BuildBridge()
         // window; a longer one shows that it runs before any event is handled.
         // A live run shows it only once it has taken a while: typing starts
         // short runs all the time, and the toolbar must not blink with them.
-        if (!fRunningShown && (!FLive->Running() || MonotonicMilliseconds() - fLiveStartedAt >= kLiveRunShownAfterMs))
+        if (!fRunningShown && (!FLive->Running() || FLive->RunMilliseconds() >= kLiveRunShownAfterMs))
             ShowRunningState(true);
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     };
@@ -262,7 +265,8 @@ void TSDIAppForm::RunScript(TRunKind kind)
 
     // The run uses the text the editor held when it started.
     const QByteArray script = platform::ToAnsi(EditorText());
-    const QByteArray data = platform::ToAnsi(SampleDataAssignment());
+    // The sample data never changes.
+    static const QByteArray data = platform::ToAnsi(SampleDataAssignment());
     const QByteArray call = platform::ToAnsi(CallExpression(n, platform::UniversalSecondsNow()));
     if (run) {
         FSession->RegisterSource(SScriptFile, script);

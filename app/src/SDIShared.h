@@ -1,7 +1,8 @@
 #pragma once
 // What the main window's source files share: the run's hints and the
 // script's file name.
-#include <QDeadlineTimer>
+#include <QAction>
+#include <QSignalBlocker>
 #include <QString>
 #include <QWidget>
 
@@ -21,9 +22,9 @@ inline void SetHint(QWidget* w, const QString& hint)
     w->setAccessibleName(hint.left(bar)); // a screen reader's name follows the hint (実行, 中止)
 }
 
-// A live run shows the running state (stop button, status text) only once it
-// has taken this long: typing starts short runs all the time.
-inline constexpr qint64 kLiveRunShownAfterMs = 250;
-
-// A steady clock in milliseconds.
-inline qint64 MonotonicMilliseconds() { return QDeadlineTimer::current().deadline(); }
+// Checks or unchecks a menu item without running its command.
+inline void ShowChecked(QAction* action, bool on)
+{
+    const QSignalBlocker quiet(action);
+    action->setChecked(on);
+}

@@ -1,8 +1,12 @@
 #include "platform/Exception.h"
 
+#include <cstring>
+
 namespace platform {
 
 Exception::Exception(QString message) { SetMessage(message); }
+
+QString SystemErrorText(int code) { return QString::fromLocal8Bit(std::strerror(code)); }
 
 void Exception::SetMessage(const QString& message)
 {

@@ -1,9 +1,9 @@
 #include "platform/ExclusiveFile.h"
+#include "platform/Exception.h"
 
 #include <QFile>
 
 #include <cerrno>
-#include <cstring>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -17,7 +17,7 @@ std::unique_ptr<TExclusiveFile> TExclusiveFile::TryLock(const QString& path, QSt
     const QByteArray name = QFile::encodeName(path);
     auto fail = [&](int fd) -> std::unique_ptr<TExclusiveFile> {
         if (error)
-            *error = QString::fromLocal8Bit(std::strerror(errno));
+            *error = SystemErrorText(errno);
         if (fd >= 0)
             ::close(fd);
         return nullptr;

@@ -1,13 +1,9 @@
 #include "platform/ExecutableMemory.h"
 
 #include <cerrno>
-#include <cstring>
 #include <sys/mman.h>
-#include <unistd.h>
 
 namespace platform {
-
-std::size_t PageSize() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
 
 void* ReservePages(std::size_t size, int* error)
 {
@@ -40,7 +36,5 @@ void FlushInstructionCache(void* at, std::size_t size)
 }
 
 void ReleasePages(void* at, std::size_t size) { munmap(at, size); }
-
-QString SystemErrorText(int code) { return QString::fromLocal8Bit(std::strerror(code)); }
 
 } // namespace platform

@@ -26,9 +26,7 @@ const QString SGrewTooLarge = QStringLiteral("ファイルが大きすぎます�
 const QString SReplaced = QStringLiteral("読み込む間にファイルが置き換えられました");
 const QString SCopyKept = QStringLiteral("%s (新しい内容は \"%s\" に残してあります)");
 
-QString SystemText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
-
-[[noreturn]] void ThrowSystemError(int err) { throw Exception(SystemText(err)); }
+[[noreturn]] void ThrowSystemError(int err) { throw Exception(SystemErrorText(err)); }
 
 QString Grouped(qint64 n) { return QLocale(QLocale::English, QLocale::UnitedStates).toString(n); }
 
@@ -178,7 +176,7 @@ void WriteInPlace(const QByteArray& target, QByteArrayView bytes, const QString&
     if (fd >= 0)
         err = SyncAndClose(fd, err);
     if (err)
-        throw Exception(Format(SCopyKept, {SystemText(err), QFile::decodeName(copy.path)}));
+        throw Exception(Format(SCopyKept, {SystemErrorText(err), QFile::decodeName(copy.path)}));
     ::unlink(copy.path.constData());
 }
 

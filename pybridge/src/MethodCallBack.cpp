@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "platform/Exception.h"
 #include "platform/ExecutableMemory.h"
 
 #include <cstring>

@@ -46,7 +46,7 @@ QString TrimControls(const QString& s)
 
 // ---------------------------------------------------------------- running code
 
-TPythonRunner::TPythonRunner(TComponent* AOwner) : TPythonInterface(AOwner), FTraceback(std::make_unique<TPythonTraceback>()) {}
+TPythonRunner::TPythonRunner(TComponent* AOwner) : TPythonInterface(AOwner) {}
 
 TPythonRunner::~TPythonRunner() = default;
 
@@ -115,7 +115,7 @@ void TPythonRunner::ClearDateTimeTypes()
 TPyRef TPythonRunner::CompileCode(const QByteArray& command, int mode, const QString& FileName)
 {
     RequireInitialized();
-    FTraceback->Clear();
+    FTraceback.Clear();
     CheckError(false);
     const QByteArray fileName = EncodeString(FileName);
     const QByteArray cmd = NormalizeLineBreaks(command);
@@ -128,7 +128,7 @@ TPyRef TPythonRunner::CompileCode(const QByteArray& command, int mode, const QSt
 TPyRef TPythonRunner::EvalCode(PPyObject code, PPyObject locals, PPyObject globals)
 {
     RequireInitialized();
-    FTraceback->Clear();
+    FTraceback.Clear();
     CheckError(false);
     PPyObject m = GetMainModule();
     if (!m)
@@ -298,7 +298,7 @@ void TPythonRunner::CheckError(bool ACatchStopEx)
         PyErr_Fetch(&t, &v, &tb);
         const TPyRef type = TPyRef::Steal(*this, t), value = TPyRef::Steal(*this, v),
                      traceback = TPyRef::Steal(*this, tb);
-        FTraceback->Refresh(traceback.Get());
+        FTraceback.Refresh(traceback.Get());
         PyErr_Clear();
         PrintExitMessage(value.Get());
         const QString code = ObjectTextOrEmpty(value.Get());
@@ -308,7 +308,7 @@ void TPythonRunner::CheckError(bool ACatchStopEx)
         throw e;
     }
     PyErr_Print();
-    FTraceback->Refresh(nullptr);
+    FTraceback.Refresh(nullptr);
     RaiseError();
 }
 

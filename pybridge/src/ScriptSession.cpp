@@ -171,11 +171,11 @@ TScriptSession::~TScriptSession()
         gTickSession = nullptr;
     Acquire();
     // A finalised interpreter has freed the functions already.
-    for (TPyRef* f : HeldObjects()) {
-        if (*f && !FEngine.Initialized())
-            (void)f->Release();
-        f->Reset();
-    }
+    ForEachHeld([this](TPyRef& f) {
+        if (f && !FEngine.Initialized())
+            (void)f.Release();
+        f.Reset();
+    });
 }
 
 void TScriptSession::Acquire()
@@ -343,7 +343,7 @@ void TScriptSession::RegisterSource(const QString& fileName, const QByteArray& s
     TPyRef name = FEngine.PyUnicodeFromString(fileName);
     const TPyRef args = FEngine.StealOrRaise(FEngine.PyTuple_New(2));
     // PyTuple_SetItem takes the item's reference, also when it fails.
-    FEngine.PyTuple_SetItem(args.Get(), 0, TPyRef::Borrow(FEngine, name.Get()).Release());
+    FEngine.PyTuple_SetItem(args.Get(), 0, name.NewRef());
     FEngine.PyTuple_SetItem(args.Get(), 1,
                             FEngine.PyUnicode_FromStringAndSize(source.constData(), source.size()));
     if (FEngine.PyErr_Occurred())
@@ -513,8 +513,7 @@ bool TScriptSession::Shutdown(std::chrono::milliseconds wait)
     if (!FAttached)
         return true;
     Acquire();
-    for (TPyRef* f : HeldObjects())
-        f->Reset();
+    ForEachHeld([](TPyRef& f) { f.Reset(); });
     try {
         TPyRef vars = TPyRef::Steal(FEngine, FEngine.PyDict_New());
         TPyRef seconds = TPyRef::Steal(FEngine, FEngine.PyFloat_FromDouble(double(wait.count()) / 1000.0));

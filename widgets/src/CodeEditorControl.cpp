@@ -1,8 +1,6 @@
 #include "widgets/CodeEditorControl.h"
 #include "editor/WrapRows.h"
-#include "widgets/TextPainter.h"
 
-#include "editor/EditTransaction.h"
 #include "editor/HtmlExport.h"
 #include "editor/TextColumns.h"
 #include "widgets/CodeEditorAccessible.h"
@@ -15,12 +13,8 @@
 #include <QCursor>
 #include <QToolTip>
 #include <QHelpEvent>
-#include <QContextMenuEvent>
-#include <QDateTime>
-#include <QDrag>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
-#include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
@@ -528,7 +522,8 @@ void TCustomCodeEditorControl::paintEvent(QPaintEvent*)
         ScanUpTo((lastShown.Line > 0 ? lastShown.Line : FEngine->Lines().Count()) - 1);
     }
     widgets::PaintTextRows(p, *FEngine, FHighlighter, FGrid, colors, left, textArea.width(), first, last);
-    if (const std::optional<editor::TErrorMark>& mark = FErrorMarker.Mark())
+    const std::optional<editor::TErrorMark>& mark = FErrorMarker.Mark();
+    if (mark)
         widgets::PaintErrorUnderline(p, widgets::ErrorMarkCells(*FEngine, FGrid, *mark, left, first, last),
                                      FGutter.ErrorColor);
     if (FEngine->WordWrap() && FEngine->HasOption(editor::eoWrapWithRightEdge)) {
@@ -562,8 +557,7 @@ void TCustomCodeEditorControl::paintEvent(QPaintEvent*)
         p.fillRect(QRect(d.x(), d.y(), 2, lh), colors.Foreground);
     }
     p.setClipping(false);
-    FGutter.Paint(p, *FEngine, first, last, lh, viewport()->height(),
-                  FErrorMarker.Mark() ? FErrorMarker.Mark()->Line : 0);
+    FGutter.Paint(p, *FEngine, first, last, lh, viewport()->height(), mark ? mark->Line : 0);
 }
 
 void TCustomCodeEditorControl::RestartCaret()

@@ -3,8 +3,6 @@
 #include "widgets/CodeEditorControl.h"
 
 #include "editor/EditTransaction.h"
-#include "editor/TextColumns.h"
-#include "widgets/TextPainter.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -13,11 +11,8 @@
 #include <QDrag>
 #include <QMenu>
 #include <QMimeData>
-#include <QScrollBar>
-#include <QStyleHints>
 
-#include <climits>
-#include <cmath>
+#include <algorithm>
 
 using editor::TBufferCoord;
 

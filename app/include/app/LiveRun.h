@@ -2,6 +2,7 @@
 // When live mode runs the script: a pause after the last edit, one run at a
 // time, a time limit per run, and a pause of the whole mode after a run that
 // outlived it. The window does the runs; this class only decides when.
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -34,6 +35,8 @@ public:
     void RunStarted();
     void RunEnded();
     bool Running() const { return FRunning; }
+    // How long the current live run has gone on.
+    qint64 RunMilliseconds() const { return FRunClock.elapsed(); }
     // Live runs started so far.
     int Started() const { return FStarted; }
     // The current (or last) live run outlived the time limit.
@@ -51,6 +54,7 @@ private:
     TLiveSettings FSettings;
     QTimer FPause;
     QTimer FLimit;
+    QElapsedTimer FRunClock;
     bool FEnabled = false;
     bool FPaused = false;
     bool FRunning = false;

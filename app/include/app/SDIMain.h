@@ -228,6 +228,11 @@ private:
     void BuildLive();
     void LoadLiveSettings();
     void FollowEditsForLive();
+    // The menu item and the tool button show whether live mode is on.
+    void ShowLiveChoice();
+    // Stops the live run in progress, if any, and puts the panes' last
+    // outcome back when it ends.
+    void AbandonLiveRun();
     // What a close or a signal asked for during a run, once it is over.
     void FinishAfterRun();
     // A live run's errors: marked in the editor and told in the status bar.
@@ -265,13 +270,13 @@ private:
     bool fRunningShown = false;
     // Live mode's timing; a child of the window.
     TLiveSchedule* FLive = nullptr;
-    // A key was pressed in the editor during the live run: it is abandoned.
-    bool fLiveStoppedByKey = false;
+    // The live run in progress is abandoned (a key was pressed, the mode
+    // was turned off, the window closes).
+    bool fLiveAbandoned = false;
     // The run button was pressed during a live run: a full run follows it.
     bool fRunAfterLive = false;
     // The live run's script compiled: a syntax error after it is the run's own.
     bool fLiveCompiled = false;
-    qint64 fLiveStartedAt = 0;
     std::optional<TPythonEnvironment> fEnvironment;
     QString fFilePath;
     QString fSysScript;

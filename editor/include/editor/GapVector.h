@@ -163,9 +163,7 @@ void TGapVector<T>::Clear()
     for (int i = 0; i < FCount; ++i)
         (*this)[i].~T();
     FCount = 0;
-    FGapStart = 0;
-    FGapEnd = FCapacity;
-    SetCapacity(0);
+    SetCapacity(0); // resets the gap too
 }
 
 } // namespace editor

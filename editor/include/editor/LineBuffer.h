@@ -7,15 +7,11 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <memory>
-#include <optional>
 #include <vector>
 
 #include "editor/GapVector.h"
 #include "platform/Exception.h"
 #include "platform/TextCodec.h"
-
-class QIODevice;
 
 namespace editor {
 

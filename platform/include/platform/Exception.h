@@ -23,4 +23,7 @@ private:
 // Replaces %s placeholders in order, as the host's format strings use them.
 QString Format(QString pattern, std::initializer_list<QString> args);
 
+// The system's text for an error number.
+QString SystemErrorText(int code);
+
 } // namespace platform

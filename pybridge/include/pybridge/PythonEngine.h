@@ -169,9 +169,6 @@ private:
     void SetProgramArguments();
     void RestoreIO();
 
-private:
-    friend struct TPythonEngineTestSeam;
-
     QString FVenvPythonExe;
     QStringList FInitScript;
     TComponent* FIO = nullptr;

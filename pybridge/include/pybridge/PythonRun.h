@@ -13,7 +13,6 @@
 #include <QVariant>
 
 #include <functional>
-#include <memory>
 #include <vector>
 
 namespace pybridge {
@@ -55,7 +54,7 @@ public:
     void SetDatetimeConversionMode(TDatetimeConversionMode v) { FDatetimeConversionMode = v; }
     const QByteArray& ExecModule() const { return FExecModule; }
     void SetExecModule(const QByteArray& v) { FExecModule = v; }
-    TPythonTraceback& Traceback() { return *FTraceback; }
+    TPythonTraceback& Traceback() { return FTraceback; }
     PPyObject GlobalVars() const { return FGlobalVars.Get(); } // borrowed
     void SetGlobalVars(PPyObject Value);
     PPyObject LocalVars() const { return FLocalVars.Get(); } // borrowed
@@ -191,7 +190,7 @@ private:
     }
 
     QByteArray FExecModule = QByteArrayLiteral("__main__");
-    std::unique_ptr<TPythonTraceback> FTraceback;
+    TPythonTraceback FTraceback;
     TDatetimeConversionMode FDatetimeConversionMode = TDatetimeConversionMode::dcmToTuple;
     PPyObject FTimeStruct = nullptr;
     PPyObject FPyDateTime_DateType = nullptr;

@@ -25,6 +25,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 
 namespace platform {
@@ -168,13 +169,19 @@ private:
     std::array<TRegisteredText, 2> FRegistered;
     // Whether the line cache still holds the entry registered.
     bool LineCacheHolds(const TRegisteredText& text) const;
-    // Everything the session holds in the interpreter.
-    std::array<TPyRef*, 10> HeldObjects()
+    // Everything the session holds in the interpreter; a table that grows
+    // is covered without a list to keep in step.
+    template <class F>
+    void ForEachHeld(F f)
     {
-        return {&FRegisterSource,      &FBeginRun,         &FEndRun,
-                &FCompiled[0].Code,    &FCompiled[1].Code, &FCompiled[2].Code,
-                &FRegistered[0].Name,  &FRegistered[0].Entry,
-                &FRegistered[1].Name,  &FRegistered[1].Entry};
+        for (TPyRef* hook : {&FRegisterSource, &FBeginRun, &FEndRun})
+            f(*hook);
+        for (TCompiledText& c : FCompiled)
+            f(c.Code);
+        for (TRegisteredText& r : FRegistered) {
+            f(r.Name);
+            f(r.Entry);
+        }
     }
     std::atomic<bool> FRunning{false};
     std::atomic<bool> FStopRequested{false};
